@@ -1,0 +1,459 @@
+// cb: the vector-quantisation data of the system.
+//
+//  - Codebook: one record for codebooks and training sets, with its file
+//    format (a text head and a binary body of node records), and the
+//    operations that resize, copy, join and summarise records.
+//  - Partitioning: the partition of every training vector, with a member
+//    list and running totals per partition, its text file, and the
+//    operations that resize, join and refill partitionings.
+//  - Distances and error measures, nearest-vector partitioning and centroid
+//    generation.
+//  - Graph: vectors with the indices of their K nearest neighbours, and the
+//    graph's text file.
+//
+// Records are plain structs owned by their caller; a record owns every
+// array, vector and name that hangs from it and releases them through its
+// free operation (or its destructor). A record is filled by exactly one
+// create or read operation and emptied by its free operation.
+//
+// Fatal conditions print one message through ErrorMessage and end the
+// process with ExitProcessing(-1) ("Fatal:" below). Informational output
+// (listings, the frequency-total warning) goes through PrintMessage.
+#ifndef VQPEEK_MODULES_CB_CB_H_
+#define VQPEEK_MODULES_CB_CB_H_
+
+#include <cstdint>
+#include <memory>
+
+// Size of the fixed text fields (header lines, methods, names), terminator
+// included.
+inline constexpr int kTextFieldSize = 80;
+
+// The largest signed 64-bit value: the bound that asks VectorDistance for
+// the full distance.
+inline constexpr std::int64_t kFullDistance = INT64_MAX;
+
+// Kind codes of the data files, as recognised from their first line.
+enum FileKind : int {
+  kNotRecognized = 0,
+  kTrainingSetFile = 1,
+  kCodebookFile = 2,
+  kPartitioningFile = 3,
+};
+
+// ===========================================================================
+// Vectors and nodes
+// ===========================================================================
+
+// The elements of one vector: an owned array, or a slice of the element
+// block of the record whose node allocation made it. Either way it lives
+// exactly as long as its node. Nodes of one record must not be moved into
+// another record (copy them with CopyNode instead).
+struct VectorDeleter {
+  bool owned = true;
+  void operator()(int* elements) const noexcept {
+    if (owned) std::default_delete<int[]>()(elements);
+  }
+};
+using VectorPtr = std::unique_ptr<int[], VectorDeleter>;
+using NamePtr = std::unique_ptr<char[]>;
+
+// One vector of a Codebook. VectorDim = BlockSizeX * BlockSizeY of the
+// record that holds it.
+struct CodebookNode {
+  VectorPtr Vector;    // VectorDim elements, stored row by row
+  int VectorMean = 0;  // rounded mean of the elements
+  int Freq = 0;        // occurrences (training set) or vectors represented
+  NamePtr Name;        // NUL-terminated name, or null for none
+};
+
+// Returns a new vector of `count` elements, all 0.
+// Fatal: "ERROR: Not enough memory for new vector element.\n".
+VectorPtr CreateEmptyVector(int count);
+void FreeVector(VectorPtr& vector);
+
+// Copies `count` elements. Fatal: "ERROR: CopyVector source=%p dest=%p\n"
+// when either is null.
+void CopyVector(const int* source, int* dest, int count);
+
+// The sign of the first differing element (1 when a's is larger), or 0.
+int CompareVectors(const int* a, const int* b, int count);
+
+// Prints the elements with "%3i " on one line through PrintMessage.
+void PrintVector(const int* vector, int BlockSizeX, int BlockSizeY);
+
+// A node with its own vector of `VectorDim` zeros, VectorMean 0, Freq 0 and
+// no name.
+CodebookNode CreateEmptyNode(int VectorDim);
+void FreeNode(CodebookNode& node);
+
+// ===========================================================================
+// Codebook record and set files
+// ===========================================================================
+
+// A codebook or a training set: a header and an array of nodes.
+// Invariants: 0 <= Booksize <= AllocatedSize; every one of the AllocatedSize
+// nodes has its own vector of VectorDim elements; after ReadCodebook and
+// WriteCodebook, TotalFreq is the sum of Freq over nodes 0 .. Booksize-1.
+// Nodes beyond Booksize keep their contents until the record is freed or
+// grown.
+struct Codebook {
+  char Versionstr[kTextFieldSize] = {};  // header line; prefix = kind
+  int BlockSizeX = 0;
+  int BlockSizeY = 0;
+  int Booksize = 0;  // nodes 0 .. Booksize-1 are in use
+  int TotalFreq = 0;
+  int BytesPerElement = 0;  // 1 to 4: width of an element in the file
+  int MinValue = 0;         // header information only
+  int MaxValue = 0;         // header information; 1 marks a binary set
+  int Preprocessing = 0;
+  char GenerationMethod[kTextFieldSize] = {};
+  std::unique_ptr<CodebookNode[]> Book;
+  int AllocatedSize = 0;
+  // Storage of the node vectors made by node allocation: one block, so that
+  // a set of a million vectors costs one allocation, not a million.
+  std::unique_ptr<int[]> ElementBlock;
+};
+
+// BlockSizeX * BlockSizeY of the record.
+int VectorDimension(const Codebook& CB);
+
+// --- Texts and version strings ---
+
+// Writes "VQ TRAINING SET 2.0", "VQ CODEBOOK 2.0" or "VQ PARTITIONING 2.0"
+// for kind 1, 2 or 3 into `text` (80 bytes).
+// Fatal: "ERROR: Unknown file type (SetVersionString)\n" for another kind.
+void SetVerString(char* text, int kind);
+
+// The kind a header line names by its prefix: 2 for "VQ CODEBOOK", 1 for
+// "VQ TRAINING SET", 3 for "VQ PARTITIONING", else 0.
+int RecognizeVersionstr(const char* text);
+
+void ClearString(char* text);
+
+// Appends `addition` to `text` and keeps at most `limit` characters of the
+// joined text, always NUL-terminated within `limit` + 1 bytes: `text` must
+// hold `limit` + 1 bytes. Fatal: "ERROR: string too long:\n%*s\n" when the
+// addition alone is longer than `limit`.
+void AddString(char* text, const char* addition, int limit);
+
+// --- Records ---
+
+// Makes `CB` an empty codebook of `Booksize` fresh nodes shaped like
+// `templateSet`: kind-2 version string, block sizes, TotalFreq,
+// BytesPerElement, MinValue, MaxValue and Preprocessing copied, no
+// generation method. Fresh nodes have zero elements, Freq 0, VectorMean 0
+// and no name. Fatal: "ERROR: allocate CB->Book\n" or "ERROR: Not enough
+// memory for new vector element.\n".
+void CreateNewCodebook(Codebook* CB, int Booksize, const Codebook* templateSet);
+
+// Makes `TS` an empty training set of `Booksize` fresh nodes with the given
+// header values, TotalFreq 0 and a copy of `GenerationMethod`.
+void CreateNewTrainingSet(Codebook* TS, int Booksize, int BlockSizeX, int BlockSizeY,
+                          int BytesPerElement, int MinValue, int MaxValue, int Preprocessing,
+                          const char* GenerationMethod);
+
+// Releases every node (all AllocatedSize of them) and the node array. The
+// header fields stay; the record may afterwards only be made anew.
+void FreeCodebook(Codebook* CB);
+
+// Reads a version-1 or version-2 training-set or codebook file, replacing
+// every field of `CB`. Afterwards TotalFreq is the sum of the frequencies
+// and every VectorMean the rounded mean of its vector.
+// Fatal, each with its message: a file that cannot be opened; "ERROR: empty
+// header (NULL)\n", "ERROR: empty header (0x00)\n", "ERROR: No version
+// number found in header.\n", "ERROR: Unknown file version number (%d).\n";
+// a header number that is missing ("ERROR: Invalid header: a number was
+// expected.\n") or a header that cannot describe a set ("ERROR: Invalid
+// block size (%d x %d).\n", "ERROR: Invalid booksize (%d).\n", "ERROR:
+// Invalid bytes per element (%d).\n"); "ERROR: Too long vector name:\n%*s\n
+// Maximum is %d characters.\n"; a body shorter than the header promises
+// ("ERROR: premature end of file\n", before anything is allocated for it).
+// Not fatal: "WARNING: TotalFreq header field = %d but calculated
+// totalfreq = %d.\n" through PrintMessage.
+void ReadCodebook(const char* filename, Codebook* CB);
+
+// Recomputes TotalFreq and writes `CB` as a version-2 file. `overwrite` 1
+// replaces an existing file; otherwise an existing file is reported by
+// FileOpen and nothing is written (not fatal). Elements that do not fit
+// BytesPerElement are reported before the file is opened and nothing is
+// written.
+void WriteCodebook(const char* filename, Codebook* CB, int overwrite);
+
+// Prints a plain listing of `CB` through PrintMessage.
+void PrintCodebook(const Codebook* CB);
+
+// Finds the file meant by `filename` and returns its kind (0 when none is
+// found). The name itself is tried first, then the name completed with
+// "ts", "cb" or "pa" for each decimal digit 1, 2, 3 of `order`, left to
+// right; `filename` (a buffer of `capacity` bytes) is rewritten with a
+// completed name under which a file was found. An empty name names no
+// file. Fatal: "ERROR: invalid priority order in
+// DetermineCBFileTypeConsideringOrder: %d\n" for another digit.
+int DetermineCBFileTypeConsideringOrder(char* filename, int order,
+                                        int capacity = kTextFieldSize);
+
+// ===========================================================================
+// Codebook operations
+// ===========================================================================
+//
+// Growing builds a new node array of exactly the size asked for, deep-copies
+// the nodes in use and releases all old nodes; shrinking only lowers
+// Booksize. Size checks that fail end the process with -1 without a message.
+
+// Booksize := n; requires 0 <= n < Booksize.
+void DecreaseCodebookSize(Codebook* CB, int n);
+// Grows the allocation if needed, then Booksize := n; requires n > Booksize.
+void IncreaseCodebookSize(Codebook* CB, int n);
+// Booksize := n (n >= 0), growing as needed.
+void ChangeCodebookSize(Codebook* CB, int n);
+// Grows the node array to exactly n nodes when n > AllocatedSize.
+// Fatal: "CB::SetAllocatedCodebookSize: New allocated size (%i) <= logical
+// booksize (%i).\n" when n <= Booksize.
+void SetAllocatedCodebookSize(Codebook* CB, int n);
+
+// Makes `destination` a deep copy of `source` (nothing when they are the
+// same node).
+void CopyNode(const CodebookNode* source, CodebookNode* destination, int VectorDim);
+// Replaces the node's name by a copy of `name`, or by none when null.
+void ChangeVectorName(CodebookNode* node, const char* name);
+// Copies every header field (not Book, AllocatedSize or the element block).
+void CopyCodebookHeader(const Codebook* source, Codebook* destination);
+// Copies the header and the nodes in use. Fatal: "ERROR: Destination
+// codebook is too small (%d -> %d).\n".
+void CopyCodebook(const Codebook* source, Codebook* destination);
+// Appends the nodes in use of `other`, adds its TotalFreq and marks
+// GenerationMethod with "++". Exits with -1 when `other` has no nodes.
+void AddCodebook(Codebook* CB, const Codebook* other);
+// The number of nodes in use whose vector occurs again at a later node.
+int DuplicatesInCodebook(const Codebook* CB);
+// Writes the frequency-weighted mean of the vectors in use, rounded, into
+// `centroid`; writes nothing when TotalFreq is 0.
+void CodebookCentroid(const Codebook* CB, int* centroid);
+// Recomputes the VectorMean of every node in use.
+void CalculateVectorMeans(Codebook* CB);
+// Replaces every node by Freq copies of it with Freq 1. Fatal: "ERROR:
+// TotalFreq (%d) is not the sum of the positive frequencies (%lld).\n".
+void UnrollTrainingSet(Codebook* TS);
+
+// ===========================================================================
+// Partitioning record and file
+// ===========================================================================
+
+// Running totals of one partition.
+struct PartitionSum {
+  // Per element e: the sum over the members m of Freq(m) * element e of m,
+  // in wrapping 64-bit arithmetic (so adding and removing a vector always
+  // restores the totals bit for bit).
+  std::unique_ptr<std::int64_t[]> VectorSum;
+  int CCFreq = 0;  // sum of Freq over the members
+};
+
+// The partition of every vector of one training set.
+// Invariants (kept by every operation): PartitionCount <= AllocatedPartitions
+// and every slot from PartitionCount on is empty; a vector v with Map[v] = k
+// >= 0 is on exactly the list First[k], Next[...]; a vector with Map[v] = -1
+// is on no list and has Next[v] = -1; PartitionSize, CCFreq and VectorSum
+// are the count, frequency total and weighted sums of the members. A vector
+// moved by ChangePartition becomes the first member of its new partition.
+struct Partitioning {
+  char Versionstr[kTextFieldSize] = {};
+  int PartitionCount = 0;
+  int TSsize = 0;  // the training set's Booksize
+  std::unique_ptr<int[]> Map;    // TSsize entries: partition, or -1
+  std::unique_ptr<int[]> First;  // AllocatedPartitions entries: first member or -1
+  std::unique_ptr<int[]> Next;   // TSsize entries: next member or -1
+  std::unique_ptr<PartitionSum[]> PartitionSums;  // AllocatedPartitions entries
+  std::unique_ptr<int[]> PartitionSize;           // AllocatedPartitions entries
+  int VectorDim = 0;
+  char GenerationMethod[kTextFieldSize] = {};
+  int AllocatedPartitions = 0;
+  // TSsize entries: the member before v in its list, or -1 for the first
+  // member and for a vector in no partition. Lets a vector leave its list
+  // without a walk, so moves cost O(VectorDim) whatever the list lengths.
+  std::unique_ptr<int[]> Prev;
+};
+
+// Fills `P` for the training set `TS` with `count` partitions; every vector
+// starts in partition 0 in ascending order. Fatal: "ERROR: Invalid number of
+// partitions (%d).\n" for a count below 1, "ERROR: Not enough memory for
+// the partitioning.\n".
+void CreateNewPartitioning(Partitioning* P, const Codebook* TS, int count);
+void FreePartitioning(Partitioning* P);
+
+// Moves training vector v to partition `newPartition` (-1: to none), at the
+// head of its list, keeping all totals.
+void ChangePartition(const Codebook* TS, Partitioning* P, int newPartition, int v);
+
+// Writes the rounded centroid of partition `Pindex` into `node` (vector,
+// Freq, VectorMean). Fatal: "ERROR: PartitionCentroid Pindex=%i CCFreq=%i\n"
+// when the partition's CCFreq is below 1.
+void PartitionCentroid(const Partitioning* P, int Pindex, CodebookNode* node);
+
+// Reads a partitioning file for the training set `TS`. Fatal: the messages
+// of the header reader, "ERROR: Partitioning is not for this training set
+// (%d != %d).\n", "ERROR reading partitioning.\n", "ERROR: Invalid
+// partition index (%d) found.\n", "ERROR: Invalid number of partitions
+// (%d).\n".
+void ReadPartitioning(const char* filename, Partitioning* P, const Codebook* TS);
+
+// Writes `P` as a partitioning file; a file that cannot be opened is
+// reported by FileOpen and nothing is written (not fatal). Fatal: "ERROR:
+// Partitioning is not for this training set (%d != %d).\n".
+void WritePartitioning(const char* filename, const Partitioning* P, const Codebook* TS,
+                       int overwrite);
+
+// ===========================================================================
+// Partitioning operations
+// ===========================================================================
+
+// Grows the allocated partition slots to n (never shrinks). Fatal:
+// "CB::SetNumberOfAllocatedPartitions: New allocated size of partitions
+// (%i) < logical partition count (%i).\n".
+void SetNumberOfAllocatedPartitions(Partitioning* P, int n);
+// Fatal: "CB::IncreaseNumberOfPartitions: New partition count (%i) less or
+// equal to old (%i).\n".
+void IncreaseNumberOfPartitions(Partitioning* P, int n);
+// Fatal: "CB::DecreaseNumberOfPartitions: New partition count (%i) greater
+// or equal to old (%i).\n", "CB::DecreaseNumberOfPartitions: Partition %i
+// not empty.\n". Reports "... less than or equal to zero.\n" and goes on.
+void DecreaseNumberOfPartitions(Partitioning* P, int n);
+void ChangeNumberOfPartitions(Partitioning* P, int n);
+// Partition i gets training vector i alone.
+void PutAllInOwnPartition(const Codebook* TS, Partitioning* P);
+// The members of b join a (after a's members), the last partition moves into
+// slot b and the count falls by one.
+void JoinPartitions(const Codebook* TS, Partitioning* P, int a, int b);
+// Every empty partition receives the training vector that its code vector
+// represents worst (largest Freq * squared distance; the lower index on a
+// tie), chosen once against the code vectors as they were at the call.
+void FillEmptyPartitions(const Codebook* TS, Codebook* CB, Partitioning* P);
+// Fatal: "ERROR: Destination partitioning is too small (%d -> %d).\n",
+// "ERROR: Partitionings are not for same training set.\n".
+void CopyPartitioning(const Partitioning* source, Partitioning* destination);
+
+// ===========================================================================
+// Distances and error measures
+// ===========================================================================
+//
+// Metrics: 0 squared Euclidean distance (exact, 64-bit); 1 code length in
+// bits of a binary vector under the probabilities of the first vector;
+// 11 Jaccard and 12 Dice dissimilarity of binary vectors. Metrics 1, 11 and
+// 12 are scaled by 1,000,000. Error functions 0, 1, 2, 11, 12 select a
+// metric through DistType.
+
+// The distance of the training vector `second` from the code vector `first`.
+// Metrics 0 and 1 stop as soon as the running sum reaches `bound` and then
+// return a value >= bound. `count` must be at least 1. A metric-0 sum too
+// large for 64 bits is returned as kFullDistance. Fatal: "ERROR: input
+// vector elements should be either 0 or 1000000 (was %d).\n", "ERROR:
+// unsupported vector distance metric %d\n".
+std::int64_t VectorDistance(const int* first, const int* second, int count, std::int64_t bound,
+                            int metric);
+
+// The average error of the solution (training set assigned by `P` to the
+// code vectors of `CB`). Fatal: "ERROR: Unknown error function.\n".
+double AverageErrorForSolution(const Codebook* TS, const Codebook* CB, const Partitioning* P,
+                               int errorFunction);
+// The average error with every training vector mapped to its nearest code
+// vector by full search; `P` (may be null) gives the start candidates.
+double AverageErrorCBFast(const Codebook* TS, const Codebook* CB, const Partitioning* P,
+                          int errorFunction);
+// The error as shown to a user: per vector for a binary set (MaxValue 1).
+double PrintableError(double error, const Codebook* set);
+// The metric of an error function. Fatal: "ERROR: Unknown error function %d
+// (DistType).\n".
+int DistType(int errorFunction);
+
+// ===========================================================================
+// Nearest-vector partitioning and centroid generation
+// ===========================================================================
+//
+// The search rule: start with the distance to the start candidate; a code
+// vector displaces the candidate only when strictly nearer, scanning in
+// ascending index order, and the first displacing code vector at distance 0
+// ends the scan. On equal distances the start candidate wins, and among
+// other equally near code vectors the lowest index.
+
+// Moves every training vector to its nearest code vector (one pass, in
+// vector order) and returns the average error of the result. Fatal:
+// "ERROR: Unknown error function.\n" for codes other than 0, 1, 11, 12.
+double GenerateOptimalPartitioningGeneral(const Codebook* TS, const Codebook* CB,
+                                          Partitioning* P, int errorFunction);
+// Replaces every code vector by the rounded centroid of its partition; an
+// empty partition gets Freq 0 and keeps its vector. Fatal:
+// "cb::GenerateOptimalCodebookGeneral: Unknown error function.\n".
+void GenerateOptimalCodebookGeneral(const Codebook* TS, Codebook* CB, const Partitioning* P,
+                                    int errorFunction);
+// The index of the code vector nearest to node->Vector by the search rule
+// from start candidate `start`; the distance is stored in `best`.
+int FindNearestVector(const CodebookNode* node, const Codebook* CB, std::int64_t* best, int start,
+                      int metric);
+// Re-examines the members of partition p only.
+void LocalRepartitioningGeneral(const Codebook* TS, const Codebook* CB, Partitioning* P, int p,
+                                int metric);
+// Moves each training vector to one of the listed code vectors when one is
+// strictly nearer than its current code vector.
+void RepartitionDueToNewVectorsGeneral(const Codebook* TS, const Codebook* CB, Partitioning* P,
+                                       const int* indices, int count, int metric);
+void RepartitionDueToNewVectorGeneral(const Codebook* TS, const Codebook* CB, Partitioning* P,
+                                      int n, int metric);
+// The error of the partitioning with its own centroids as code vectors.
+double AverageErrorForPartitioning(const Codebook* TS, const Partitioning* P, int errorFunction);
+
+// ===========================================================================
+// Neighbour graph
+// ===========================================================================
+
+struct GraphVector {
+  int Index = 0;                   // own index in the graph
+  std::unique_ptr<int[]> Coord;    // Dim coordinates
+  std::unique_ptr<int[]> NN;       // K neighbour indices
+};
+
+struct Graph {
+  int NumberVectors = 0;
+  int K = 0;
+  int Dim = 0;
+  int MaxCoord = 0;  // largest coordinate (never below 0), set by GraphRead
+  int MinCoord = 0;  // smallest coordinate, set by GraphRead
+  std::unique_ptr<std::unique_ptr<GraphVector>[]> Vectors;  // NumberVectors slots
+};
+
+// Graphs are handed out and taken back as owning pointers.
+using GraphPtr = std::unique_ptr<Graph>;
+using GraphVectorPtr = std::unique_ptr<GraphVector>;
+
+int GraphGetNumberVectors(const Graph* graph);
+int GraphPutNumberVectors(Graph* graph, int n);
+int GraphGetK(const Graph* graph);
+int GraphPutK(Graph* graph, int k);
+int GraphGetDim(const Graph* graph);
+int GraphPutDim(Graph* graph, int dim);
+int GraphGetMaxCoord(const Graph* graph);
+int GraphGetMinCoord(const Graph* graph);
+GraphVector* GraphGetVector(const Graph* graph, int index);
+int GraphGetVectorIndex(const GraphVector* vector);
+int* GraphGetVectorCoord(GraphVector* vector);
+int GraphPutVectorElement(GraphVector* vector, int index, int value);
+GraphVector* GraphGetNNVector(const Graph* graph, const GraphVector* vector, int index);
+int GraphPutNN(const Graph* graph, GraphVector* vector, int value, int index);
+int IsGraphEdge(const Graph* graph, const GraphVector* from, const GraphVector* to);
+
+GraphPtr AllocateMemoryForGraph(int numberVectors, int k, int dim);
+GraphVectorPtr AllocateMemoryForGraphVector(const Graph* graph, int index);
+int GraphPutVector(Graph* graph, int index, const int* coords);
+int FreeGraphVector(Graph* graph, int index);
+int FreeGraph(GraphPtr graph);
+
+int WriteGraphkFileHeader(FILE* file, const Graph* graph);
+int WriteGraphVectorToFile(FILE* file, const Graph* graph, const GraphVector* vector);
+GraphPtr ReadGraphFileHeader(FILE* file);
+GraphVectorPtr ReadGraphVectorFromFile(FILE* file, const Graph* graph, int index);
+int readline(FILE* file, char* buffer);
+int IsGraphFile(const char* path);
+GraphPtr GraphRead(const char* path);
+int GraphWrite(const char* path, const Graph* graph, int overwrite);
+int GraphPrint(const Graph* graph);
+
+#endif  // VQPEEK_MODULES_CB_CB_H_

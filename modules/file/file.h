@@ -1,0 +1,121 @@
+// file: what every file format of the system shares. Opening a file under
+// the rules for existing files, integer fields of 1 to 4 bytes, file-name
+// completion and comparison, and a bit stream.
+//
+// Streams are standard I/O streams opened in binary mode. No operation
+// closes a stream it was given. File names are NUL-terminated texts; both
+// '/' and '\\' separate directories. Operations that write into a caller's
+// name buffer take its capacity and never write past it.
+//
+// Messages go to standard error through ErrorMessage. Only OpenFile ends the
+// process; everything else reports and returns a failure value.
+#ifndef VQPEEK_MODULES_FILE_FILE_H_
+#define VQPEEK_MODULES_FILE_FILE_H_
+
+#include <cstddef>
+#include <cstdio>
+
+// The size of the file-name buffers of this system, terminator included.
+inline constexpr std::size_t kFileNameSize = 80;
+
+// --- Opening files ---------------------------------------------------------
+
+// 1 when the file can be opened for reading ("rb"), else 0.
+int ExistFile(const char* name);
+
+// Mode 1 opens `name` for reading ("rb"). Mode 0 creates it for writing
+// ("wb+"); an existing file is first deleted when `overwrite` is exactly 1
+// and otherwise left untouched. Returns the stream, or null after one of
+// the messages "ERROR: Cannot find the file: %s", "ERROR: File already
+// exists: %s", "ERROR: Couldn't open the file: %s" or "ERROR: Invalid file
+// mode:%d" (none ends with a newline).
+FILE* FileOpen(const char* name, int mode, int overwrite);
+
+// As FileOpen. Fatal: where FileOpen gives no stream, exits with -1 after
+// its message.
+FILE* OpenFile(const char* name, int mode, int overwrite);
+
+// --- Integer fields --------------------------------------------------------
+//
+// A big-endian field of n bytes (1 to 4) holds the most significant byte
+// first. For n below 4 a field reads back as 0 .. 256^n-1, never negative;
+// a 4-byte field is the two's complement of a signed 32-bit value.
+
+// Reads a big-endian field of `n` bytes into `value`. Returns the number of
+// bytes read, `n` on success. At end of file writes "ERROR: unable to read
+// from file." and stops; `value` then holds the bytes read so far followed
+// by one zero byte. A width of 0 or less reads nothing and stores 0.
+int ReadIntegerFromFile(FILE* stream, int* value, int n);
+
+// As ReadIntegerFromFile for a little-endian field (least significant byte
+// first); after a short read `value` holds the bytes read in their places.
+int ReadLittleEndianIntegerFromFile(FILE* stream, int* value, int n);
+
+// Writes `value` as a big-endian field of `n` bytes and returns the number
+// of bytes written. For n of 1 to 3 a value of 256^n or more is refused
+// with "ERROR: Vector element value is too big (%d). Increase bytes/elem
+// ratio." and 0 is returned; a negative value is written as the low n bytes
+// of its two's complement. A write error gives "ERROR: unable to write to
+// file." and the count so far.
+int WriteIntegerToFile(FILE* stream, int value, int n);
+
+// --- File names ------------------------------------------------------------
+
+// Completes a name without extension with "." and `extension`, in place. A
+// name whose last '.', '/' or '\\' is a '.' already has an extension and is
+// left unchanged. A completion that would not fit in `capacity` bytes is not
+// made.
+void CheckFileName(char* name, const char* extension, std::size_t capacity = kFileNameSize);
+
+// 1 when the text after the first '.' of `name` equals `extension` exactly.
+int CheckExtention(const char* name, const char* extension);
+
+// 1 when the names are equal regardless of letter case, else 0. Nothing else
+// is normalised.
+int EqualFileNames(const char* a, const char* b);
+
+// Copies `source` into `destination` up to, not including, its first '.'.
+// At most `capacity` - 1 characters are copied.
+void PickFileName(const char* source, char* destination, std::size_t capacity = kFileNameSize);
+
+// --- Bit stream ------------------------------------------------------------
+//
+// Bits are packed most significant first within each byte; a value of n bits
+// is sent least significant bit first. A record is used in one direction and
+// does not own its stream.
+
+struct BitStream {
+  FILE* File = nullptr;
+  // Output: bits collected in Buffer (0 to 7 between calls). Input: bits of
+  // the current byte not yet delivered.
+  int BitCount = 0;
+  // Output: the collected bits. Input: the current byte, shifted left once
+  // for every bit delivered, so that the next bit is always bit 7.
+  int Buffer = 0;
+};
+
+void InitializeBitStream(BitStream* stream, FILE* file);
+
+// Appends one bit; `bit` must be 0 or 1 (asserted). Every eighth bit writes
+// a byte.
+void OutputBit(BitStream* stream, unsigned bit);
+
+// Appends the `n` lowest bits of `value`, bit 0 first. n <= 0 writes nothing.
+void OutputValue(BitStream* stream, int value, int n);
+
+// Writes a pending partial byte, filled with 0 bits at the low end. Does not
+// flush the stream.
+void FlushOutput(BitStream* stream);
+
+// The next bit, 0 or 1; -1 at end of file after "Unexpected EOF in input
+// file." (the next call tries to read again).
+int InputBit(BitStream* stream);
+
+// Assembles `n` bits, the first read becoming bit 0. A bit past the end of
+// the file counts as 1. n <= 0 gives 0.
+int InputValue(BitStream* stream, int n);
+
+// Drops the rest of the current byte.
+void FlushInput(BitStream* stream);
+
+#endif  // VQPEEK_MODULES_FILE_FILE_H_

@@ -1,0 +1,40 @@
+// Opening files under the rules for existing files.
+#include <cstdio>
+
+#include "file.h"
+#include "interfc.h"
+
+int ExistFile(const char* name) {
+  FILE* stream = std::fopen(name, "rb");
+  if (stream == nullptr) return 0;
+  std::fclose(stream);
+  return 1;
+}
+
+FILE* FileOpen(const char* name, int mode, int overwrite) {
+  if (mode == 1) {
+    FILE* stream = std::fopen(name, "rb");
+    if (stream == nullptr) ErrorMessage("ERROR: Cannot find the file: %s", name);
+    return stream;
+  }
+  if (mode != 0) {
+    ErrorMessage("ERROR: Invalid file mode:%d", mode);
+    return nullptr;
+  }
+  if (ExistFile(name)) {
+    if (overwrite != 1) {
+      ErrorMessage("ERROR: File already exists: %s", name);
+      return nullptr;
+    }
+    std::remove(name);
+  }
+  FILE* stream = std::fopen(name, "wb+");
+  if (stream == nullptr) ErrorMessage("ERROR: Couldn't open the file: %s", name);
+  return stream;
+}
+
+FILE* OpenFile(const char* name, int mode, int overwrite) {
+  FILE* stream = FileOpen(name, mode, overwrite);
+  if (stream == nullptr) ExitProcessing(-1);
+  return stream;
+}

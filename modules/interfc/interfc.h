@@ -1,0 +1,94 @@
+// interfc: console messages, the ending of the process, and a console
+// progress display.
+//
+// Every fatal condition in the library is reported the same way: one
+// complete message through ErrorMessage (the caller supplies its own
+// "ERROR: " prefix and trailing newline), then ExitProcessing(-1). Nothing
+// here adds a prefix, a newline or a time stamp, and nothing here decides
+// whether a message is shown: every call prints.
+//
+// Informational messages go through two flows. Both start unset and are set
+// to standard output by the first PrintMessage, PrintProgramMessage or
+// OpenInfoFlow. The program flow always stays on standard output; the module
+// flow follows the last OpenInfoFlow (standard output or standard error).
+// Error messages and the progress display always go to standard error.
+//
+// Single-threaded: the module keeps plain globals without locking.
+#ifndef VQPEEK_MODULES_INTERFC_INTERFC_H_
+#define VQPEEK_MODULES_INTERFC_INTERFC_H_
+
+#define VQ_PRINTF_FORMAT(fmt, args) __attribute__((format(printf, fmt, args)))
+
+// --- Messages --------------------------------------------------------------
+
+// Formats the text and writes it to the module flow, then flushes that flow.
+// A text of any length is written whole. Returns the number of characters
+// written, negative on a write error.
+int PrintMessage(const char* format, ...) VQ_PRINTF_FORMAT(1, 2);
+
+// As PrintMessage, but writes to and flushes the program flow.
+int PrintProgramMessage(const char* format, ...) VQ_PRINTF_FORMAT(1, 2);
+
+// Formats the text and writes it to standard error. Does not end the process
+// and does not touch the flows. Returns the number of characters written.
+int ErrorMessage(const char* format, ...) VQ_PRINTF_FORMAT(1, 2);
+
+// Flushes the module flow, then points it to standard error when `toStderr`
+// is non-zero, to standard output when it is 0. Returns 0.
+int OpenInfoFlow(int toStderr);
+
+// Flushes the module flow and then the program flow, where set. Returns 0.
+int CloseInfoFlow();
+
+// --- Stop requests and the end of the process -------------------------------
+
+// Whether a long computation has honoured a request to stop (0 at start).
+extern int ExitRequestHonoredStatus;
+
+// Whether a stop of the running computation was requested: always 0 on the
+// console.
+int ExitRequested();
+void SetExitRequestHonored(int status);
+int ExitRequestHonored();
+
+// Ends the process with `status` through the normal exit, so open streams are
+// flushed and exit handlers run. This is the only place that ends the
+// process; -1 (255 as the shell sees it) is the status of every fatal error.
+[[noreturn]] void ExitProcessing(int status);
+
+// Lets a host that embeds the library (a fuzzing harness, say) take over the
+// end of the process: ExitProcessing calls the handler, which must not
+// return (it may throw). A null handler restores the process exit.
+using ExitHandler = void (*)(int status);
+void SetExitHandler(ExitHandler handler);
+
+// --- Progress display (standard error) --------------------------------------
+//
+// A label line between OpenProgressWindow and CloseProgressWindow, and two
+// percentage counters that each back over the text of the previous call with
+// backspaces. SetProgressVisibility(0) switches everything off;
+// FreezeProgressBar(1) only the counters.
+
+void SetProgressVisibility(int visible);
+void FreezeProgressBar(int frozen);
+
+// Opens the display when it is enabled and not yet open. Returns 0.
+int OpenProgressWindow();
+
+// Blanks the label line and writes the formatted label followed by 12 blanks
+// (the room the counters back over). Writes nothing while no display is
+// open. Returns the length of the formatted label, or 0.
+int UpdateProgressLabel(const char* format, ...) VQ_PRINTF_FORMAT(1, 2);
+
+// "done * 100 / total" percent, after 12 backspaces. Nothing when total is 0.
+// Returns 0.
+int UpdateProgressBar(int done, int total);
+
+// As UpdateProgressBar with a turning character in front; total 0 writes
+// " stage complete" and done 0 writes "  wait...". Returns 0.
+int UpdateFancyProgressBar(int done, int total);
+
+// Blanks the label line of an open display and closes it. Returns 0.
+int CloseProgressWindow();
+
+#endif  // VQPEEK_MODULES_INTERFC_INTERFC_H_

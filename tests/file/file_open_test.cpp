@@ -1,0 +1,77 @@
+#include <cstdio>
+#include <string>
+
+#include "file.h"
+#include "test_support.h"
+
+namespace {
+
+using ::testing::internal::CaptureStderr;
+using ::testing::internal::GetCapturedStderr;
+using vqtest::ReadFileBytes;
+using vqtest::TempDir;
+using vqtest::WriteFileBytes;
+
+TEST(ExistFile, TellsWhetherTheFileCanBeRead) {
+  TempDir dir;
+  EXPECT_EQ(ExistFile(dir.Path("missing").c_str()), 0);
+  WriteFileBytes(dir.Path("there"), "x");
+  EXPECT_EQ(ExistFile(dir.Path("there").c_str()), 1);
+}
+
+TEST(FileOpen, ReadsAnExistingFileAndReportsAMissingOne) {
+  TempDir dir;
+  WriteFileBytes(dir.Path("in"), "abc");
+  FILE* stream = FileOpen(dir.Path("in").c_str(), 1, 0);
+  ASSERT_NE(stream, nullptr);
+  EXPECT_EQ(std::getc(stream), 'a');
+  std::fclose(stream);
+
+  const std::string missing = dir.Path("missing");
+  CaptureStderr();
+  EXPECT_EQ(FileOpen(missing.c_str(), 1, 0), nullptr);
+  EXPECT_EQ(GetCapturedStderr(), "ERROR: Cannot find the file: " + missing);
+}
+
+TEST(FileOpen, WritingKeepsAnExistingFileUnlessOverwriteIsExactlyOne) {
+  TempDir dir;
+  const std::string path = dir.Path("out");
+  WriteFileBytes(path, "old");
+  for (const int overwrite : {0, 2, -1}) {
+    CaptureStderr();
+    EXPECT_EQ(FileOpen(path.c_str(), 0, overwrite), nullptr);
+    EXPECT_EQ(GetCapturedStderr(), "ERROR: File already exists: " + path);
+    EXPECT_EQ(ReadFileBytes(path), "old");
+  }
+  FILE* stream = FileOpen(path.c_str(), 0, 1);
+  ASSERT_NE(stream, nullptr);
+  std::fclose(stream);
+  EXPECT_EQ(ReadFileBytes(path), "");
+
+  // A new file needs no overwrite permission, and the stream also reads.
+  const std::string fresh = dir.Path("fresh");
+  stream = FileOpen(fresh.c_str(), 0, 0);
+  ASSERT_NE(stream, nullptr);
+  std::fputs("hi", stream);
+  std::rewind(stream);
+  EXPECT_EQ(std::getc(stream), 'h');
+  std::fclose(stream);
+}
+
+TEST(FileOpen, ReportsFilesThatCannotBeCreatedAndInvalidModes) {
+  TempDir dir;
+  const std::string path = dir.Path("no/such/dir/out");
+  CaptureStderr();
+  EXPECT_EQ(FileOpen(path.c_str(), 0, 0), nullptr);
+  EXPECT_EQ(GetCapturedStderr(), "ERROR: Couldn't open the file: " + path);
+  CaptureStderr();
+  EXPECT_EQ(FileOpen(path.c_str(), 7, 0), nullptr);
+  EXPECT_EQ(GetCapturedStderr(), "ERROR: Invalid file mode:7");
+}
+
+TEST(OpenFileDeathTest, EndsTheProcessWhereFileOpenGivesNoStream) {
+  EXPECT_FATAL(OpenFile("/nonexistent/vqpeek/file", 1, 0),
+               "ERROR: Cannot find the file: /nonexistent/vqpeek/file");
+}
+
+}  // namespace

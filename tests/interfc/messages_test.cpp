@@ -1,0 +1,105 @@
+#include "interfc.h"
+
+#include <string>
+
+#include "test_support.h"
+
+namespace {
+
+using ::testing::internal::CaptureStderr;
+using ::testing::internal::CaptureStdout;
+using ::testing::internal::GetCapturedStderr;
+using ::testing::internal::GetCapturedStdout;
+
+TEST(PrintMessage, GoesToStandardOutputUntilMovedToStandardError) {
+  CaptureStdout();
+  CaptureStderr();
+  EXPECT_EQ(PrintMessage("a%d\n", 1), 3);
+  OpenInfoFlow(1);
+  PrintMessage("module\n");
+  PrintProgramMessage("program\n");
+  OpenInfoFlow(0);
+  PrintMessage("back\n");
+  EXPECT_EQ(GetCapturedStdout(), "a1\nprogram\nback\n");
+  EXPECT_EQ(GetCapturedStderr(), "module\n");
+}
+
+TEST(PrintMessage, WritesPercentSignsOfArgumentsUnchanged) {
+  CaptureStdout();
+  PrintMessage("%s", "100% sure");
+  EXPECT_EQ(GetCapturedStdout(), "100% sure");
+}
+
+TEST(PrintMessage, LongerThanItsBufferIsWrittenWhole) {
+  const std::string longText(5000, 'x');
+  CaptureStdout();
+  CaptureStderr();
+  EXPECT_EQ(PrintMessage("<%s>", longText.c_str()), 5002);
+  EXPECT_EQ(PrintProgramMessage("%s", longText.c_str()), 5000);
+  EXPECT_EQ(ErrorMessage("ERROR: %s\n", longText.c_str()), 5008);
+  EXPECT_EQ(GetCapturedStdout(), "<" + longText + ">" + longText);
+  EXPECT_EQ(GetCapturedStderr(), "ERROR: " + longText + "\n");
+}
+
+TEST(PrintMessage, ExactlyAtTheBufferBoundary) {
+  for (const int length : {254, 255, 256, 257}) {
+    const std::string text(static_cast<std::size_t>(length), 'b');
+    CaptureStdout();
+    PrintMessage("%s", text.c_str());
+    EXPECT_EQ(GetCapturedStdout(), text) << length;
+  }
+  for (const int length : {1022, 1023, 1024, 1025}) {
+    const std::string text(static_cast<std::size_t>(length), 'e');
+    CaptureStderr();
+    ErrorMessage("%s", text.c_str());
+    EXPECT_EQ(GetCapturedStderr(), text) << length;
+  }
+}
+
+TEST(CloseInfoFlow, ReturnsZero) { EXPECT_EQ(CloseInfoFlow(), 0); }
+
+TEST(ExitRequested, AlwaysZeroAndHonoredStatusIsStored) {
+  EXPECT_EQ(ExitRequested(), 0);
+  EXPECT_EQ(ExitRequestHonored(), 0);
+  SetExitRequestHonored(3);
+  EXPECT_EQ(ExitRequestHonored(), 3);
+  EXPECT_EQ(ExitRequestHonoredStatus, 3);
+  SetExitRequestHonored(0);
+  EXPECT_EQ(ExitRequested(), 0);
+}
+
+TEST(ExitProcessingDeathTest, ErrorMessageThenExitEndsWith255AndTheMessageAlone) {
+  EXPECT_FATAL(
+      {
+        ErrorMessage("ERROR: Unknown error function %d (DistType).\n", 5);
+        ExitProcessing(-1);
+      },
+      "ERROR: Unknown error function 5 (DistType).\n");
+}
+
+TEST(ExitProcessingDeathTest, FlushesBufferedStandardOutput) {
+  // The child's buffered standard output must reach the pipe before the
+  // exit, so the status is seen only after the write.
+  EXPECT_EXIT(
+      {
+        std::printf("pending");
+        ExitProcessing(3);
+      },
+      ::testing::ExitedWithCode(3), "");
+}
+
+[[noreturn]] void ThrowingHandler(int status) { throw status; }
+
+TEST(SetExitHandler, TakesOverTheEndOfTheProcess) {
+  SetExitHandler(ThrowingHandler);
+  int caught = 0;
+  try {
+    ExitProcessing(-1);
+  } catch (int status) {
+    caught = status;
+  }
+  SetExitHandler(nullptr);
+  EXPECT_EQ(caught, -1);
+}
+
+}  // namespace

@@ -1,0 +1,94 @@
+#include "test_support.h"
+
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+namespace vqtest {
+
+TempDir::TempDir() {
+  std::string pattern = (std::filesystem::temp_directory_path() / "vqpeek-test-XXXXXX").string();
+  if (mkdtemp(pattern.data()) == nullptr) {
+    ADD_FAILURE() << "cannot make a temporary directory";
+  }
+  path_ = pattern;
+}
+
+TempDir::~TempDir() {
+  std::error_code ignored;
+  std::filesystem::remove_all(path_, ignored);
+}
+
+std::string ReadFileBytes(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream bytes;
+  bytes << in.rdbuf();
+  return bytes.str();
+}
+
+void WriteFileBytes(const std::string& path, const std::string& bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+std::string ExactRegex(const std::string& text) {
+  std::string regex = "^";
+  for (const char c : text) {
+    if (std::string_view("\\^$.|?*+()[]{}").find(c) != std::string_view::npos) regex += '\\';
+    regex += c;
+  }
+  return regex + "$";
+}
+
+RunResult RunVqpeek(const std::vector<std::string>& args, const std::string& workdir) {
+  TempDir capture;
+  const std::string outPath = capture.Path("stdout");
+  const std::string errPath = capture.Path("stderr");
+  std::vector<std::string> argvStrings = {VQPEEK_BINARY};
+  argvStrings.insert(argvStrings.end(), args.begin(), args.end());
+  std::vector<char*> argv;
+  for (std::string& arg : argvStrings) argv.push_back(arg.data());
+  argv.push_back(nullptr);
+
+  RunResult result;
+  const pid_t pid = fork();
+  if (pid == 0) {
+    const int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    const int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    if (out < 0 || err < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0) _exit(127);
+    if (!workdir.empty() && chdir(workdir.c_str()) != 0) _exit(127);
+    execv(argv[0], argv.data());
+    _exit(127);
+  }
+  int status = 0;
+  if (pid < 0 || waitpid(pid, &status, 0) != pid) {
+    ADD_FAILURE() << "cannot run " << VQPEEK_BINARY;
+    return result;
+  }
+  result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  result.out = ReadFileBytes(outPath);
+  result.err = ReadFileBytes(errPath);
+  return result;
+}
+
+void ExpectGolden(const std::string& actual, const std::string& relativePath) {
+  const std::string path = std::string(VQPEEK_SOURCE_DIR) + "/tests/" + relativePath;
+  const char* update = std::getenv("VQPEEK_UPDATE_GOLDEN");
+  if (update != nullptr && std::string(update) == "1") {
+    WriteFileBytes(path, actual);
+    return;
+  }
+  if (!std::filesystem::exists(path)) {
+    ADD_FAILURE() << "missing golden file " << path
+                  << " (run with VQPEEK_UPDATE_GOLDEN=1 to create it)";
+    return;
+  }
+  EXPECT_EQ(actual, ReadFileBytes(path)) << "golden file " << relativePath;
+}
+
+}  // namespace vqtest

@@ -1,0 +1,60 @@
+// Helpers shared by the tests: temporary directories, file bytes, fatal-exit
+// expectations and running the built vqpeek.
+#ifndef VQPEEK_TESTS_SUPPORT_TEST_SUPPORT_H_
+#define VQPEEK_TESTS_SUPPORT_TEST_SUPPORT_H_
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace vqtest {
+
+// A fresh directory under the system's temporary directory, removed with
+// everything in it when the object goes.
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+
+  const std::string& path() const { return path_; }
+  // The path of `name` inside the directory.
+  std::string Path(const std::string& name) const { return path_ + "/" + name; }
+
+ private:
+  std::string path_;
+};
+
+std::string ReadFileBytes(const std::string& path);
+void WriteFileBytes(const std::string& path, const std::string& bytes);
+
+// A regular expression that matches exactly `text` (the whole stderr of a
+// death test).
+std::string ExactRegex(const std::string& text);
+
+// What a finished vqpeek run left behind.
+struct RunResult {
+  std::string out;  // standard output
+  std::string err;  // standard error
+  int status = -1;  // exit status as the shell sees it
+};
+
+// Runs the built vqpeek with `args` in the directory `workdir` (the current
+// one when empty).
+RunResult RunVqpeek(const std::vector<std::string>& args, const std::string& workdir = "");
+
+// Compares `actual` with the file tests/<relativePath> of the source tree.
+// With VQPEEK_UPDATE_GOLDEN=1 in the environment the file is rewritten
+// instead (after a deliberate change of the output).
+void ExpectGolden(const std::string& actual, const std::string& relativePath);
+
+}  // namespace vqtest
+
+// The process ends with status 255 (-1) and standard error is exactly
+// `message`.
+#define EXPECT_FATAL(statement, message) \
+  EXPECT_EXIT(statement, ::testing::ExitedWithCode(255), ::vqtest::ExactRegex(message))
+
+#endif  // VQPEEK_TESTS_SUPPORT_TEST_SUPPORT_H_

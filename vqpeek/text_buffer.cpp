@@ -1,0 +1,101 @@
+// Formatted text built in a large buffer.
+#include "text_buffer.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace {
+
+// Two-digit pairs "00".."99": halves the divisions of the digit loop.
+constexpr char kDigitPairs[] =
+    "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+    "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+    "8081828384858687888990919293949596979899";
+
+constexpr int kMaxDigits = 10;  // of an unsigned 32-bit value
+
+}  // namespace
+
+TextBuffer::TextBuffer(FILE* stream)
+    : stream_(stream), buffer_(std::make_unique_for_overwrite<char[]>(kCapacity)) {}
+
+TextBuffer::~TextBuffer() { Flush(); }
+
+void TextBuffer::Flush() {
+  if (used_ > 0) std::fwrite(buffer_.get(), 1, used_, stream_);
+  used_ = 0;
+}
+
+void TextBuffer::Append(std::string_view text) {
+  while (!text.empty()) {
+    if (used_ == kCapacity) Flush();
+    const std::size_t part = std::min(text.size(), kCapacity - used_);
+    std::memcpy(buffer_.get() + used_, text.data(), part);
+    used_ += part;
+    text.remove_prefix(part);
+  }
+}
+
+void TextBuffer::AppendBlanks(long long count) {
+  while (count > 0) {
+    if (used_ == kCapacity) Flush();
+    const std::size_t part =
+        static_cast<std::size_t>(std::min<long long>(count, static_cast<long long>(kCapacity - used_)));
+    std::memset(buffer_.get() + used_, ' ', part);
+    used_ += part;
+    count -= static_cast<long long>(part);
+  }
+}
+
+char* TextBuffer::FormatDigits(unsigned value, char* end) {
+  char* p = end;
+  while (value >= 100) {
+    const unsigned pair = (value % 100) * 2;
+    value /= 100;
+    *--p = kDigitPairs[pair + 1];
+    *--p = kDigitPairs[pair];
+  }
+  if (value >= 10) {
+    *--p = kDigitPairs[value * 2 + 1];
+    *--p = kDigitPairs[value * 2];
+  } else {
+    *--p = static_cast<char>('0' + value);
+  }
+  return p;
+}
+
+void TextBuffer::AppendInt(int value, int width) {
+  char digits[kMaxDigits + 1];
+  char* end = digits + sizeof digits;
+  // The magnitude in unsigned arithmetic: -INT_MIN does not fit an int.
+  const unsigned magnitude =
+      value < 0 ? 0u - static_cast<unsigned>(value) : static_cast<unsigned>(value);
+  char* start = FormatDigits(magnitude, end);
+  if (value < 0) *--start = '-';
+  const long long length = end - start;
+  AppendBlanks(width - length);
+  Append(std::string_view(start, static_cast<std::size_t>(length)));
+}
+
+void TextBuffer::AppendUnsigned(unsigned value, int width) {
+  char digits[kMaxDigits];
+  char* end = digits + sizeof digits;
+  char* start = FormatDigits(value, end);
+  const long long length = end - start;
+  AppendBlanks(width - length);
+  Append(std::string_view(start, static_cast<std::size_t>(length)));
+}
+
+void TextBuffer::AppendUnsignedLeft(unsigned value, int width) {
+  char digits[kMaxDigits];
+  char* end = digits + sizeof digits;
+  char* start = FormatDigits(value, end);
+  const long long length = end - start;
+  Append(std::string_view(start, static_cast<std::size_t>(length)));
+  AppendBlanks(width - length);
+}
+
+void TextBuffer::AppendLeft(std::string_view text, int width) {
+  Append(text);
+  AppendBlanks(static_cast<long long>(width) - static_cast<long long>(text.size()));
+}
