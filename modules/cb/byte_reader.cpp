@@ -1,1 +1,135 @@
-// placeholder
+// A file read in large blocks and parsed from memory.
+#include "byte_reader.h"
+
+#include <cstring>
+#include <limits>
+
+namespace cb_internal {
+
+namespace {
+
+bool IsWhitespace(int c) {
+  return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
+
+int DigitValue(int c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return 99;
+}
+
+}  // namespace
+
+ByteReader::ByteReader(FILE* file) : file_(file) {
+  // The size of the rest of the file, where the stream can tell it.
+  const long here = std::ftell(file);
+  if (here >= 0 && std::fseek(file, 0, SEEK_END) == 0) {
+    const long size = std::ftell(file);
+    if (std::fseek(file, here, SEEK_SET) == 0 && size >= here) unread_ = size - here;
+  }
+}
+
+bool ByteReader::Refill(std::size_t count) {
+  const std::size_t available = end_ - position_;
+  if (capacity_ < count || buffer_ == nullptr) {
+    // Grow to hold `count` bytes; only bytes the file holds are asked for.
+    std::size_t wanted = count > kBlockSize ? count : kBlockSize;
+    if (unread_ >= 0 && static_cast<std::uint64_t>(unread_) + available < wanted) {
+      wanted = static_cast<std::size_t>(unread_) + available;
+      if (wanted == 0) wanted = 1;
+    }
+    if (wanted > capacity_) {
+      std::unique_ptr<unsigned char[]> larger = std::make_unique_for_overwrite<unsigned char[]>(wanted);
+      if (available > 0) std::memcpy(larger.get(), buffer_.get() + position_, available);
+      buffer_ = std::move(larger);
+      capacity_ = wanted;
+      position_ = 0;
+      end_ = available;
+    }
+  }
+  if (position_ > 0) {
+    if (available > 0) std::memmove(buffer_.get(), buffer_.get() + position_, available);
+    position_ = 0;
+    end_ = available;
+  }
+  while (!endOfFile_ && end_ < capacity_ && end_ - position_ < count) {
+    const std::size_t got = std::fread(buffer_.get() + end_, 1, capacity_ - end_, file_);
+    if (got == 0) {
+      endOfFile_ = true;
+      break;
+    }
+    end_ += got;
+    if (unread_ >= 0) unread_ = unread_ > static_cast<std::int64_t>(got) ? unread_ - got : 0;
+  }
+  return end_ > position_;
+}
+
+std::uint64_t ByteReader::Remaining() {
+  if (unread_ < 0 || endOfFile_) {
+    // A stream that cannot tell its size is read to its end.
+    while (!endOfFile_) Refill(capacity_ == 0 ? kBlockSize : capacity_ * 2);
+    return end_ - position_;
+  }
+  return (end_ - position_) + static_cast<std::uint64_t>(unread_);
+}
+
+void ByteReader::SkipWhitespace() {
+  while (IsWhitespace(Peek())) ++position_;
+}
+
+bool ByteReader::ReadInteger(int* value) {
+  SkipWhitespace();
+  bool negative = false;
+  int c = Peek();
+  if (c == '+' || c == '-') {
+    negative = c == '-';
+    Advance(1);
+    c = Peek();
+  }
+  int base = 10;
+  bool digits = false;
+  if (c == '0') {
+    // "0x" opens a hexadecimal number only when a hexadecimal digit follows.
+    Advance(1);
+    digits = true;
+    base = 8;
+    if ((Peek() == 'x' || Peek() == 'X') && Ensure(2) >= 2 && DigitValue(Data()[1]) < 16) {
+      Advance(1);
+      base = 16;
+    }
+  }
+  constexpr std::uint64_t kLimit = std::uint64_t{1} << 32;
+  std::uint64_t magnitude = 0;
+  for (int d; (d = DigitValue(Peek())) < base; Advance(1)) {
+    digits = true;
+    magnitude = magnitude * base + static_cast<std::uint64_t>(d);
+    if (magnitude > kLimit) magnitude = kLimit;
+  }
+  if (!digits) return false;
+  if (negative) {
+    *value = magnitude >= 2147483648u ? std::numeric_limits<int>::min()
+                                      : -static_cast<int>(magnitude);
+  } else {
+    *value = magnitude >= 2147483647u ? std::numeric_limits<int>::max()
+                                      : static_cast<int>(magnitude);
+  }
+  return true;
+}
+
+ByteReader::LineResult ByteReader::ReadLine(char* text, std::size_t size) {
+  text[0] = '\0';
+  int c = Get();
+  if (c == EOF) return LineResult::kEndOfFile;
+  const LineResult result = c == '\0' ? LineResult::kStartsWithNul : LineResult::kRead;
+  std::size_t length = 0;
+  bool stored = true;  // until a NUL byte ends the text
+  for (; c != EOF && c != '\n'; c = Get()) {
+    if (c == '\0') stored = false;
+    if (stored && length + 1 < size) text[length++] = static_cast<char>(c);
+  }
+  text[length] = '\0';
+  return result;
+}
+
+}  // namespace cb_internal

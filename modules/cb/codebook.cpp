@@ -1,1 +1,133 @@
-// placeholder
+// The Codebook record: node allocation, creation, release and printing, and
+// the helpers the module shares.
+#include <cmath>
+#include <cstdarg>
+#include <cstring>
+#include <limits>
+#include <new>
+#include <string>
+#include <vector>
+
+#include "cb.h"
+#include "cb_internal.h"
+
+namespace cb_internal {
+
+void Fatal(const char* format, ...) {
+  std::va_list args;
+  va_start(args, format);
+  std::va_list again;
+  va_copy(again, args);
+  const int length = std::vsnprintf(nullptr, 0, format, args);
+  std::vector<char> text(length > 0 ? static_cast<std::size_t>(length) + 1 : 1, '\0');
+  if (length > 0) std::vsnprintf(text.data(), text.size(), format, again);
+  va_end(again);
+  va_end(args);
+  ErrorMessage("%s", text.data());
+  ExitProcessing(-1);
+}
+
+int TruncateToInt(double value) {
+  if (std::isnan(value)) return 0;
+  if (value >= 2147483647.0) return std::numeric_limits<int>::max();
+  if (value <= -2147483648.0) return std::numeric_limits<int>::min();
+  return static_cast<int>(value);
+}
+
+int RoundedMean(std::int64_t sum, int count) {
+  if (count == 0) return 0;
+  return TruncateToInt(static_cast<double>(sum) / static_cast<double>(count) + 0.5);
+}
+
+void AllocateNodes(Codebook* CB, int n, int dim, bool zeroed) {
+  CB->Booksize = n;
+  try {
+    if (n < 0) throw std::bad_alloc();
+    CB->Book = std::make_unique<CodebookNode[]>(static_cast<std::size_t>(n));
+  } catch (const std::bad_alloc&) {
+    Fatal("ERROR: allocate CB->Book\n");
+  }
+  const std::size_t width = dim > 0 ? static_cast<std::size_t>(dim) : 0;
+  try {
+    const std::size_t count = static_cast<std::size_t>(n) * width;
+    CB->ElementBlock = zeroed ? std::make_unique<int[]>(count)
+                              : std::make_unique_for_overwrite<int[]>(count);
+  } catch (const std::bad_alloc&) {
+    Fatal("ERROR: Not enough memory for new vector element.\n");
+  }
+  int* elements = CB->ElementBlock.get();
+  for (int i = 0; i < n; ++i) {
+    CB->Book[i].Vector = VectorPtr(elements + static_cast<std::size_t>(i) * width,
+                                   VectorDeleter{false});
+  }
+  CB->AllocatedSize = n;
+}
+
+NamePtr CopyName(const char* text) {
+  if (text == nullptr) return nullptr;
+  const std::size_t length = std::strlen(text);
+  NamePtr copy = std::make_unique_for_overwrite<char[]>(length + 1);
+  std::memcpy(copy.get(), text, length + 1);
+  return copy;
+}
+
+}  // namespace cb_internal
+
+int VectorDimension(const Codebook& CB) {
+  // A 32-bit product, as the record has always been sized; the readers
+  // refuse block sizes whose product does not fit.
+  return static_cast<int>(static_cast<std::int64_t>(CB.BlockSizeX) * CB.BlockSizeY);
+}
+
+void CreateNewCodebook(Codebook* CB, int Booksize, const Codebook* templateSet) {
+  SetVerString(CB->Versionstr, kCodebookFile);
+  CB->BlockSizeX = templateSet->BlockSizeX;
+  CB->BlockSizeY = templateSet->BlockSizeY;
+  CB->TotalFreq = templateSet->TotalFreq;
+  CB->BytesPerElement = templateSet->BytesPerElement;
+  CB->MinValue = templateSet->MinValue;
+  CB->MaxValue = templateSet->MaxValue;
+  CB->Preprocessing = templateSet->Preprocessing;
+  ClearString(CB->GenerationMethod);
+  cb_internal::AllocateNodes(CB, Booksize, VectorDimension(*CB), true);
+}
+
+void CreateNewTrainingSet(Codebook* TS, int Booksize, int BlockSizeX, int BlockSizeY,
+                          int BytesPerElement, int MinValue, int MaxValue, int Preprocessing,
+                          const char* GenerationMethod) {
+  SetVerString(TS->Versionstr, kTrainingSetFile);
+  TS->BlockSizeX = BlockSizeX;
+  TS->BlockSizeY = BlockSizeY;
+  TS->TotalFreq = 0;
+  TS->BytesPerElement = BytesPerElement;
+  TS->MinValue = MinValue;
+  TS->MaxValue = MaxValue;
+  TS->Preprocessing = Preprocessing;
+  std::snprintf(TS->GenerationMethod, kTextFieldSize, "%s",
+                GenerationMethod != nullptr ? GenerationMethod : "");
+  cb_internal::AllocateNodes(TS, Booksize, VectorDimension(*TS), true);
+}
+
+void FreeCodebook(Codebook* CB) {
+  CB->Book.reset();
+  CB->ElementBlock.reset();
+  CB->AllocatedSize = 0;
+}
+
+void PrintCodebook(const Codebook* CB) {
+  PrintMessage("Codebook generated: %s\n", CB->GenerationMethod);
+  PrintMessage("Vectors=%i, Totalfreq=%i \n", CB->Booksize, CB->TotalFreq);
+  const int dim = VectorDimension(*CB);
+  std::string line;
+  char field[48];
+  for (int i = 0; i < CB->Booksize; ++i) {
+    const CodebookNode& node = CB->Book[i];
+    std::snprintf(field, sizeof field, "%-3i: (f=%-4i, vm=%-3i)  ", i, node.Freq, node.VectorMean);
+    line = field;
+    for (int e = 0; e < dim; ++e) {
+      std::snprintf(field, sizeof field, "%3i ", node.Vector[e]);
+      line += field;
+    }
+    PrintMessage("%s\n", line.c_str());
+  }
+}

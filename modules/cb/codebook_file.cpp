@@ -1,1 +1,326 @@
-// placeholder
+// Training-set and codebook files: reading versions 1 and 2, writing
+// version 2, and finding a file's kind from its name.
+//
+// A set file is a text head (version line, one integer per line, an
+// optional method line, a line of minus signs) and a binary body of node
+// records: the name and its NUL (version 2 only), the elements most
+// significant byte first (version 1: one byte each), and the frequency in 4
+// bytes (version 1: 2 bytes, least significant first).
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "byte_reader.h"
+#include "cb.h"
+#include "cb_internal.h"
+#include "file.h"
+
+using cb_internal::ByteReader;
+using cb_internal::Fatal;
+using cb_internal::FilePtr;
+
+namespace {
+
+constexpr int kMaxNameBytes = 80;  // a name's characters and its NUL
+constexpr int kSeparatorLength = 37;
+
+// Reads the version line or the method line into an 80-byte field.
+void ReadHeaderLine(ByteReader& reader, char* field) {
+  switch (reader.ReadLine(field, kTextFieldSize)) {
+    case ByteReader::LineResult::kEndOfFile:
+      Fatal("ERROR: empty header (NULL)\n");
+    case ByteReader::LineResult::kStartsWithNul:
+      Fatal("ERROR: empty header (0x00)\n");
+    case ByteReader::LineResult::kRead:
+      break;
+  }
+}
+
+int ReadHeaderInteger(ByteReader& reader) {
+  int value = 0;
+  if (!reader.ReadInteger(&value)) Fatal("ERROR: Invalid header: a number was expected.\n");
+  reader.SkipWhitespace();
+  return value;
+}
+
+// The version of a set file: the first decimal digit of its version line.
+int FileVersion(const char* versionLine) {
+  const char* digit = versionLine;
+  while (*digit != '\0' && (*digit < '0' || *digit > '9')) ++digit;
+  if (*digit == '\0') Fatal("ERROR: No version number found in header.\n");
+  const int value = *digit - '0';
+  if (value <= 1) return 1;
+  if (value == 2) return 2;
+  Fatal("ERROR: Unknown file version number (%d).\n", value);
+}
+
+// Decodes `count` big-endian elements of `width` bytes; returns their sum.
+std::int64_t DecodeElements(const unsigned char* bytes, int width, int count, int* elements) {
+  std::int64_t sum = 0;
+  switch (width) {
+    case 1:
+      for (int k = 0; k < count; ++k) {
+        elements[k] = bytes[k];
+        sum += bytes[k];
+      }
+      break;
+    case 2:
+      for (int k = 0; k < count; ++k, bytes += 2) {
+        elements[k] = (bytes[0] << 8) | bytes[1];
+        sum += elements[k];
+      }
+      break;
+    case 3:
+      for (int k = 0; k < count; ++k, bytes += 3) {
+        elements[k] = (bytes[0] << 16) | (bytes[1] << 8) | bytes[2];
+        sum += elements[k];
+      }
+      break;
+    default:
+      for (int k = 0; k < count; ++k, bytes += 4) {
+        elements[k] = static_cast<int>((std::uint32_t{bytes[0]} << 24) | (bytes[1] << 16) |
+                                       (bytes[2] << 8) | bytes[3]);
+        sum += elements[k];
+      }
+      break;
+  }
+  return sum;
+}
+
+int DecodeFrequency(const unsigned char* bytes, int version) {
+  if (version == 1) return bytes[0] | (bytes[1] << 8);
+  return static_cast<int>((std::uint32_t{bytes[0]} << 24) | (bytes[1] << 16) | (bytes[2] << 8) |
+                          bytes[3]);
+}
+
+// Refuses a head that cannot describe a set, before anything is allocated.
+void CheckHeader(const Codebook& CB, int version) {
+  const std::int64_t dim = static_cast<std::int64_t>(CB.BlockSizeX) * CB.BlockSizeY;
+  if (CB.BlockSizeX < 1 || CB.BlockSizeY < 1 || dim > 2147483647) {
+    Fatal("ERROR: Invalid block size (%d x %d).\n", CB.BlockSizeX, CB.BlockSizeY);
+  }
+  if (CB.Booksize < 0) Fatal("ERROR: Invalid booksize (%d).\n", CB.Booksize);
+  if (version == 2 && (CB.BytesPerElement < 1 || CB.BytesPerElement > 4)) {
+    Fatal("ERROR: Invalid bytes per element (%d).\n", CB.BytesPerElement);
+  }
+}
+
+// Reads the node records of the body into the allocated nodes.
+void ReadBody(ByteReader& reader, Codebook* CB, int version) {
+  const int dim = VectorDimension(*CB);
+  const int width = CB->BytesPerElement;
+  const int nameBytes = version == 2 ? 1 : 0;  // at least the NUL
+  const std::size_t fieldBytes =
+      static_cast<std::size_t>(dim) * static_cast<std::size_t>(width) + (version == 2 ? 4 : 2);
+
+  // Every node takes at least its shortest record, so a head that promises
+  // more nodes than the file can hold is refused before allocating.
+  const std::uint64_t shortestNode = fieldBytes + nameBytes;
+  if (CB->Booksize > 0 && reader.Remaining() / shortestNode < static_cast<std::uint64_t>(CB->Booksize)) {
+    Fatal("ERROR: premature end of file\n");
+  }
+  cb_internal::AllocateNodes(CB, CB->Booksize, dim, false);
+
+  int total = 0;
+  for (int i = 0; i < CB->Booksize; ++i) {
+    CodebookNode& node = CB->Book[i];
+    if (version == 2) {
+      const std::size_t window = reader.Ensure(kMaxNameBytes);
+      const std::size_t searched = window < kMaxNameBytes ? window : kMaxNameBytes;
+      const void* nul = std::memchr(reader.Data(), '\0', searched);
+      if (nul == nullptr) {
+        if (searched < kMaxNameBytes) Fatal("ERROR: premature end of file\n");
+        char name[kMaxNameBytes + 1];
+        std::memcpy(name, reader.Data(), kMaxNameBytes);
+        name[kMaxNameBytes] = '\0';
+        Fatal("ERROR: Too long vector name:\n%*s\nMaximum is %d characters.\n", kMaxNameBytes,
+              name, kMaxNameBytes);
+      }
+      const std::size_t length = static_cast<const unsigned char*>(nul) - reader.Data();
+      if (length > 0) node.Name = cb_internal::CopyName(reinterpret_cast<const char*>(reader.Data()));
+      reader.Advance(length + 1);
+    }
+    // A truncated field ends the read: the file no longer matches its head.
+    if (reader.Ensure(fieldBytes) < fieldBytes) Fatal("ERROR: premature end of file\n");
+    const unsigned char* bytes = reader.Data();
+    const std::int64_t sum = DecodeElements(bytes, width, dim, node.Vector.get());
+    node.Freq = DecodeFrequency(bytes + fieldBytes - (version == 2 ? 4 : 2), version);
+    node.VectorMean = cb_internal::RoundedMean(sum, dim);
+    total = cb_internal::WrapAdd32(total, node.Freq);
+    reader.Advance(fieldBytes);
+  }
+  if (version == 2 && CB->TotalFreq != total) {
+    PrintMessage("WARNING: TotalFreq header field = %d but ", CB->TotalFreq);
+    PrintMessage("calculated totalfreq = %d.\n", total);
+  }
+  CB->TotalFreq = total;
+}
+
+// Reads the first line of an existing file and returns the kind it names.
+int ProbeKind(const char* name) {
+  FilePtr file(std::fopen(name, "rb"));
+  if (file == nullptr) return kNotRecognized;
+  char line[kTextFieldSize];
+  if (std::fgets(line, sizeof line, file.get()) == nullptr) return kNotRecognized;
+  return RecognizeVersionstr(line);
+}
+
+}  // namespace
+
+void ReadCodebook(const char* filename, Codebook* CB) {
+  FilePtr file(FileOpen(filename, 1, 0));
+  if (file == nullptr) {
+    // The open message has no line end of its own; this one ends the run.
+    Fatal("\n");
+  }
+  ByteReader reader(file.get());
+
+  ReadHeaderLine(reader, CB->Versionstr);
+  const int version = FileVersion(CB->Versionstr);
+  CB->BlockSizeX = ReadHeaderInteger(reader);
+  CB->BlockSizeY = ReadHeaderInteger(reader);
+  CB->Booksize = ReadHeaderInteger(reader);
+  if (version == 2) {
+    CB->TotalFreq = ReadHeaderInteger(reader);
+    CB->BytesPerElement = ReadHeaderInteger(reader);
+    CB->MinValue = ReadHeaderInteger(reader);
+    CB->MaxValue = ReadHeaderInteger(reader);
+    CB->Preprocessing = ReadHeaderInteger(reader);
+  } else {
+    CB->Preprocessing = ReadHeaderInteger(reader);
+    for (int discarded = 0; discarded < 3; ++discarded) ReadHeaderInteger(reader);
+    CB->MaxValue = ReadHeaderInteger(reader);
+  }
+
+  // Version 2 has a method line exactly when the separator does not follow;
+  // version 1 has one in codebooks only.
+  ClearString(CB->GenerationMethod);
+  if (version == 2 ? reader.Peek() != '-'
+                   : std::strncmp(CB->Versionstr, "VQ CODEBOOK", 11) == 0) {
+    ReadHeaderLine(reader, CB->GenerationMethod);
+  }
+  // The separator: any run of minus signs, and the character after it.
+  while (reader.Peek() == '-') reader.Advance(1);
+  reader.Get();
+
+  if (version == 1) {
+    CB->BytesPerElement = 1;
+    CB->TotalFreq = 0;
+    CB->MinValue = 0;
+  }
+  CheckHeader(*CB, version);
+  ReadBody(reader, CB, version);
+}
+
+namespace {
+
+// Appends `value` as a big-endian field of `width` bytes.
+void AppendField(std::string& out, int value, int width) {
+  for (int i = width - 1; i >= 0; --i) {
+    out += static_cast<char>((static_cast<std::uint32_t>(value) >> (8 * i)) & 0xFF);
+  }
+}
+
+// What the reader could not take back: refused before the file is touched.
+bool WritableBody(const Codebook& CB) {
+  const int width = CB.BytesPerElement;
+  if (width < 1 || width > 4) {
+    ErrorMessage("ERROR: Invalid bytes per element (%d).\n", width);
+    return false;
+  }
+  const int dim = VectorDimension(CB);
+  for (int i = 0; i < CB.Booksize; ++i) {
+    const CodebookNode& node = CB.Book[i];
+    if (node.Name != nullptr && std::strlen(node.Name.get()) >= kMaxNameBytes) {
+      ErrorMessage("ERROR: Too long vector name:\n%*s\nMaximum is %d characters.\n",
+                   kMaxNameBytes, node.Name.get(), kMaxNameBytes);
+      return false;
+    }
+    if (width == 4) continue;
+    for (int e = 0; e < dim; ++e) {
+      if ((node.Vector[e] >> (8 * width)) > 0) {
+        ErrorMessage("ERROR: Vector element value is too big (%d). Increase bytes/elem ratio.",
+                     node.Vector[e]);
+        return false;
+      }
+    }
+  }
+  return true;
+}
+
+}  // namespace
+
+void WriteCodebook(const char* filename, Codebook* CB, int overwrite) {
+  int total = 0;
+  for (int i = 0; i < CB->Booksize; ++i) total = cb_internal::WrapAdd32(total, CB->Book[i].Freq);
+  CB->TotalFreq = total;
+  if (!WritableBody(*CB)) return;
+
+  FilePtr file(FileOpen(filename, 0, overwrite));
+  if (file == nullptr) return;
+  std::fprintf(file.get(), "%s\n", CB->Versionstr);
+  for (const int field : {CB->BlockSizeX, CB->BlockSizeY, CB->Booksize, CB->TotalFreq,
+                          CB->BytesPerElement, CB->MinValue, CB->MaxValue, CB->Preprocessing}) {
+    std::fprintf(file.get(), "%i\n", field);
+  }
+  if (CB->GenerationMethod[0] != '\0') std::fprintf(file.get(), "%s\n", CB->GenerationMethod);
+  std::fprintf(file.get(), "%s\n", std::string(kSeparatorLength, '-').c_str());
+
+  // The body is built in blocks and written in few calls.
+  constexpr std::size_t kBlock = 1 << 20;
+  const int dim = VectorDimension(*CB);
+  std::string body;
+  body.reserve(kBlock + 256);
+  bool failed = false;
+  for (int i = 0; i < CB->Booksize && !failed; ++i) {
+    const CodebookNode& node = CB->Book[i];
+    if (node.Name != nullptr) body += node.Name.get();
+    body += '\0';
+    for (int e = 0; e < dim; ++e) AppendField(body, node.Vector[e], CB->BytesPerElement);
+    AppendField(body, node.Freq, 4);
+    if (body.size() >= kBlock || i + 1 == CB->Booksize) {
+      failed = std::fwrite(body.data(), 1, body.size(), file.get()) != body.size();
+      body.clear();
+    }
+  }
+  if (failed || std::fflush(file.get()) != 0) ErrorMessage("ERROR: unable to write to file.");
+}
+
+int DetermineCBFileTypeConsideringOrder(char* filename, int order, int capacity) {
+  // An empty name names no file; completing it would find hidden files
+  // such as ".ts".
+  if (filename[0] == '\0') return kNotRecognized;
+  if (ExistFile(filename)) {
+    const int kind = ProbeKind(filename);
+    if (kind != kNotRecognized) return kind;
+  }
+  char digits[16];
+  std::snprintf(digits, sizeof digits, "%d", order);
+  for (const char* digit = digits; *digit != '\0'; ++digit) {
+    const char* extension = nullptr;
+    switch (*digit) {
+      case '1':
+        extension = "ts";
+        break;
+      case '2':
+        extension = "cb";
+        break;
+      case '3':
+        extension = "pa";
+        break;
+      default:
+        Fatal("ERROR: invalid priority order in DetermineCBFileTypeConsideringOrder: %d\n", order);
+    }
+    std::string working(filename);
+    working.resize(static_cast<std::size_t>(capacity) + 1, '\0');
+    CheckFileName(working.data(), extension, static_cast<std::size_t>(capacity));
+    if (ExistFile(working.c_str())) {
+      const int kind = ProbeKind(working.c_str());
+      if (kind != kNotRecognized) {
+        std::snprintf(filename, static_cast<std::size_t>(capacity), "%s", working.c_str());
+        return kind;
+      }
+    }
+  }
+  return kNotRecognized;
+}

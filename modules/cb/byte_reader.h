@@ -1,0 +1,83 @@
+// A file read in large blocks and parsed from memory.
+//
+// The set files hold millions of small fields; a library call per byte costs
+// several times the parsing itself. ByteReader keeps a window of the file in
+// memory, hands out contiguous runs of bytes, and knows how many bytes the
+// file still holds, so that a reader can refuse a header that promises more
+// than the file contains before allocating anything for it.
+#ifndef VQPEEK_MODULES_CB_BYTE_READER_H_
+#define VQPEEK_MODULES_CB_BYTE_READER_H_
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+
+namespace cb_internal {
+
+class ByteReader {
+ public:
+  explicit ByteReader(FILE* file);
+  ByteReader(const ByteReader&) = delete;
+  ByteReader& operator=(const ByteReader&) = delete;
+
+  // The next byte, or EOF.
+  int Get() {
+    if (position_ == end_ && !Refill(1)) return EOF;
+    return buffer_[position_++];
+  }
+  // The next byte without consuming it, or EOF.
+  int Peek() {
+    if (position_ == end_ && !Refill(1)) return EOF;
+    return buffer_[position_];
+  }
+
+  // Makes at least `count` bytes available at Data() unless the file ends
+  // first; returns how many are available (possibly more than `count`).
+  std::size_t Ensure(std::size_t count) {
+    if (end_ - position_ < count) Refill(count);
+    return end_ - position_;
+  }
+  const unsigned char* Data() const { return buffer_.get() + position_; }
+  void Advance(std::size_t count) { position_ += count; }
+
+  // The bytes from the current position to the end of the file.
+  std::uint64_t Remaining();
+
+  // Skips white space (blanks, tabs, line ends, vertical tabs, form feeds).
+  void SkipWhitespace();
+
+  // Reads an integer as the "%i" conversion does: white space is skipped, then
+  // an optional sign and decimal digits, octal digits after a leading 0, or
+  // hexadecimal digits after a leading 0x. Values beyond the int range are
+  // clamped. Returns false when no number starts here.
+  bool ReadInteger(int* value);
+
+  enum class LineResult { kRead, kEndOfFile, kStartsWithNul };
+
+  // Reads one line into `text` (`size` bytes): its first size - 1 characters,
+  // without the line end; the rest of a longer line is consumed and dropped.
+  // A NUL byte ends the text, as it ends any C string.
+  LineResult ReadLine(char* text, std::size_t size);
+
+ private:
+  static constexpr std::size_t kBlockSize = 1 << 20;
+
+  // Moves the unread bytes to the front and reads until at least `count`
+  // bytes are available or the file ends. Returns false when none is.
+  bool Refill(std::size_t count);
+
+  FILE* file_;
+  std::unique_ptr<unsigned char[]> buffer_;
+  std::size_t capacity_ = 0;
+  std::size_t position_ = 0;
+  std::size_t end_ = 0;
+  bool endOfFile_ = false;
+  // Bytes of the file after what has been read into the buffer; -1 while
+  // unknown (a stream that cannot seek).
+  std::int64_t unread_ = -1;
+};
+
+}  // namespace cb_internal
+
+#endif  // VQPEEK_MODULES_CB_BYTE_READER_H_

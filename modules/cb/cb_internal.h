@@ -1,0 +1,64 @@
+// What the sources of the cb module share and callers do not see.
+#ifndef VQPEEK_MODULES_CB_CB_INTERNAL_H_
+#define VQPEEK_MODULES_CB_CB_INTERNAL_H_
+
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+
+#include "cb.h"
+#include "interfc.h"
+
+namespace cb_internal {
+
+// Reports `format` through ErrorMessage and ends the process with -1.
+[[noreturn]] void Fatal(const char* format, ...) VQ_PRINTF_FORMAT(1, 2);
+
+// Closes a stream when its owner goes, also when a fatal exit unwinds.
+struct FileCloser {
+  void operator()(FILE* file) const noexcept { std::fclose(file); }
+};
+using FilePtr = std::unique_ptr<FILE, FileCloser>;
+
+// Converts a real value to int32 by truncation toward zero, the library's
+// rounding step after adding 0.5. Values outside the int32 range are clamped
+// and NaN gives 0, so hostile data never reaches an undefined conversion.
+int TruncateToInt(double value);
+
+// The rounded mean of a vector: sum / count + 0.5, truncated toward zero
+// (so -2.7 gives -2 and 2.5 gives 3). A vector without elements has mean 0.
+int RoundedMean(std::int64_t sum, int count);
+
+// Two's-complement arithmetic without undefined behaviour: running totals
+// wrap the way the hardware does, and subtracting what was added restores
+// them bit for bit.
+inline std::int64_t WrapAdd(std::int64_t a, std::int64_t b) {
+  return static_cast<std::int64_t>(static_cast<std::uint64_t>(a) + static_cast<std::uint64_t>(b));
+}
+inline std::int64_t WrapSub(std::int64_t a, std::int64_t b) {
+  return static_cast<std::int64_t>(static_cast<std::uint64_t>(a) - static_cast<std::uint64_t>(b));
+}
+inline std::int64_t WrapMul(std::int64_t a, std::int64_t b) {
+  return static_cast<std::int64_t>(static_cast<std::uint64_t>(a) * static_cast<std::uint64_t>(b));
+}
+inline int WrapAdd32(int a, int b) {
+  return static_cast<int>(static_cast<std::uint32_t>(a) + static_cast<std::uint32_t>(b));
+}
+inline int WrapSub32(int a, int b) {
+  return static_cast<int>(static_cast<std::uint32_t>(a) - static_cast<std::uint32_t>(b));
+}
+
+// Node allocation: makes `CB->Book` an array of n fresh nodes (Booksize =
+// AllocatedSize = n) whose vectors of `dim` elements are slices of one new
+// element block. With `zeroed` the elements start at 0; without it they are
+// left for the caller to fill (the file reader writes every one). Fatal:
+// "ERROR: allocate CB->Book\n", "ERROR: Not enough memory for new vector
+// element.\n".
+void AllocateNodes(Codebook* CB, int n, int dim, bool zeroed);
+
+// A new NUL-terminated copy of `text`, or null for a null text.
+NamePtr CopyName(const char* text);
+
+}  // namespace cb_internal
+
+#endif  // VQPEEK_MODULES_CB_CB_INTERNAL_H_
