@@ -81,41 +81,55 @@ void PickFileName(const char* source, char* destination, std::size_t capacity = 
 // --- Bit stream ------------------------------------------------------------
 //
 // Bits are packed most significant first within each byte; a value of n bits
-// is sent least significant bit first. A record is used in one direction and
-// does not own its stream.
+// is sent least significant bit first. A stream of k bits occupies
+// ceil(k/8) bytes, the unused low bits of the last byte being 0.
+//
+// A record is made ready by InitializeBitStream and then used in one
+// direction. It does not own its stream and allocates nothing. An output
+// record needs FlushOutput before its stream is closed, or the last partial
+// byte is lost. Write errors are not detected.
 
 struct BitStream {
   FILE* File = nullptr;
   // Output: bits collected in Buffer (0 to 7 between calls). Input: bits of
-  // the current byte not yet delivered.
+  // the current byte not yet delivered (0 to 7 between calls).
   int BitCount = 0;
-  // Output: the collected bits. Input: the current byte, shifted left once
-  // for every bit delivered, so that the next bit is always bit 7.
+  // Output: the collected bits, the first one highest. Input: the current
+  // byte, shifted left once for every bit delivered, so that the next bit is
+  // always bit 7; -1 after end of file.
   int Buffer = 0;
 };
 
+// Attaches `file` and empties the record.
 void InitializeBitStream(BitStream* stream, FILE* file);
 
-// Appends one bit; `bit` must be 0 or 1 (asserted). Every eighth bit writes
-// a byte.
+// Appends one bit; every eighth bit writes a byte. Requires `bit` to be 0 or
+// 1: any other value fails the assertion "bit == 0 || bit == 1" and stops
+// the process, in optimised builds as well.
 void OutputBit(BitStream* stream, unsigned bit);
 
-// Appends the `n` lowest bits of `value`, bit 0 first. n <= 0 writes nothing.
+// Appends the `n` lowest bits of `value`, bit 0 first, as n calls of
+// OutputBit would. For n above 32 the value is sign-extended: the extra bits
+// are 1 for a negative value, 0 otherwise. n <= 0 writes nothing.
 void OutputValue(BitStream* stream, int value, int n);
 
-// Writes a pending partial byte, filled with 0 bits at the low end. Does not
-// flush the stream.
+// Writes a pending partial byte, filled with 0 bits at the low end; with no
+// pending bits writes nothing. Does not flush the stream.
 void FlushOutput(BitStream* stream);
 
-// The next bit, 0 or 1; -1 at end of file after "Unexpected EOF in input
-// file." (the next call tries to read again).
+// The next bit, 0 or 1. At end of file (or a read error) writes "Unexpected
+// EOF in input file." (no newline) and returns -1; the next call tries to
+// read again.
 int InputBit(BitStream* stream);
 
-// Assembles `n` bits, the first read becoming bit 0. A bit past the end of
-// the file counts as 1. n <= 0 gives 0.
+// Reads `n` bits, the first becoming bit 0 of the result. A bit past the end
+// of the file counts as 1, with the message of InputBit for each. For n
+// above 32 every bit is read but only the first 32 are kept. n <= 0 reads
+// nothing and gives 0.
 int InputValue(BitStream* stream, int n);
 
-// Drops the rest of the current byte.
+// Drops the rest of the current byte: the next read starts with bit 7 of
+// the next byte.
 void FlushInput(BitStream* stream);
 
 #endif  // VQPEEK_MODULES_FILE_FILE_H_

@@ -66,29 +66,40 @@ void SetExitHandler(ExitHandler handler);
 //
 // A label line between OpenProgressWindow and CloseProgressWindow, and two
 // percentage counters that each back over the text of the previous call with
-// backspaces. SetProgressVisibility(0) switches everything off;
-// FreezeProgressBar(1) only the counters.
+// backspaces and write text of the same width. The display starts enabled
+// and closed. SetProgressVisibility(0) switches everything off (a label of a
+// display that is already open is still written); FreezeProgressBar(1) only
+// the counters. Both take effect at the next call. The counters do not
+// depend on the open state.
 
 void SetProgressVisibility(int visible);
 void FreezeProgressBar(int frozen);
 
-// Opens the display when it is enabled and not yet open. Returns 0.
+// Opens the display when it is enabled and not yet open, and flushes
+// standard error. Returns 0.
 int OpenProgressWindow();
 
-// Blanks the label line and writes the formatted label followed by 12 blanks
-// (the room the counters back over). Writes nothing while no display is
-// open. Returns the length of the formatted label, or 0.
+// Blanks the label line ("\r", 70 blanks, "\r"), writes the formatted label
+// whole, whatever its length, followed by 12 blanks (the room the counters
+// back over), and flushes. Writes nothing while no display is open. Returns
+// the length of the formatted label, 0 when closed, negative when the label
+// cannot be formatted.
 int UpdateProgressLabel(const char* format, ...) VQ_PRINTF_FORMAT(1, 2);
 
-// "done * 100 / total" percent, after 12 backspaces. Nothing when total is 0.
-// Returns 0.
+// Writes 12 backspaces and "%3i %% done  " with done * 100 / total, truncated
+// toward zero; the percentage is formed in 64 bits, so it is exact for any
+// `done`. Writes nothing when total is 0. Returns 0.
 int UpdateProgressBar(int done, int total);
 
-// As UpdateProgressBar with a turning character in front; total 0 writes
-// " stage complete" and done 0 writes "  wait...". Returns 0.
+// As UpdateProgressBar, with 13 backspaces and a turning character in
+// parentheses before the percentage ('-', '\\', '|', '/', continuing across
+// calls for the life of the process). total 0 writes 14 backspaces and
+// " stage complete"; otherwise done 0 writes 12 backspaces and "  wait...".
+// Returns 0.
 int UpdateFancyProgressBar(int done, int total);
 
-// Blanks the label line of an open display and closes it. Returns 0.
+// Blanks the label line of an open, enabled display and returns to its
+// start; in every case leaves the display closed. Returns 0.
 int CloseProgressWindow();
 
 #endif  // VQPEEK_MODULES_INTERFC_INTERFC_H_

@@ -2,9 +2,9 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
-#include <vector>
 
 #include "interfc.h"
+#include "interfc_internal.h"
 
 int ExitRequestHonoredStatus = 0;
 
@@ -19,27 +19,14 @@ void SetUnsetFlows() {
   if (__ModuleInfoFlow == nullptr) __ModuleInfoFlow = stdout;
 }
 
-// Formats into a stack buffer of `size` bytes, the size the messages have
-// always had, and falls back to a heap buffer of the exact length when the
-// text is longer: a message is never cut short and never overruns.
+// Writes the formatted text through "%s", so a percent sign inside an
+// argument is printed unchanged. A text that cannot be formatted gives the
+// negative result of the formatting.
 template <std::size_t size>
 int WriteFormatted(FILE* stream, const char* format, std::va_list args) {
-  char local[size];
-  std::va_list again;
-  va_copy(again, args);
-  const int length = std::vsnprintf(local, size, format, args);
-  int written;
-  if (length < 0) {
-    written = length;
-  } else if (static_cast<std::size_t>(length) < size) {
-    written = std::fprintf(stream, "%s", local);
-  } else {
-    std::vector<char> heap(static_cast<std::size_t>(length) + 1);
-    std::vsnprintf(heap.data(), heap.size(), format, again);
-    written = std::fprintf(stream, "%s", heap.data());
-  }
-  va_end(again);
-  return written;
+  const interfc_internal::FormattedText<size> text(format, args);
+  if (text.length() < 0) return text.length();
+  return std::fprintf(stream, "%s", text.text());
 }
 
 constexpr std::size_t kInfoBufferSize = 256;

@@ -1,0 +1,48 @@
+// What the sources of interfc share: formatting a text of any length.
+#ifndef VQPEEK_MODULES_INTERFC_INTERFC_INTERNAL_H_
+#define VQPEEK_MODULES_INTERFC_INTERFC_INTERNAL_H_
+
+#include <cstdarg>
+#include <cstddef>
+#include <cstdio>
+#include <vector>
+
+namespace interfc_internal {
+
+// A text formatted into a stack buffer of `size` bytes, the size the
+// console texts have always had, or into a heap buffer of the exact length
+// when the text is longer: a text is never cut short and never overruns.
+template <std::size_t size>
+class FormattedText {
+ public:
+  // Consumes `args`; the caller still owns it and calls va_end.
+  FormattedText(const char* format, std::va_list args) {
+    std::va_list again;
+    va_copy(again, args);
+    length_ = std::vsnprintf(local_, size, format, args);
+    if (length_ < 0) {
+      local_[0] = '\0';
+    } else if (static_cast<std::size_t>(length_) >= size) {
+      heap_.resize(static_cast<std::size_t>(length_) + 1);
+      std::vsnprintf(heap_.data(), heap_.size(), format, again);
+    }
+    va_end(again);
+  }
+  FormattedText(const FormattedText&) = delete;
+  FormattedText& operator=(const FormattedText&) = delete;
+
+  // The whole text; empty when it could not be formatted.
+  const char* text() const { return heap_.empty() ? local_ : heap_.data(); }
+  // The number of characters of the text, negative when it could not be
+  // formatted (an encoding error).
+  int length() const { return length_; }
+
+ private:
+  char local_[size];
+  std::vector<char> heap_;
+  int length_ = 0;
+};
+
+}  // namespace interfc_internal
+
+#endif  // VQPEEK_MODULES_INTERFC_INTERFC_INTERNAL_H_
