@@ -282,7 +282,8 @@ void CreateNewPartitioning(Partitioning* P, const Codebook* TS, int count);
 void FreePartitioning(Partitioning* P);
 
 // Moves training vector v to partition `newPartition` (-1: to none), at the
-// head of its list, keeping all totals.
+// head of its list, keeping all totals. Fatal: "ERROR: ChangePartition:
+// invalid vector %d or partition %d.\n" for an index outside the record.
 void ChangePartition(const Codebook* TS, Partitioning* P, int newPartition, int v);
 
 // Writes the rounded centroid of partition `Pindex` into `node` (vector,
@@ -344,8 +345,9 @@ void CopyPartitioning(const Partitioning* source, Partitioning* destination);
 
 // The distance of the training vector `second` from the code vector `first`.
 // Metrics 0 and 1 stop as soon as the running sum reaches `bound` and then
-// return a value >= bound. `count` must be at least 1. A metric-0 sum too
-// large for 64 bits is returned as kFullDistance. Fatal: "ERROR: input
+// return a value >= bound. A count of 0 or less gives 0. A metric-0 sum too
+// large for 64 bits is returned as kFullDistance; vectors of metrics 11 and
+// 12 without any set element are at distance 0. Fatal: "ERROR: input
 // vector elements should be either 0 or 1000000 (was %d).\n", "ERROR:
 // unsupported vector distance metric %d\n".
 std::int64_t VectorDistance(const int* first, const int* second, int count, std::int64_t bound,

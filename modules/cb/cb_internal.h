@@ -59,6 +59,14 @@ void AllocateNodes(Codebook* CB, int n, int dim, bool zeroed);
 // A new NUL-terminated copy of `text`, or null for a null text.
 NamePtr CopyName(const char* text);
 
+// `count` partition totals, each with `dim` zero sums. Throws std::bad_alloc.
+std::unique_ptr<PartitionSum[]> NewPartitionSums(int count, int dim);
+
+// Writes the rounded centroid of the partition with these totals into
+// `node`: every element sum / CCFreq + 0.5 truncated toward zero, Freq =
+// CCFreq, VectorMean the rounded mean of the centroid. CCFreq must be >= 1.
+void CentroidOf(const PartitionSum& totals, int dim, CodebookNode* node);
+
 }  // namespace cb_internal
 
 #endif  // VQPEEK_MODULES_CB_CB_INTERNAL_H_
