@@ -291,16 +291,31 @@ void ChangePartition(const Codebook* TS, Partitioning* P, int newPartition, int 
 // when the partition's CCFreq is below 1.
 void PartitionCentroid(const Partitioning* P, int Pindex, CodebookNode* node);
 
-// Reads a partitioning file for the training set `TS`. Fatal: the messages
-// of the header reader, "ERROR: Partitioning is not for this training set
-// (%d != %d).\n", "ERROR reading partitioning.\n", "ERROR: Invalid
-// partition index (%d) found.\n", "ERROR: Invalid number of partitions
-// (%d).\n".
+// Reads a partitioning file for the training set `TS` into the unfilled
+// record `P`. Numbers are read as "%i" reads them (decimal, octal after a
+// leading 0, hexadecimal after 0x); a name after an index is ignored. Every
+// vector is moved in ascending order to the head of its partition, so each
+// member list runs from the highest vector index to the lowest. The header
+// line is not examined; `P` gets the partitioning version string. A line
+// longer than 79 characters keeps its first 79.
+// Fatal: a file that cannot be opened (FileOpen's message and a line end);
+// "ERROR: empty header (NULL)\n" and "ERROR: empty header (0x00)\n" for a
+// missing or NUL-led header or description line; "ERROR reading
+// partitioning.\n" for a count or an index that is not a number; "ERROR:
+// Invalid number of partitions (%d).\n" for a count below 1 or above
+// max(TS->Booksize, 1), before anything is allocated; "ERROR: Partitioning
+// is not for this training set (%d != %d).\n" (file's size, TS->Booksize);
+// "ERROR: Invalid partition index (%d) found.\n" for an index outside 1 ..
+// count.
 void ReadPartitioning(const char* filename, Partitioning* P, const Codebook* TS);
 
-// Writes `P` as a partitioning file; a file that cannot be opened is
-// reported by FileOpen and nothing is written (not fatal). Fatal: "ERROR:
-// Partitioning is not for this training set (%d != %d).\n".
+// Writes `P` as a partitioning file: header, count, size, the description
+// when not empty, the separator, then per vector Map + 1 (a vector in no
+// partition comes out as 0) and, for a named vector, a blank and the name.
+// A file that cannot be opened is reported by FileOpen and nothing is
+// written (not fatal); a failed write reports "ERROR: unable to write to
+// file." (not fatal). Fatal: "ERROR: Partitioning is not for this training
+// set (%d != %d).\n", after the head has been written.
 void WritePartitioning(const char* filename, const Partitioning* P, const Codebook* TS,
                        int overwrite);
 
