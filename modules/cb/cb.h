@@ -368,12 +368,31 @@ void CopyPartitioning(const Partitioning* source, Partitioning* destination);
 std::int64_t VectorDistance(const int* first, const int* second, int count, std::int64_t bound,
                             int metric);
 
+// Sums of distances wrap in 64 bits; averages are double divisions, so a
+// set whose TotalFreq (or size) is 0 gives NaN or an infinity.
+
 // The average error of the solution (training set assigned by `P` to the
-// code vectors of `CB`). Fatal: "ERROR: Unknown error function.\n".
+// code vectors of `CB`). Error functions 0, 11, 12: the frequency-weighted
+// mean distance per element, Sum(distance * Freq) / (TotalFreq * dim).
+// Error function 1: the code length in bits per training vector of the
+// partition sizes, the labels and the binary data per partition (element >
+// 0 counts as a one); only the codebook's size is used.
+// Fatal: "ERROR: Unknown error function.\n" for other codes; "ERROR:
+// Training vector %d is in partition %d, which has no code vector.\n";
+// "ERROR: Codebook and training set differ in vector dimension (%d !=
+// %d).\n"; "ERROR: Partitioning is not for this training set ...";
+// "ERROR: The codebook has more vectors (%d) than the partitioning has
+// partitions (%d).\n" (function 1).
 double AverageErrorForSolution(const Codebook* TS, const Codebook* CB, const Partitioning* P,
                                int errorFunction);
 // The average error with every training vector mapped to its nearest code
-// vector by full search; `P` (may be null) gives the start candidates.
+// vector by full search (the search rule below). Error functions 0, 11,
+// 12: the mean distance per element, weighted by the frequencies when the
+// two records are of different kinds (training set against codebook), else
+// per vector; `P` (may be null) gives the start candidates. Error function
+// 1: the error of a new partitioning by nearest code vector (`P` unused).
+// Fatal: "ERROR: Unknown error function.\n" (2 included), "ERROR: The
+// codebook is empty.\n", and the messages of AverageErrorForSolution.
 double AverageErrorCBFast(const Codebook* TS, const Codebook* CB, const Partitioning* P,
                           int errorFunction);
 // The error as shown to a user: per vector for a binary set (MaxValue 1).
@@ -392,30 +411,61 @@ int DistType(int errorFunction);
 // ends the scan. On equal distances the start candidate wins, and among
 // other equally near code vectors the lowest index.
 
+// Every search starts from the vector's current partition, so `P` must
+// hold an assignment (CreateNewPartitioning gives one). The searches refuse
+// records that do not fit together instead of reading past them. Fatal:
+// "ERROR: The codebook is empty.\n"; "ERROR: Codebook and training set
+// differ in vector dimension (%d != %d).\n" (codebook's, training set's);
+// "ERROR: Partitioning is not for this training set (%d != %d).\n" or
+// "(vector dimension %d != %d)"; "ERROR: The codebook has more vectors (%d)
+// than the partitioning has partitions (%d).\n"; "ERROR: Training vector %d
+// is in partition %d, which has no code vector.\n". Metric errors end the
+// process inside VectorDistance.
+
 // Moves every training vector to its nearest code vector (one pass, in
-// vector order) and returns the average error of the result. Fatal:
-// "ERROR: Unknown error function.\n" for codes other than 0, 1, 11, 12.
+// vector order; each search from the vector's partition as it was) and
+// returns the average error of the result: for error functions 0, 11, 12
+// Sum(best distance * Freq) / (dim * TotalFreq), for 1 the
+// AverageErrorForSolution of the new partitioning. Vectors that stay in
+// their partition keep their place in its list; moved vectors join at the
+// head. The codebook is not changed. Fatal: "ERROR: Unknown error
+// function.\n" for codes other than 0, 1, 11, 12, before anything else.
 double GenerateOptimalPartitioningGeneral(const Codebook* TS, const Codebook* CB,
                                           Partitioning* P, int errorFunction);
-// Replaces every code vector by the rounded centroid of its partition; an
-// empty partition gets Freq 0 and keeps its vector. Fatal:
-// "cb::GenerateOptimalCodebookGeneral: Unknown error function.\n".
+// Replaces code vector k by the rounded centroid of partition k (each
+// element sum / CCFreq + 0.5 truncated toward zero), with Freq = CCFreq; a
+// partition whose CCFreq is 0 or below gets Freq 0 and keeps its vector.
+// Error functions 0, 1, 2, 11, 12 all compute the same. Fatal:
+// "cb::GenerateOptimalCodebookGeneral: Unknown error function.\n"; "ERROR:
+// The codebook has more vectors (%d) than the partitioning has partitions
+// (%d).\n" (against the allocated partitions); "ERROR: Codebook and
+// partitioning differ in vector dimension (%d != %d).\n".
 void GenerateOptimalCodebookGeneral(const Codebook* TS, Codebook* CB, const Partitioning* P,
                                     int errorFunction);
-// The index of the code vector nearest to node->Vector by the search rule
-// from start candidate `start`; the distance is stored in `best`.
+// The index of the code vector nearest to node->Vector (of the codebook's
+// dimension) by the search rule from start candidate `start`; the distance
+// is stored in `best`. Fatal: "ERROR: Code vector %d is not in the codebook
+// (%d vectors).\n" for a start outside the codebook.
 int FindNearestVector(const CodebookNode* node, const Codebook* CB, std::int64_t* best, int start,
                       int metric);
-// Re-examines the members of partition p only.
+// Re-examines the members of partition p only, in list order, each by the
+// search rule from p. Fatal: "ERROR: Partition %d is not in the
+// partitioning (%d partitions).\n".
 void LocalRepartitioningGeneral(const Codebook* TS, const Codebook* CB, Partitioning* P, int p,
                                 int metric);
-// Moves each training vector to one of the listed code vectors when one is
-// strictly nearer than its current code vector.
+// Moves each training vector, in order, to one of the listed code vectors
+// when one is strictly nearer than its current code vector (the earlier in
+// the list on a tie; no early end at distance 0). Fatal: "ERROR: Code
+// vector %d is not in the codebook (%d vectors).\n" for a listed index.
 void RepartitionDueToNewVectorsGeneral(const Codebook* TS, const Codebook* CB, Partitioning* P,
                                        const int* indices, int count, int metric);
+// As RepartitionDueToNewVectorsGeneral with the one code vector n.
 void RepartitionDueToNewVectorGeneral(const Codebook* TS, const Codebook* CB, Partitioning* P,
                                       int n, int metric);
-// The error of the partitioning with its own centroids as code vectors.
+// The error of the partitioning with its own centroids as code vectors
+// (AverageErrorForSolution of a temporary centroid codebook). Error
+// function 2 passes the centroid generation and is then refused with
+// "ERROR: Unknown error function.\n".
 double AverageErrorForPartitioning(const Codebook* TS, const Partitioning* P, int errorFunction);
 
 // ===========================================================================

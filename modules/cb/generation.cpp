@@ -1,1 +1,249 @@
-// placeholder
+// Nearest-vector partitioning and centroid generation: the search rule
+// shared by every search, the searches that move training vectors between
+// partitions, and the codebook of partition centroids.
+#include <algorithm>
+#include <cstdint>
+#include <vector>
+
+#include "cb.h"
+#include "cb_internal.h"
+#include "nearest_search.h"
+
+using cb_internal::CodeVectorOf;
+using cb_internal::Fatal;
+using cb_internal::SearchNearest;
+using cb_internal::SearchResult;
+
+namespace {
+
+// Squared Euclidean distance with the partial-distance stop, as metric 0 of
+// VectorDistance: the exact distance when it is below `bound` (>= 0),
+// otherwise a value >= bound, kFullDistance for a sum beyond the int64
+// range. The square of a difference of two int32 fits 64 unsigned bits; it
+// is capped at 2^63 so that adding it to a sum below 2^63 cannot wrap. The
+// cap only touches sums that already exceed every bound.
+inline std::int64_t BoundedSquaredDistance(const int* code, const int* vector, int dim,
+                                           std::int64_t bound) {
+  constexpr std::uint64_t kSquareCap = std::uint64_t{1} << 63;
+  const std::uint64_t limit = static_cast<std::uint64_t>(bound);
+  std::uint64_t sum = 0;
+  for (int e = 0; e < dim; ++e) {
+    const std::uint64_t difference =
+        static_cast<std::uint64_t>(static_cast<std::int64_t>(code[e]) - vector[e]);
+    sum += std::min(difference * difference, kSquareCap);
+    if (sum >= limit) break;
+  }
+  return sum > static_cast<std::uint64_t>(kFullDistance) ? kFullDistance
+                                                         : static_cast<std::int64_t>(sum);
+}
+
+SearchResult SearchNearestSquared(const Codebook& CB, const int* vector, int dim, int start) {
+  SearchResult result{
+      start, BoundedSquaredDistance(CB.Book[start].Vector.get(), vector, dim, kFullDistance)};
+  const CodebookNode* book = CB.Book.get();
+  for (int j = 0; j < CB.Booksize; ++j) {
+    const std::int64_t d = BoundedSquaredDistance(book[j].Vector.get(), vector, dim, result.best);
+    if (d < result.best) {
+      result.best = d;
+      result.chosen = j;
+      if (d == 0) break;
+    }
+  }
+  return result;
+}
+
+// Fatal unless code vector k has a partition of its own in `P`.
+void RequireCodebookFits(const Codebook& CB, int partitions) {
+  if (CB.Booksize > partitions) {
+    Fatal("ERROR: The codebook has more vectors (%d) than the partitioning has partitions (%d).\n",
+          CB.Booksize, partitions);
+  }
+}
+
+// Fatal unless `index` names a code vector.
+void RequireCodeVector(const Codebook& CB, int index) {
+  if (index < 0 || index >= CB.Booksize) {
+    Fatal("ERROR: Code vector %d is not in the codebook (%d vectors).\n", index, CB.Booksize);
+  }
+}
+
+// What every search that moves vectors needs of its three records.
+void RequireSearchRecords(const Codebook& TS, const Codebook& CB, const Partitioning& P) {
+  cb_internal::RequireSearchableCodebook(TS, CB);
+  cb_internal::RequirePartitioningOf(TS, P);
+  RequireCodebookFits(CB, P.PartitionCount);
+}
+
+}  // namespace
+
+namespace cb_internal {
+
+SearchResult SearchNearest(const Codebook& CB, const int* vector, int dim, int start, int metric) {
+  if (metric == 0) return SearchNearestSquared(CB, vector, dim, start);
+  SearchResult result{
+      start, VectorDistance(CB.Book[start].Vector.get(), vector, dim, kFullDistance, metric)};
+  for (int j = 0; j < CB.Booksize; ++j) {
+    const std::int64_t d =
+        VectorDistance(CB.Book[j].Vector.get(), vector, dim, result.best, metric);
+    if (d < result.best) {
+      result.best = d;
+      result.chosen = j;
+      if (d == 0) break;
+    }
+  }
+  return result;
+}
+
+void RequireSearchableCodebook(const Codebook& TS, const Codebook& CB) {
+  if (CB.Booksize < 1) Fatal("ERROR: The codebook is empty.\n");
+  RequireSameDimension(TS, CB);
+}
+
+void RequireSameDimension(const Codebook& TS, const Codebook& CB) {
+  if (VectorDimension(CB) != VectorDimension(TS)) {
+    Fatal("ERROR: Codebook and training set differ in vector dimension (%d != %d).\n",
+          VectorDimension(CB), VectorDimension(TS));
+  }
+}
+
+void RequirePartitioningOf(const Codebook& TS, const Partitioning& P) {
+  if (P.TSsize != TS.Booksize) {
+    Fatal("ERROR: Partitioning is not for this training set (%d != %d).\n", P.TSsize, TS.Booksize);
+  }
+  if (P.VectorDim != VectorDimension(TS)) {
+    Fatal("ERROR: Partitioning is not for this training set (vector dimension %d != %d).\n",
+          P.VectorDim, VectorDimension(TS));
+  }
+}
+
+}  // namespace cb_internal
+
+double GenerateOptimalPartitioningGeneral(const Codebook* TS, const Codebook* CB, Partitioning* P,
+                                          int errorFunction) {
+  if (errorFunction != 0 && errorFunction != 1 && errorFunction != 11 && errorFunction != 12) {
+    Fatal("ERROR: Unknown error function.\n");
+  }
+  RequireSearchRecords(*TS, *CB, *P);
+  const int metric = DistType(errorFunction);
+  const int dim = VectorDimension(*CB);
+  const int n = TS->Booksize;
+
+  // Two phases per block of vectors. The search of vector i depends only on
+  // its own start candidate Map[i] and the codebook, never on the moves of
+  // other vectors, so a block is searched first (phase 1) and its moves are
+  // applied afterwards in ascending vector order (phase 2): the lists,
+  // totals and error come out exactly as with one vector at a time. The
+  // block bounds the memory for the results.
+  constexpr int kBlock = 1 << 16;
+  std::vector<SearchResult> results(static_cast<std::size_t>(std::min(n, kBlock)));
+  std::int64_t sum = 0;
+  for (int first = 0; first < n; first += std::min(kBlock, n - first)) {
+    const int count = std::min(kBlock, n - first);
+    for (int k = 0; k < count; ++k) {
+      const int i = first + k;
+      results[k] =
+          SearchNearest(*CB, TS->Book[i].Vector.get(), dim, CodeVectorOf(*P, i, *CB), metric);
+    }
+    for (int k = 0; k < count; ++k) {
+      const int i = first + k;
+      if (results[k].chosen != P->Map[i]) ChangePartition(TS, P, results[k].chosen, i);
+      sum = cb_internal::WrapAdd(sum, cb_internal::WrapMul(results[k].best, TS->Book[i].Freq));
+    }
+  }
+  if (errorFunction == 1) return AverageErrorForSolution(TS, CB, P, 1);
+  // The divisor is formed in 64 bits: a large set must not wrap it.
+  return static_cast<double>(sum) /
+         static_cast<double>(static_cast<std::int64_t>(VectorDimension(*TS)) * TS->TotalFreq);
+}
+
+void GenerateOptimalCodebookGeneral(const Codebook*, Codebook* CB, const Partitioning* P,
+                                    int errorFunction) {
+  switch (errorFunction) {
+    case 0:
+    case 1:
+    case 2:
+    case 11:
+    case 12:
+      break;
+    default:
+      Fatal("cb::GenerateOptimalCodebookGeneral: Unknown error function.\n");
+  }
+  RequireCodebookFits(*CB, P->AllocatedPartitions);
+  if (CB->Booksize > 0 && VectorDimension(*CB) != P->VectorDim) {
+    Fatal("ERROR: Codebook and partitioning differ in vector dimension (%d != %d).\n",
+          VectorDimension(*CB), P->VectorDim);
+  }
+  for (int k = 0; k < CB->Booksize; ++k) {
+    // A partition without frequency has no centroid; its code vector stays.
+    if (P->PartitionSums[k].CCFreq <= 0) {
+      CB->Book[k].Freq = 0;
+    } else {
+      cb_internal::CentroidOf(P->PartitionSums[k], P->VectorDim, &CB->Book[k]);
+    }
+  }
+}
+
+int FindNearestVector(const CodebookNode* node, const Codebook* CB, std::int64_t* best, int start,
+                      int metric) {
+  RequireCodeVector(*CB, start);
+  const SearchResult result =
+      SearchNearest(*CB, node->Vector.get(), VectorDimension(*CB), start, metric);
+  *best = result.best;
+  return result.chosen;
+}
+
+void LocalRepartitioningGeneral(const Codebook* TS, const Codebook* CB, Partitioning* P, int p,
+                                int metric) {
+  RequireSearchRecords(*TS, *CB, *P);
+  if (p < 0 || p >= P->PartitionCount) {
+    Fatal("ERROR: Partition %d is not in the partitioning (%d partitions).\n", p,
+          P->PartitionCount);
+  }
+  const int dim = VectorDimension(*CB);
+  for (int v = P->First[p]; v != -1;) {
+    const SearchResult result =
+        SearchNearest(*CB, TS->Book[v].Vector.get(), dim, CodeVectorOf(*P, v, *CB), metric);
+    // A move relinks v, so its successor is taken first.
+    const int next = P->Next[v];
+    if (result.chosen != p) ChangePartition(TS, P, result.chosen, v);
+    v = next;
+  }
+}
+
+void RepartitionDueToNewVectorsGeneral(const Codebook* TS, const Codebook* CB, Partitioning* P,
+                                       const int* indices, int count, int metric) {
+  RequireSearchRecords(*TS, *CB, *P);
+  for (int k = 0; k < count; ++k) RequireCodeVector(*CB, indices[k]);
+  const int dim = VectorDimension(*TS);
+  for (int i = 0; i < TS->Booksize; ++i) {
+    const int* vector = TS->Book[i].Vector.get();
+    std::int64_t best = VectorDistance(CB->Book[CodeVectorOf(*P, i, *CB)].Vector.get(), vector, dim,
+                                       kFullDistance, metric);
+    // Only a strictly nearer listed code vector takes the vector, the
+    // earlier in the list on a tie; a distance of 0 does not end the scan.
+    int chosen = -1;
+    for (int k = 0; k < count; ++k) {
+      const std::int64_t d =
+          VectorDistance(CB->Book[indices[k]].Vector.get(), vector, dim, best, metric);
+      if (d < best) {
+        best = d;
+        chosen = indices[k];
+      }
+    }
+    if (chosen >= 0) ChangePartition(TS, P, chosen, i);
+  }
+}
+
+void RepartitionDueToNewVectorGeneral(const Codebook* TS, const Codebook* CB, Partitioning* P,
+                                      int n, int metric) {
+  RepartitionDueToNewVectorsGeneral(TS, CB, P, &n, 1, metric);
+}
+
+double AverageErrorForPartitioning(const Codebook* TS, const Partitioning* P, int errorFunction) {
+  Codebook centroids;
+  CreateNewCodebook(&centroids, P->PartitionCount, TS);
+  GenerateOptimalCodebookGeneral(TS, &centroids, P, errorFunction);
+  const double error = AverageErrorForSolution(TS, &centroids, P, errorFunction);
+  FreeCodebook(&centroids);
+  return error;
+}

@@ -1,0 +1,53 @@
+// The nearest-vector search that every partitioning search and the
+// full-search error measures share, and the checks that keep a search
+// inside its records.
+#ifndef VQPEEK_MODULES_CB_NEAREST_SEARCH_H_
+#define VQPEEK_MODULES_CB_NEAREST_SEARCH_H_
+
+#include <cstdint>
+
+#include "cb.h"
+#include "cb_internal.h"
+
+namespace cb_internal {
+
+struct SearchResult {
+  int chosen;         // index of the nearest code vector
+  std::int64_t best;  // its distance
+};
+
+// The search rule for one vector of `dim` elements from the start
+// candidate `start`: the distance to the start candidate first; then the
+// code vectors in ascending order, each displacing the candidate only when
+// strictly nearer (a distance computed against the best so far as bound);
+// the first displacing code vector at distance 0 ends the scan. `start`
+// must be a code vector of `CB` and `dim` the codebook's dimension.
+SearchResult SearchNearest(const Codebook& CB, const int* vector, int dim, int start, int metric);
+
+// Fatal: "ERROR: Codebook and training set differ in vector dimension (%d
+// != %d).\n" (codebook's, training set's).
+void RequireSameDimension(const Codebook& TS, const Codebook& CB);
+
+// As RequireSameDimension, and first "ERROR: The codebook is empty.\n" when
+// `CB` has no vectors: a search needs a start candidate.
+void RequireSearchableCodebook(const Codebook& TS, const Codebook& CB);
+
+// Fatal: "ERROR: Partitioning is not for this training set (%d != %d).\n"
+// when `P` covers another number of vectors than `TS` holds, "ERROR:
+// Partitioning is not for this training set (vector dimension %d !=
+// %d).\n" when its totals have another dimension.
+void RequirePartitioningOf(const Codebook& TS, const Partitioning& P);
+
+// The code vector of training vector i's partition. Fatal: "ERROR:
+// Training vector %d is in partition %d, which has no code vector.\n".
+inline int CodeVectorOf(const Partitioning& P, int i, const Codebook& CB) {
+  const int k = P.Map[i];
+  if (static_cast<unsigned>(k) >= static_cast<unsigned>(CB.Booksize)) {
+    Fatal("ERROR: Training vector %d is in partition %d, which has no code vector.\n", i, k);
+  }
+  return k;
+}
+
+}  // namespace cb_internal
+
+#endif  // VQPEEK_MODULES_CB_NEAREST_SEARCH_H_
