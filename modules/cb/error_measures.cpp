@@ -13,7 +13,7 @@
 
 #include "cb.h"
 #include "cb_internal.h"
-#include "nearest_search.h"
+#include "search_rule.h"
 
 using cb_internal::CodeVectorOf;
 using cb_internal::Fatal;

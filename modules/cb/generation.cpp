@@ -7,7 +7,7 @@
 
 #include "cb.h"
 #include "cb_internal.h"
-#include "nearest_search.h"
+#include "search_rule.h"
 
 using cb_internal::CodeVectorOf;
 using cb_internal::Fatal;
@@ -37,7 +37,7 @@ inline std::int64_t BoundedSquaredDistance(const int* code, const int* vector, i
                                                          : static_cast<std::int64_t>(sum);
 }
 
-SearchResult SearchNearestSquared(const Codebook& CB, const int* vector, int dim, int start) {
+SearchResult ScanSquared(const Codebook& CB, const int* vector, int dim, int start) {
   SearchResult result{
       start, BoundedSquaredDistance(CB.Book[start].Vector.get(), vector, dim, kFullDistance)};
   const CodebookNode* book = CB.Book.get();
@@ -79,7 +79,7 @@ void RequireSearchRecords(const Codebook& TS, const Codebook& CB, const Partitio
 namespace cb_internal {
 
 SearchResult SearchNearest(const Codebook& CB, const int* vector, int dim, int start, int metric) {
-  if (metric == 0) return SearchNearestSquared(CB, vector, dim, start);
+  if (metric == 0) return ScanSquared(CB, vector, dim, start);
   SearchResult result{
       start, VectorDistance(CB.Book[start].Vector.get(), vector, dim, kFullDistance, metric)};
   for (int j = 0; j < CB.Booksize; ++j) {

@@ -1,8 +1,8 @@
-// The nearest-vector search that every partitioning search and the
-// full-search error measures share, and the checks that keep a search
-// inside its records.
-#ifndef VQPEEK_MODULES_CB_NEAREST_SEARCH_H_
-#define VQPEEK_MODULES_CB_NEAREST_SEARCH_H_
+// The search rule that every nearest-vector search of the module applies
+// (the partitioning searches and the full-search error measures), and the
+// checks that keep a search inside its records.
+#ifndef VQPEEK_MODULES_CB_SEARCH_RULE_H_
+#define VQPEEK_MODULES_CB_SEARCH_RULE_H_
 
 #include <cstdint>
 
@@ -50,4 +50,4 @@ inline int CodeVectorOf(const Partitioning& P, int i, const Codebook& CB) {
 
 }  // namespace cb_internal
 
-#endif  // VQPEEK_MODULES_CB_NEAREST_SEARCH_H_
+#endif  // VQPEEK_MODULES_CB_SEARCH_RULE_H_
