@@ -131,10 +131,11 @@ int RecognizeVersionstr(const char* text);
 
 void ClearString(char* text);
 
-// Appends `addition` to `text` and keeps at most `limit` characters of the
-// joined text, always NUL-terminated within `limit` + 1 bytes: `text` must
-// hold `limit` + 1 bytes. Fatal: "ERROR: string too long:\n%*s\n" when the
-// addition alone is longer than `limit`.
+// Appends `addition` to `text` and keeps at most `limit` - 1 characters of
+// the joined text, so that its terminator always lies within the `limit`
+// bytes that `text` must hold. Fatal: "ERROR: string too long:\n%*s\n"
+// (`limit` as the field width) when the addition alone is longer than
+// `limit`.
 void AddString(char* text, const char* addition, int limit);
 
 // --- Records ---
