@@ -79,10 +79,38 @@ void SearchScalar(const Codebook& TS, int begin, int end, const Codebook& CB, co
   }
 }
 
+// Adds the squared differences of one element of a training vector from that
+// element of every code vector. Cloned for wider vector units, picked when
+// the program loads, so the plain C++ path uses what the processor has.
+__attribute__((target_clones("avx512f", "avx2", "default"))) void AddSquares32(
+    const std::int32_t* column, std::int32_t value, std::int32_t* distances, int codes) {
+  for (int j = 0; j < codes; ++j) {
+    const std::int32_t difference = value - column[j];
+    distances[j] += difference * difference;
+  }
+}
+
+__attribute__((target_clones("avx512f", "avx2", "default"))) void AddSquares64(
+    const std::int64_t* column, std::int64_t value, std::int64_t* distances, int codes) {
+  for (int j = 0; j < codes; ++j) {
+    const std::int64_t difference = value - column[j];
+    distances[j] += difference * difference;
+  }
+}
+
+void AddSquares(const std::int32_t* column, std::int32_t value, std::int32_t* distances,
+                int codes) {
+  AddSquares32(column, value, distances, codes);
+}
+void AddSquares(const std::int64_t* column, std::int64_t value, std::int64_t* distances,
+                int codes) {
+  AddSquares64(column, value, distances, codes);
+}
+
 // Plain C++ across code vectors: the code vectors are stored element by
 // element (all first elements, then all second elements, ...) so that the
 // inner loop runs over code vectors and vectorises. Lanes are 32-bit when
-// the spread allows, else 64-bit.
+// the spread allows, else 64-bit; a difference never exceeds the spread.
 template <typename Lane>
 void SearchPortable(const Codebook& TS, int begin, int end, const Codebook& CB, const int* start,
                     int* chosen, std::int64_t* best) {
@@ -90,21 +118,17 @@ void SearchPortable(const Codebook& TS, int begin, int end, const Codebook& CB, 
   const int codes = CB.Booksize;
   std::vector<Lane> transposed(static_cast<std::size_t>(dim) * codes);
   for (int j = 0; j < codes; ++j) {
-    for (int e = 0; e < dim; ++e)
+    for (int e = 0; e < dim; ++e) {
       transposed[static_cast<std::size_t>(e) * codes + j] = CB.Book[j].Vector[e];
+    }
   }
   std::vector<Lane> distances(static_cast<std::size_t>(codes));
   for (int i = begin; i < end; ++i) {
     const int* x = TS.Book[i].Vector.get();
     std::fill(distances.begin(), distances.end(), Lane{0});
     for (int e = 0; e < dim; ++e) {
-      const Lane xe = x[e];
-      const Lane* column = transposed.data() + static_cast<std::size_t>(e) * codes;
-      Lane* d = distances.data();
-      for (int j = 0; j < codes; ++j) {
-        const Lane difference = xe - column[j];
-        d[j] += difference * difference;
-      }
+      AddSquares(transposed.data() + static_cast<std::size_t>(e) * codes, x[e], distances.data(),
+                 codes);
     }
     int lowest = 0;
     for (int j = 1; j < codes; ++j) {
