@@ -15,8 +15,10 @@
 
 // GCC 12's AVX-512 intrinsics start many results from an undefined value on
 // purpose, which its own -Wuninitialized then reports at every use.
+#if defined(__GNUC__) && !defined(__clang__)
 #pragma GCC diagnostic ignored "-Wuninitialized"
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
 
 #include <immintrin.h>
 
