@@ -175,7 +175,11 @@ void FreeCodebook(Codebook* CB);
 // totalfreq = %d.\n" through PrintMessage.
 void ReadCodebook(const char* filename, Codebook* CB);
 
-// Recomputes TotalFreq and writes `CB` as a version-2 file. `overwrite` 1
+// Recomputes TotalFreq and writes `CB` as a version-2 file; the version
+// line is Versionstr, or the version-2 line of its kind when Versionstr names
+// another version (a record read from a version-1 file); a line that names
+// neither a kind nor version 2 is refused with "ERROR: The header line
+// \"%s\" does not name a version-2 set file.\n". `overwrite` 1
 // replaces an existing file; otherwise an existing file is reported by
 // FileOpen and nothing is written (not fatal). Elements that do not fit
 // BytesPerElement are reported before the file is opened and nothing is
