@@ -1,3 +1,17 @@
 // vqpeek: prints the contents of a training-set or codebook file, or the
 // partitions of a training set given a codebook or a partitioning.
-int main() { return 0; }
+#include "file.h"
+#include "parameters.h"
+
+int main(int argc, char** argv) {
+  char firstName[kFileNameSize];
+  char secondName[kFileNameSize];
+  // The training set or codebook, then the optional codebook or
+  // partitioning. Both are inputs, so the two names are never compared.
+  FileNameSlot slots[] = {
+      {firstName, "", 0, 1},
+      {secondName, "", 1, 1},
+  };
+  ParseParameters(argc, argv, 2, slots);
+  return 0;
+}

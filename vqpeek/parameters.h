@@ -6,8 +6,14 @@
 // parameters visits exactly the indices 1 to 4, so the operations serve any
 // table of this shape (tests install their own).
 //
+// An option is "-" followed by a key letter (either case) and up to 19
+// comma-separated numbers: "-Q5", "-e", "-X5,,7". A record with Number 0 is
+// switched on by its letter alone; a record with Number n takes the n-th
+// number. Several records may share one letter.
+//
 // All output goes to standard output with the plain print calls. Every
-// error prints its message and ends the process with -1 (255 to the shell).
+// error prints its message there and ends the process through
+// ExitProcessing(-1) (255 to the shell).
 #ifndef VQPEEK_VQPEEK_PARAMETERS_H_
 #define VQPEEK_VQPEEK_PARAMETERS_H_
 
@@ -35,17 +41,19 @@ struct ParameterRecord {
   int Number;            // 0: the letter alone switches it on; n: the n-th number
   int Type;              // kBooleanParameter, kIntegerParameter or kEnumeratedParameter
   int Value;             // -1 in an integer record: not defined
-  int Min;
-  int Max;
+  int Min;               // enumerated: the first listed value
+  int Max;               // enumerated: the last listed value
   int Default;
   int SaveToFile;  // non-zero: written and read by WriteOptions and ReadOptions
-  const char* NameOfValue[kValueNames];
-  int ShallWePrint;  // non-zero: shown by PrintSelectedOptions
+  const char* NameOfValue[kValueNames];  // enumerated: name of each value; null: none
+  int ShallWePrint;                      // non-zero: shown by PrintSelectedOptions
 };
 
+// The viewer's table: Q quiet level (0..99, default 2), E entropy switch, F
+// vector format (0 adaptive, 1 matrix, 2 line) and B no-blanks switch.
 extern ParameterRecord Parameter[kParameterRecords];
 
-// One expected file name.
+// One expected file name, in an array that the caller of ParseNames owns.
 struct FileNameSlot {
   char* FileName;                // caller's buffer of kFileNameSize bytes
   const char* DefaultExtension;  // without the dot; empty: no completion
@@ -64,7 +72,9 @@ int Min_(int index);
 int Default_(int index);
 int SaveToFile_(int index);
 int ShallWePrint_(int index);
+// `value` must lie in 0..kValueNames-1; the result may be null.
 const char* NameOfValue_(int index, int value);
+// Stores `value` without a range check.
 void SetValue_(int index, int value);
 
 // Copies Default into Value for records 1 to 4.
@@ -72,29 +82,58 @@ void SetDefaultValuesForParameters();
 // Q 0, E 1, F 0, B 1: the values PrintSelectedOptions shows.
 void InitializePrintingConditions();
 
-// Applies one argument that begins with "-". Exits with "ERROR: Unknown
-// option %c%c found.\n" or "ERROR: Parameter %c(%i) = %i is out of range
-// [%i,%i].\n".
+// Applies one argument that begins with "-". Numbers are read as their
+// absolute value; one too large for an int counts as INT_MAX. Later options
+// override earlier ones.
+// Fatal: prints "ERROR: Unknown option %c%c found.\n" ("ERROR: Unknown
+// option - found.\n" for a lone "-") when no record takes the letter alone
+// or any given number, or "ERROR: Parameter %c(%i) = %i is out of range
+// [%i,%i].\n", and exits with -1.
 void ParseOption(const char* argument);
-// Applies every argument from index 1 on that begins with "-"; returns the
-// number of the other arguments.
+
+// Applies every argument from index 1 on that begins with "-", in order;
+// returns the number of the other arguments (the name arguments).
 int ParseOptions(int argc, char** argv);
-// Fills the slots with the name arguments (those not beginning with "-").
-// Exits on too many or too few names, a name too long for its buffer, or two
-// compared names that are equal.
+
+// Copies the `nameCount` name arguments (those not beginning with "-") into
+// the slots in order, skipping optional slots whose level exceeds the number
+// of optional names given, completes them with their DefaultExtension and
+// clears every slot left without a name. Then sets the printing conditions
+// and checks that compared names differ.
+// Fatal, each printing to standard output and exiting with -1:
+//   more names than slots, or a name for which the levels leave no slot:
+//     "ERROR: Too many parameters\n", an empty line and the usage text;
+//   fewer names than required slots: "ERROR: Too few parameters\n", an
+//     empty line and the usage text (the usage text alone when no name is
+//     given);
+//   a name that would not fit a slot buffer with its completion:
+//     "ERROR: File name too long (at most %i characters): %s\n";
+//   two compared names equal regardless of case: "ERROR: Input and output
+//     filenames should be different. (%s)\n" with the later name.
 void ParseNames(int argc, char** argv, int slotCount, int nameCount, FileNameSlot* slots);
+
 // Resets the values, applies the options and fills the slots; returns the
-// number of name arguments.
+// number of name arguments. Fatal as ParseOption and ParseNames.
 int ParseParameters(int argc, char** argv, int slotCount, FileNameSlot* slots);
 
+// The usage text: program, version, a short description and PrintOptions.
 void PrintInfo();
+// One syntax line per letter A..Z that has records, followed by the
+// description of each of its positions 1 to 10.
 void PrintOptions();
+// The syntax column for `key` with `count` value positions, and the
+// description of the letter's switch record if there is one. Prints nothing
+// for a letter without records.
 void PrintSyntax(signed char key, int count);
+// One record's description with its range or values and its default.
 void PrintDocumentation(signed char key, int index, int position, int count);
+// "%-25s = value" for every record whose ShallWePrint is set.
 void PrintSelectedOptions();
 
-// Writes or reads the Value of every record with SaveToFile set, as a 2-byte
-// big-endian field.
+// Write or read the Value of every record with SaveToFile set, as a 2-byte
+// big-endian field; a value read back is never negative (-1 gives 65535).
+// A field that cannot be read leaves its Value unchanged; the field reader
+// has reported it.
 void WriteOptions(FILE* stream);
 void ReadOptions(FILE* stream);
 

@@ -4,6 +4,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -43,6 +44,11 @@ std::string ExactRegex(const std::string& text) {
     regex += c;
   }
   return regex + "$";
+}
+
+void RouteStdoutToStderr() {
+  std::fflush(stdout);
+  dup2(2, 1);
 }
 
 RunResult RunVqpeek(const std::vector<std::string>& args, const std::string& workdir) {

@@ -34,6 +34,10 @@ void WriteFileBytes(const std::string& path, const std::string& bytes);
 // death test).
 std::string ExactRegex(const std::string& text);
 
+// Flushes standard output and points it at standard error, so that a death
+// test sees what the dying statement prints to standard output.
+void RouteStdoutToStderr();
+
 // What a finished vqpeek run left behind.
 struct RunResult {
   std::string out;  // standard output
@@ -56,5 +60,14 @@ void ExpectGolden(const std::string& actual, const std::string& relativePath);
 // `message`.
 #define EXPECT_FATAL(statement, message) \
   EXPECT_EXIT(statement, ::testing::ExitedWithCode(255), ::vqtest::ExactRegex(message))
+
+// As EXPECT_FATAL for a message printed to standard output.
+#define EXPECT_STDOUT_FATAL(statement, message) \
+  EXPECT_FATAL(                                 \
+      {                                         \
+        ::vqtest::RouteStdoutToStderr();        \
+        statement;                              \
+      },                                        \
+      message)
 
 #endif  // VQPEEK_TESTS_SUPPORT_TEST_SUPPORT_H_
