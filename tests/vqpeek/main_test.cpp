@@ -269,4 +269,17 @@ TEST_F(VqpeekRun, HostileFilesEndWithAMessageAndNothingElse) {
   EXPECT_EQ(Run({"good.ts"}).status, 0);
 }
 
+// --- The bundled examples ---------------------------------------------------------
+
+TEST(VqpeekExamples, ShowAsTheReadmeSays) {
+  // Run from the top of the source tree, as `make run` does.
+  const RunResult result = vqtest::RunVqpeek({"examples/blocks.ts"}, VQPEEK_SOURCE_DIR);
+  vqtest::ExpectGolden(result.out, "vqpeek/golden/examples_blocks.txt");
+  EXPECT_EQ(result.err, "");
+  EXPECT_EQ(result.status, 0);
+  const RunResult old = vqtest::RunVqpeek({"-F2", "examples/old"}, VQPEEK_SOURCE_DIR);
+  vqtest::ExpectGolden(old.out, "vqpeek/golden/examples_old.txt");
+  EXPECT_EQ(old.status, 0);
+}
+
 }  // namespace
