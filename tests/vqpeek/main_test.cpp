@@ -277,6 +277,9 @@ TEST(VqpeekExamples, ShowAsTheReadmeSays) {
   vqtest::ExpectGolden(result.out, "vqpeek/golden/examples_blocks.txt");
   EXPECT_EQ(result.err, "");
   EXPECT_EQ(result.status, 0);
+  const RunResult codebook = vqtest::RunVqpeek({"examples/blocks.cb"}, VQPEEK_SOURCE_DIR);
+  vqtest::ExpectGolden(codebook.out, "vqpeek/golden/examples_codebook.txt");
+  EXPECT_EQ(codebook.status, 0);
   const RunResult old = vqtest::RunVqpeek({"-F2", "examples/old"}, VQPEEK_SOURCE_DIR);
   vqtest::ExpectGolden(old.out, "vqpeek/golden/examples_old.txt");
   EXPECT_EQ(old.status, 0);
