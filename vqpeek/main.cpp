@@ -29,5 +29,6 @@ int main(int argc, char** argv) {
 
   FreeCodebook(&set);
   if (mode != ViewSet) ReleasePartitionView(&second, &partitioning);
+  FinishOutput(stdout);
   return 0;
 }

@@ -1,5 +1,6 @@
 // The main flow's steps around the listing: the dispatch on the kinds of the
 // named files, the header block, the set statistics and the entropy line.
+#include <cerrno>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -131,4 +132,12 @@ void PrintView(FILE* out, const char* inputName, ViewMode mode, const Codebook& 
   } else {
     PrintPartitionView(out, set, second, partitioning, stats, options.NoBlanks);
   }
+}
+
+void FinishOutput(FILE* out) {
+  errno = 0;
+  if (std::fflush(out) == 0 && !std::ferror(out)) return;
+  ErrorMessage("ERROR: Cannot write the output: %s\n",
+               errno != 0 ? std::strerror(errno) : "write error");
+  ExitProcessing(-1);
 }

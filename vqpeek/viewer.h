@@ -85,6 +85,12 @@ void PrintView(FILE* out, const char* inputName, ViewMode mode, const Codebook& 
                const Codebook& second, const Partitioning& partitioning,
                const ViewOptions& options);
 
+// Flushes `out` and checks that everything written to it arrived, so that a
+// run whose listing was lost (a full disk, say) does not end as a success.
+// Fatal: "ERROR: Cannot write the output: %s\n" with the system's reason on
+// standard error, exit -1.
+void FinishOutput(FILE* out);
+
 // --- listing.cpp ---
 
 // The column arithmetic of the matrix layout. ColumnWidth is 1 + the

@@ -2,6 +2,9 @@
 // by hand, for the old format and for damaged files). Standard output,
 // standard error and the exit status are compared byte for byte; long
 // listings are kept as golden files under tests/vqpeek/golden/.
+#include <sys/wait.h>
+
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -227,6 +230,17 @@ TEST_F(VqpeekRun, KindsThatDoNotFitTogether) {
   ExpectRun({"missing", "b.cb"}, firstNotTraining, "", 255);
   ExpectRun({"a.ts", "a.ts"}, secondWrong, "", 255);
   ExpectRun({"a", "a"}, secondWrong, "", 255);
+}
+
+TEST_F(VqpeekRun, LostOutputIsAnError) {
+  WriteSet("example.cb", kCodebookFile, 2, 2, WorkedExample());
+  const std::string command =
+      std::string("cd '") + dir_.path() + "' && '" VQPEEK_BINARY "' example.cb >/dev/full 2>err";
+  const int status = std::system(command.c_str());
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 255);
+  EXPECT_EQ(vqtest::ReadFileBytes(dir_.Path("err")),
+            "ERROR: Cannot write the output: No space left on device\n");
 }
 
 // --- Damaged and hostile files ------------------------------------------------------
