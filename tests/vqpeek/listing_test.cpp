@@ -105,53 +105,6 @@ TEST(PrintVectorListing, WorkedExampleInEveryLayout) {
                                                    "xyz  100200  3  4 (3)\n"));
 }
 
-TEST(MatrixLayout, ElevenVectorsFillOneBlockAndStartAnother) {
-  Codebook set;
-  std::vector<NodeSpec> nodes;
-  for (int i = 0; i < 11; ++i) nodes.push_back({{i, 2 * i, 3 * i, 100 + i}, 1 + i % 3});
-  nodes[1].name = "ab";
-  BuildSet(&set, kCodebookFile, 2, 2, nodes);
-  ASSERT_EQ(ComputeListingGeometry(set, ComputeSetStatistics(set)).ColumnWidth, 10);
-  const std::string fill(6, ' ');
-  EXPECT_EQ(Listing(set, 0, 0),
-            // Vectors 0 to 7: the last column ends without fill, trailing
-            // blank or separator.
-            " 0/1" + fill + " 1/2" + fill + " 2/3" + fill + " 3/1" + fill + " 4/2" + fill + " 5/3" +
-                fill + " 6/1" + fill + " 7/2\n" +  //
-                std::string(10, ' ') + "ab" + std::string(8 + 50, ' ') + "\n" +
-                "  0   0 ;   1   2 ;   2   4 ;   3   6 ;   4   8 ;   5  10 ;   6  12 ;   7  14\n"
-                "  0 100 ;   3 101 ;   6 102 ;   9 103 ;  12 104 ;  15 105 ;  18 106 ;  21 107\n"
-                "\n"
-                // Vectors 8 to 10: every fill, a separator after 8 and 9 only.
-                " 8/3" +
-                fill + " 9/1" + fill + "10/2" + fill + "\n" +  //
-                std::string(30, ' ') + "\n" +
-                "  8  16 ;   9  18 ;  10  20 \n"
-                " 24 108 ;  27 109 ;  30 110 \n"
-                "\n");
-}
-
-TEST(MatrixLayout, ColumnWidthSeventeenFillsElementRows) {
-  Codebook set;
-  std::vector<NodeSpec> nodes;
-  for (int i = 0; i < 7; ++i) nodes.push_back({{i, 10 + i, 20 + i, 99}, 1});
-  nodes[2].name = "fifteen-letters";
-  BuildSet(&set, kTrainingSetFile, 2, 2, nodes);
-  const std::string fill(9, ' ');
-  const std::string labelFill(14, ' ');
-  EXPECT_EQ(Listing(set, 0, 0),
-            "0/1" + labelFill + "1/1" + labelFill + "2/1" + labelFill + "3/1\n" +
-                std::string(34, ' ') + "fifteen-letters  \n" +  //
-                " 0 10 " + fill + ";  1 11 " + fill + ";  2 12 " + fill + ";  3 13" + fill + "\n" +
-                "20 99 " + fill + "; 21 99 " + fill + "; 22 99 " + fill + "; 23 99" + fill + "\n" +
-                "\n"
-                "4/1" +
-                labelFill + "5/1" + labelFill + "6/1" + labelFill + "\n" + std::string(51, ' ') +
-                "\n" +  //
-                " 4 14 " + fill + ";  5 15 " + fill + ";  6 16 " + fill + "\n" + "24 99 " + fill +
-                "; 25 99 " + fill + "; 26 99 " + fill + "\n" + "\n");
-}
-
 TEST(PrintVectorListing, AdaptiveFormatFollowsTheBlockHeight) {
   Codebook row;
   BuildSet(&row, kTrainingSetFile, 3, 1, {{{1, 2, 3}, 1}, {{4, 5, 6}, 2}});
