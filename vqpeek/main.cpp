@@ -1,7 +1,11 @@
 // vqpeek: prints the contents of a training-set or codebook file, or the
 // partitions of a training set given a codebook or a partitioning.
+#include <cstdio>
+
+#include "cb.h"
 #include "file.h"
 #include "parameters.h"
+#include "viewer.h"
 
 int main(int argc, char** argv) {
   char firstName[kFileNameSize];
@@ -13,5 +17,18 @@ int main(int argc, char** argv) {
       {secondName, "", 1, 1},
   };
   ParseParameters(argc, argv, 2, slots);
+  const ViewMode mode = DetermineViewMode(firstName, secondName);
+
+  Codebook set;
+  Codebook second;
+  Partitioning partitioning;
+  ReadCodebook(firstName, &set);
+  if (mode != ViewSet) LoadPartitionView(mode, secondName, set, &second, &partitioning);
+
+  PrintView(stdout, firstName, mode, set, second, partitioning, CurrentViewOptions());
+
+  FreeCodebook(&set);
+  if (mode != ViewSet) ReleasePartitionView(&second, &partitioning);
+  FinishOutput(stdout);
   return 0;
 }

@@ -1,1 +1,143 @@
-// placeholder
+// The main flow's steps around the listing: the dispatch on the kinds of the
+// named files, the header block, the set statistics and the entropy line.
+#include <cerrno>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+
+#include "interfc.h"
+#include "parameters.h"
+#include "viewer.h"
+
+namespace {
+
+// Extensions are tried in the order training set, codebook, partitioning.
+constexpr int kKindPriority = 123;
+
+[[noreturn]] void DispatchError(const char* message) {
+  std::puts(message);
+  ExitProcessing(-1);
+}
+
+}  // namespace
+
+int DecimalWidth(int x) {
+  if (x == 0) return 1;
+  // The magnitude as a double: -x does not fit an int for INT_MIN.
+  const double magnitude = std::fabs(static_cast<double>(x));
+  const int digits = static_cast<int>(std::log10(magnitude)) + 1;
+  return x < 0 ? digits + 1 : digits;
+}
+
+SetStatistics ComputeSetStatistics(const Codebook& set) {
+  SetStatistics stats;
+  const std::int64_t dim = static_cast<std::int64_t>(set.BlockSizeX) * set.BlockSizeY;
+  for (int i = 0; i < set.Booksize; ++i) {
+    const CodebookNode& node = set.Book[i];
+    if (node.Freq > stats.MaxFreq) stats.MaxFreq = node.Freq;
+    if (node.Name != nullptr) {
+      const int length = static_cast<int>(std::strlen(node.Name.get()));
+      if (length > stats.MaxNameLength) stats.MaxNameLength = length;
+    }
+    const int* elements = node.Vector.get();
+    for (std::int64_t e = 0; e < dim; ++e) {
+      if (elements[e] > stats.MaxElement) stats.MaxElement = elements[e];
+    }
+  }
+  return stats;
+}
+
+ViewOptions CurrentViewOptions() {
+  ViewOptions options;
+  options.QuietLevel = Value_(kQuietLevel);
+  options.Entropy = Value_(kEntropy);
+  options.VectorFormat = Value_(kVectorFormat);
+  options.NoBlanks = Value_(kNoBlanks);
+  return options;
+}
+
+ViewMode DetermineViewMode(char* firstName, char* secondName) {
+  const int firstKind = DetermineCBFileTypeConsideringOrder(firstName, kKindPriority);
+  // An empty second slot names no file and gives 0 (never a hidden ".ts").
+  const int secondKind = DetermineCBFileTypeConsideringOrder(secondName, kKindPriority);
+
+  if (secondKind == kNotRecognized) {
+    if (secondName[0] != '\0') DispatchError("ERROR: file not found.");
+    if (firstKind != kTrainingSetFile && firstKind != kCodebookFile) {
+      DispatchError("ERROR: first file not found or a partitioning file");
+    }
+    return ViewSet;
+  }
+  if (firstKind != kTrainingSetFile) DispatchError("ERROR: first file not a training set file");
+  if (secondKind == kCodebookFile) return ViewTrainingSetAndCodebook;
+  if (secondKind == kPartitioningFile) return ViewTrainingSetAndPartitioning;
+  DispatchError("ERROR: second file not found or a training set file");
+}
+
+void PrintHeaderBlock(FILE* out, const char* inputName, const Codebook& set) {
+  std::fprintf(out, "\n%s %s %s\n", kProgramName, kProgramVersion, kProgramDate);
+  std::fprintf(out, "Input file:        %s\n", inputName);
+  std::fprintf(out, "Version:           %s\n", set.Versionstr);
+  std::fprintf(out, "BlockSizeX:        %i\n", set.BlockSizeX);
+  std::fprintf(out, "BlockSizeY:        %i\n", set.BlockSizeY);
+  std::fprintf(out, "Booksize:          %i\n", set.Booksize);
+  std::fprintf(out, "Total frequency:   %i\n", set.TotalFreq);
+  std::fprintf(out, "Bytes per element: %i\n", set.BytesPerElement);
+  std::fprintf(out, "MinValue:          %i\n", set.MinValue);
+  std::fprintf(out, "MaxValue:          %i\n", set.MaxValue);
+  std::fprintf(out, "Preprocessing:     %i\n", set.Preprocessing);
+  if (set.GenerationMethod[0] != '\0') {
+    std::fprintf(out, "Generation method: %s\n", set.GenerationMethod);
+  }
+  std::fputc('\n', out);
+}
+
+double SetEntropy(const Codebook& set) {
+  // TotalFreq is the same sum in 32 bits; it wraps for large sets, and a
+  // wrapped total would make every p meaningless.
+  std::int64_t total = 0;
+  for (int i = 0; i < set.Booksize; ++i) total += set.Book[i].Freq;
+  const double log2 = std::log(2.0);
+  double entropy = 0.0;
+  for (int i = 0; i < set.Booksize; ++i) {
+    const double p = static_cast<double>(set.Book[i].Freq) / static_cast<double>(total);
+    // Zero frequencies, and every p of a total of 0 (not a number), add
+    // nothing.
+    if (p > 0) entropy += (-p) * std::log(p) / log2;
+  }
+  return entropy;
+}
+
+void PrintEntropy(FILE* out, const Codebook& set) {
+  std::fprintf(out, "Entropy of the set = %6.3f (bits/vector) \n", SetEntropy(set));
+}
+
+void PrintView(FILE* out, const char* inputName, ViewMode mode, const Codebook& set,
+               const Codebook& second, const Partitioning& partitioning,
+               const ViewOptions& options) {
+  if (options.QuietLevel > 0) PrintHeaderBlock(out, inputName, set);
+
+  // Every field width of the listings comes from the first file, also in
+  // the two-file modes.
+  const SetStatistics stats = ComputeSetStatistics(set);
+  const ListingGeometry geometry = ComputeListingGeometry(set, stats);
+
+  if (options.Entropy == 1) PrintEntropy(out, set);
+  if (options.QuietLevel <= 1) return;
+
+  std::fputc('\n', out);
+  if (mode == ViewSet) {
+    PrintVectorListing(out, set, stats, geometry, options.VectorFormat, options.NoBlanks);
+  } else {
+    PrintPartitionView(out, set, second, partitioning, stats, options.NoBlanks);
+  }
+}
+
+void FinishOutput(FILE* out) {
+  errno = 0;
+  if (std::fflush(out) == 0 && !std::ferror(out)) return;
+  ErrorMessage("ERROR: Cannot write the output: %s\n",
+               errno != 0 ? std::strerror(errno) : "write error");
+  ExitProcessing(-1);
+}

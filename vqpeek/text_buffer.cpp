@@ -39,8 +39,8 @@ void TextBuffer::Append(std::string_view text) {
 void TextBuffer::AppendBlanks(long long count) {
   while (count > 0) {
     if (used_ == kCapacity) Flush();
-    const std::size_t part =
-        static_cast<std::size_t>(std::min<long long>(count, static_cast<long long>(kCapacity - used_)));
+    const std::size_t part = static_cast<std::size_t>(
+        std::min<long long>(count, static_cast<long long>(kCapacity - used_)));
     std::memset(buffer_.get() + used_, ' ', part);
     used_ += part;
     count -= static_cast<long long>(part);

@@ -30,26 +30,74 @@ struct SetStatistics {
   int MaxNameLength = 0;  // longest name, 0 when no node has one
 };
 
-// Characters of the decimal form of x (the minus sign included).
-int DecimalWidth(int x);
-
-SetStatistics ComputeSetStatistics(const Codebook& set);
+// The option values that steer the output (the parameters Q, E, F and B).
+struct ViewOptions {
+  int QuietLevel = 2;    // 0: entropy line only; 1: header block; 2 and up: listing too
+  int Entropy = 0;       // 1: print the entropy line
+  int VectorFormat = 0;  // 0 adaptive, 1 matrix, 2 line
+  int NoBlanks = 0;      // 1: no blank after the elements of the line layout
+};
 
 // --- set_summary.cpp ---
 
-// Detects the kinds of the two named files (rewriting a name that was found
-// completed by an extension) and returns the mode. Exits with one of the
-// dispatch messages when the kinds do not fit together.
+// Characters of the decimal form of x, the minus sign included: the integer
+// part of log10(|x|) plus 1 (plus 2 when x < 0), and 1 for 0. INT_MIN gives
+// 11.
+int DecimalWidth(int x);
+
+// The statistics of nodes 0 .. Booksize-1. Elements and frequencies below 0
+// never lower the maxima; a node without a name counts as length 0.
+SetStatistics ComputeSetStatistics(const Codebook& set);
+
+// The current values of the parameter table.
+ViewOptions CurrentViewOptions();
+
+// Detects the kinds of the two named files with the priority order 123
+// (rewriting a name that was found completed by an extension; both buffers
+// hold kFileNameSize bytes) and returns the mode. Nothing is read but the
+// first line of each file.
+// Fatal: puts one of "ERROR: file not found.", "ERROR: first file not found
+// or a partitioning file", "ERROR: first file not a training set file",
+// "ERROR: second file not found or a training set file" on standard output
+// and exits with -1.
 ViewMode DetermineViewMode(char* firstName, char* secondName);
 
-// The header block of the first file.
+// The header block of the first file, closed by a blank line. The
+// "Generation method:" line is left out when the method is empty.
 void PrintHeaderBlock(FILE* out, const char* inputName, const Codebook& set);
 
-// "Entropy of the set = %6.3f (bits/vector) \n" of the frequencies.
+// The entropy in bits per vector of the distribution the node frequencies
+// give: -sum p log2 p over the nodes with p > 0, where p is Freq over the
+// sum of the frequencies. The sum is formed in 64 bits, so a total beyond
+// the range of TotalFreq still gives the right figure. 0 for an empty set or
+// a total of 0.
+double SetEntropy(const Codebook& set);
+
+// "Entropy of the set = %6.3f (bits/vector) \n" of SetEntropy.
 void PrintEntropy(FILE* out, const Codebook& set);
+
+// Everything a run prints after the files are loaded: the header block
+// (quiet level above 0), the entropy line (when asked for, at any quiet
+// level) and, at a quiet level above 1, a blank line and the vector listing
+// (ViewSet) or the partition view (the two-file modes). `second` and
+// `partitioning` are used in the two-file modes only.
+void PrintView(FILE* out, const char* inputName, ViewMode mode, const Codebook& set,
+               const Codebook& second, const Partitioning& partitioning,
+               const ViewOptions& options);
+
+// Flushes `out` and checks that everything written to it arrived, so that a
+// run whose listing was lost (a full disk, say) does not end as a success.
+// Fatal: "ERROR: Cannot write the output: %s\n" with the system's reason on
+// standard error, exit -1.
+void FinishOutput(FILE* out);
 
 // --- listing.cpp ---
 
+// The column arithmetic of the matrix layout. ColumnWidth is 1 + the
+// largest of the width of one block row plus one, of the index, slash and
+// frequency plus one, and of the longest name plus one; it is formed in 64
+// bits and held at INT_MAX, so no block size can overflow it.
+// VectorsPerLine = 80 / ColumnWidth, at least 1.
 struct ListingGeometry {
   int ColumnWidth = 0;
   int VectorsPerLine = 1;
@@ -57,15 +105,20 @@ struct ListingGeometry {
 
 ListingGeometry ComputeListingGeometry(const Codebook& set, const SetStatistics& stats);
 
-// One vector per line: name, elements, frequency.
+// One vector per line: the name (when any node has one), the elements in
+// storage order and the frequency in parentheses. With `noBlanks` 1 the
+// elements follow each other with nothing between them.
 void LineLayout(FILE* out, const Codebook& set, const SetStatistics& stats, int noBlanks);
 
-// Blocks of BlockSizeY rows, as many side by side as fit into 80 columns.
+// Blocks of BlockSizeY rows, as many side by side as fit into 80 columns,
+// each group under an index/frequency line and (when any node has a name) a
+// name line, and followed by a blank line. Every column but the last of a
+// group and the last vector of the set takes exactly ColumnWidth characters.
 void MatrixLayout(FILE* out, const Codebook& set, const SetStatistics& stats,
                   const ListingGeometry& geometry);
 
 // The listing of ViewSet: the matrix layout for format 1, or format 0 with
-// BlockSizeY > 1; else the line layout.
+// BlockSizeY > 1; else the line layout. Prints nothing for an empty set.
 void PrintVectorListing(FILE* out, const Codebook& set, const SetStatistics& stats,
                         const ListingGeometry& geometry, int vectorFormat, int noBlanks);
 
@@ -79,8 +132,7 @@ void LoadPartitionView(ViewMode mode, const char* secondName, const Codebook& tr
 
 // Every partition with its representative and its members.
 void PrintPartitionView(FILE* out, const Codebook& trainingSet, const Codebook& second,
-                        const Partitioning& partitioning, const SetStatistics& stats,
-                        int noBlanks);
+                        const Partitioning& partitioning, const SetStatistics& stats, int noBlanks);
 
 void ReleasePartitionView(Codebook* second, Partitioning* partitioning);
 

@@ -23,6 +23,7 @@
 #define VQPEEK_MODULES_CB_CB_H_
 
 #include <cstdint>
+#include <cstdio>
 #include <memory>
 
 // Size of the fixed text fields (header lines, methods, names), terminator
@@ -131,10 +132,11 @@ int RecognizeVersionstr(const char* text);
 
 void ClearString(char* text);
 
-// Appends `addition` to `text` and keeps at most `limit` characters of the
-// joined text, always NUL-terminated within `limit` + 1 bytes: `text` must
-// hold `limit` + 1 bytes. Fatal: "ERROR: string too long:\n%*s\n" when the
-// addition alone is longer than `limit`.
+// Appends `addition` to `text` and keeps at most `limit` - 1 characters of
+// the joined text, so that its terminator always lies within the `limit`
+// bytes that `text` must hold. Fatal: "ERROR: string too long:\n%*s\n"
+// (`limit` as the field width) when the addition alone is longer than
+// `limit`.
 void AddString(char* text, const char* addition, int limit);
 
 // --- Records ---
@@ -173,7 +175,11 @@ void FreeCodebook(Codebook* CB);
 // totalfreq = %d.\n" through PrintMessage.
 void ReadCodebook(const char* filename, Codebook* CB);
 
-// Recomputes TotalFreq and writes `CB` as a version-2 file. `overwrite` 1
+// Recomputes TotalFreq and writes `CB` as a version-2 file; the version
+// line is Versionstr, or the version-2 line of its kind when Versionstr names
+// another version (a record read from a version-1 file); a line that names
+// neither a kind nor version 2 is refused with "ERROR: The header line
+// \"%s\" does not name a version-2 set file.\n". `overwrite` 1
 // replaces an existing file; otherwise an existing file is reported by
 // FileOpen and nothing is written (not fatal). Elements that do not fit
 // BytesPerElement are reported before the file is opened and nothing is
@@ -197,43 +203,67 @@ int DetermineCBFileTypeConsideringOrder(char* filename, int order,
 // Codebook operations
 // ===========================================================================
 //
-// Growing builds a new node array of exactly the size asked for, deep-copies
-// the nodes in use and releases all old nodes; shrinking only lowers
-// Booksize. Size checks that fail end the process with -1 without a message.
+// Growing builds a new node array of exactly the size asked for (no spare
+// room), deep-copies the nodes in use into it and releases all old nodes;
+// pointers to old nodes, vectors and names do not survive it. Fresh nodes
+// exposed by growing have zero elements, Freq 0, VectorMean 0 and no name.
+// Shrinking only lowers Booksize: the nodes beyond it keep their contents.
+// Size checks that fail end the process with -1 without a message.
+// Copies take the source first and the destination second.
 
-// Booksize := n; requires 0 <= n < Booksize.
+// Booksize := n; requires 0 <= n < Booksize (else exits with -1).
 void DecreaseCodebookSize(Codebook* CB, int n);
-// Grows the allocation if needed, then Booksize := n; requires n > Booksize.
+// Grows the allocation to exactly n when n > AllocatedSize, then Booksize :=
+// n; requires n > Booksize (else exits with -1).
 void IncreaseCodebookSize(Codebook* CB, int n);
-// Booksize := n (n >= 0), growing as needed.
+// Booksize := n, shrinking or growing as above; n = Booksize changes
+// nothing. Exits with -1 when n < 0.
 void ChangeCodebookSize(Codebook* CB, int n);
-// Grows the node array to exactly n nodes when n > AllocatedSize.
+// Grows the node array to exactly n nodes when n > AllocatedSize (never
+// shrinks it); the header and the nodes in use are kept.
 // Fatal: "CB::SetAllocatedCodebookSize: New allocated size (%i) <= logical
-// booksize (%i).\n" when n <= Booksize.
+// booksize (%i).\n" when n <= Booksize; the messages of node allocation.
 void SetAllocatedCodebookSize(Codebook* CB, int n);
 
-// Makes `destination` a deep copy of `source` (nothing when they are the
-// same node).
+// Makes `destination` a deep copy of `source`: elements, Freq, VectorMean
+// and a new copy of the name. Nothing happens when they are the same node.
+// Fatal: "ERROR: CopyVector source=%p dest=%p\n" for a null vector.
 void CopyNode(const CodebookNode* source, CodebookNode* destination, int VectorDim);
-// Replaces the node's name by a copy of `name`, or by none when null.
+// Replaces the node's name by a copy of `name` (which may be the node's own
+// name), or by none when null.
 void ChangeVectorName(CodebookNode* node, const char* name);
-// Copies every header field (not Book, AllocatedSize or the element block).
+// Copies every header field (not Book, AllocatedSize or the element block),
+// so the destination's Booksize may exceed its AllocatedSize afterwards.
 void CopyCodebookHeader(const Codebook* source, Codebook* destination);
-// Copies the header and the nodes in use. Fatal: "ERROR: Destination
-// codebook is too small (%d -> %d).\n".
+// Copies the header and the nodes in use into a destination that already
+// has enough nodes; its nodes beyond the source's Booksize keep their
+// contents. Fatal: "ERROR: Destination codebook is too small (%d ->
+// %d).\n" (source Booksize, destination AllocatedSize); "ERROR: Codebooks
+// have different vector dimensions (%d -> %d).\n" when the destination has
+// nodes whose vectors have another length.
 void CopyCodebook(const Codebook* source, Codebook* destination);
-// Appends the nodes in use of `other`, adds its TotalFreq and marks
-// GenerationMethod with "++". Exits with -1 when `other` has no nodes.
+// Appends the nodes in use of `other` (which may be `CB` itself), growing
+// as needed, adds its TotalFreq and appends "++" to GenerationMethod unless
+// the text already ends with it or has more than 77 characters. Exits with
+// -1 without a message when `other` has no nodes in use. Fatal: "ERROR:
+// Codebooks have different vector dimensions (%d -> %d).\n".
 void AddCodebook(Codebook* CB, const Codebook* other);
-// The number of nodes in use whose vector occurs again at a later node.
+// The number of nodes in use whose vector occurs again at a later node:
+// Booksize minus the number of distinct vectors. Names, frequencies and
+// means are not compared.
 int DuplicatesInCodebook(const Codebook* CB);
-// Writes the frequency-weighted mean of the vectors in use, rounded, into
-// `centroid`; writes nothing when TotalFreq is 0.
+// Writes the frequency-weighted mean of the vectors in use, divided by the
+// header's TotalFreq and rounded, into `centroid` (VectorDim elements);
+// writes nothing when TotalFreq is 0. Fatal: "ERROR: Not enough memory for
+// the centroid sums.\n".
 void CodebookCentroid(const Codebook* CB, int* centroid);
 // Recomputes the VectorMean of every node in use.
 void CalculateVectorMeans(Codebook* CB);
-// Replaces every node by Freq copies of it with Freq 1. Fatal: "ERROR:
-// TotalFreq (%d) is not the sum of the positive frequencies (%lld).\n".
+// Replaces every node by Freq copies of it (none for Freq <= 0), each with
+// Freq 1 and its own copy of the name, in the old order; Booksize and
+// AllocatedSize become TotalFreq, the header stays. Fatal: "ERROR:
+// TotalFreq (%d) is not the sum of the positive frequencies (%lld).\n",
+// before anything changes; the messages of node allocation.
 void UnrollTrainingSet(Codebook* TS);
 
 // ===========================================================================
@@ -472,55 +502,158 @@ double AverageErrorForPartitioning(const Codebook* TS, const Partitioning* P, in
 // Neighbour graph
 // ===========================================================================
 
+// A graph holds NumberVectors slots; each slot is empty or owns one vector
+// of Dim coordinates and K neighbour indices. Neighbours are slot numbers,
+// never pointers, so vectors may be made and read in any order.
+//
+// The counts may be changed after vectors exist, so every record remembers
+// how much it actually holds: a vector the sizes of its own arrays, a graph
+// the length of its slot array. Every operation stays within those, whatever
+// the counts say; entries a vector does not hold read and write as 0.
+
 struct GraphVector {
-  int Index = 0;                   // own index in the graph
-  std::unique_ptr<int[]> Coord;    // Dim coordinates
-  std::unique_ptr<int[]> NN;       // K neighbour indices
+  int Index = 0;                 // own index in the graph
+  std::unique_ptr<int[]> Coord;  // AllocatedDim coordinates (the graph's Dim)
+  std::unique_ptr<int[]> NN;     // AllocatedK neighbour indices (the graph's K)
+  int AllocatedDim = 0;
+  int AllocatedK = 0;
 };
 
 struct Graph {
-  int NumberVectors = 0;
+  int NumberVectors = 0;  // slots in use; never above AllocatedVectors
   int K = 0;
   int Dim = 0;
   int MaxCoord = 0;  // largest coordinate (never below 0), set by GraphRead
   int MinCoord = 0;  // smallest coordinate, set by GraphRead
-  std::unique_ptr<std::unique_ptr<GraphVector>[]> Vectors;  // NumberVectors slots
+  std::unique_ptr<std::unique_ptr<GraphVector>[]> Vectors;  // AllocatedVectors slots
+  int AllocatedVectors = 0;
 };
 
 // Graphs are handed out and taken back as owning pointers.
 using GraphPtr = std::unique_ptr<Graph>;
 using GraphVectorPtr = std::unique_ptr<GraphVector>;
 
+// --- Accessors ---
+//
+// Setters return 0. Every function that takes a vector accepts null for it
+// (an empty slot) and then does nothing: getters give 0 or null, setters 1.
+
 int GraphGetNumberVectors(const Graph* graph);
+// Shrinking hides the slots from n on (their vectors are kept and come back
+// when the count grows again); growing beyond the slot array extends it with
+// empty slots. Returns 1 and changes nothing for a negative n or when the
+// slot array cannot grow.
 int GraphPutNumberVectors(Graph* graph, int n);
+// K and Dim may be changed at any time; vectors keep the arrays they were
+// made with.
 int GraphGetK(const Graph* graph);
 int GraphPutK(Graph* graph, int k);
 int GraphGetDim(const Graph* graph);
 int GraphPutDim(Graph* graph, int dim);
 int GraphGetMaxCoord(const Graph* graph);
 int GraphGetMinCoord(const Graph* graph);
+// The vector in slot `index`, or null for an empty slot or an index outside
+// 0 .. NumberVectors-1.
 GraphVector* GraphGetVector(const Graph* graph, int index);
 int GraphGetVectorIndex(const GraphVector* vector);
+// The vector's coordinate array: the graph's Dim when the vector was made.
 int* GraphGetVectorCoord(GraphVector* vector);
+// Coord[index] := value. Returns 1 and changes nothing for an index outside
+// the vector's coordinates.
 int GraphPutVectorElement(GraphVector* vector, int index, int value);
+// The vector in the slot named by NN[index], or null when index is negative
+// or not below K, when NN[index] names no slot of the graph, or when that
+// slot is empty.
 GraphVector* GraphGetNNVector(const Graph* graph, const GraphVector* vector, int index);
+// NN[index] := value. Returns 1 and changes nothing when index is negative
+// or not below K (or beyond the vector's own array).
 int GraphPutNN(const Graph* graph, GraphVector* vector, int value, int index);
+// 1 when the Index of `to` is among the first K neighbours of `from`, else 0
+// (always 0 when K <= 0). The relation is directed.
 int IsGraphEdge(const Graph* graph, const GraphVector* from, const GraphVector* to);
 
+// --- Creation and release ---
+
+// A graph with the three counts, MaxCoord and MinCoord 0 and numberVectors
+// empty slots. Returns null silently when the record cannot be allocated;
+// prints "Allocate error: AllocateMemoryForGraph(Graph)" (with a newline) on
+// standard output and returns null when the slot array cannot be allocated
+// or numberVectors is negative.
 GraphPtr AllocateMemoryForGraph(int numberVectors, int k, int dim);
+// A vector with Index = index and the graph's Dim coordinates and K
+// neighbours, all 0. It is not entered into the graph. Prints "Allocate
+// error: AllocateMemoryForGraphVector()" (with a newline) on standard output
+// and returns null when it cannot be allocated or Dim or K is negative.
 GraphVectorPtr AllocateMemoryForGraphVector(const Graph* graph, int index);
+// Stores a new vector with Index = index, a copy of Dim coordinates from
+// `coords` and K neighbours set to 0 in slot `index`, replacing any vector
+// there. Returns 0, or 1 with nothing stored when index is outside 0 ..
+// NumberVectors-1, `coords` is null while Dim > 0, or allocation fails.
 int GraphPutVector(Graph* graph, int index, const int* coords);
+// Releases the vector in slot `index` and leaves the slot empty. Returns 0,
+// or 1 when the slot is empty or index is outside 0 .. NumberVectors-1.
 int FreeGraphVector(Graph* graph, int index);
+// Releases the graph with every vector it holds. Returns 0.
 int FreeGraph(GraphPtr graph);
 
+// --- Graph files ---
+//
+// A graph file is text: "Graph v. 1", NumberVectors, K and Dim on lines of
+// their own, a line of 37 dashes, then one line per slot: the Dim
+// coordinates and the K neighbour indices, each followed by one blank. A
+// vector's index is its line number among the vector lines, from 0. Every
+// written line holds Dim + K numbers: entries a vector does not hold, and
+// all of an empty slot, are written as 0 (an empty slot reads back as a
+// vector of zeros).
+
+// Write the header, and one vector line (zeros for null). Return 0, or 1
+// when the stream reports a write error.
 int WriteGraphkFileHeader(FILE* file, const Graph* graph);
 int WriteGraphVectorToFile(FILE* file, const Graph* graph, const GraphVector* vector);
+
+// Reads a header and returns a graph made by AllocateMemoryForGraph with its
+// counts, the stream left at the first vector line. The counts are read as
+// scanf's "%i" reads them (leading whitespace, sign, 0x for hexadecimal, a
+// leading 0 for octal); a value beyond the int range counts as INT_MIN or
+// INT_MAX. Returns null, without a message, when the text does not start
+// with "Graph v.", a count is missing or negative, the stream's size cannot
+// be told, or the rest of the stream is too short for what the header
+// promises: every vector line takes at least 2 bytes per number (1 byte when
+// Dim + K is 0).
 GraphPtr ReadGraphFileHeader(FILE* file);
+// Reads one whole line, of any length, and returns a vector with Index =
+// index. From the line's start: whitespace is skipped; a decimal number
+// (strtol's form, clamped to the int range) fills the next coordinate, then
+// the next neighbour, and the one character after it is stepped over; any
+// other character counts as the number 0 and is stepped over. Numbers beyond
+// Dim + K are ignored; entries the line holds no number for are 0. A NUL
+// byte ends the line's text: the rest of that line is ignored. Returns null
+// when the stream ends before a newline (a last line without one is not
+// read) or, after the allocation message, when the vector cannot be made.
 GraphVectorPtr ReadGraphVectorFromFile(FILE* file, const Graph* graph, int index);
+// The size of the buffer `readline` fills, terminator included.
+inline constexpr int kGraphLineBufferSize = 1024;
+// Reads one line into `buffer` (kGraphLineBufferSize bytes), keeping at most
+// its first 1023 characters (the newline included when it fits) and NUL-
+// terminated; the rest of a longer line is read and dropped, so the next
+// call starts at the next line. Returns 0 when the line ended with a
+// newline, 1 when the stream ended first (or nothing was left to read).
 int readline(FILE* file, char* buffer);
+// 1 when `path` opens (FileOpen mode 1, with its message otherwise) and
+// ReadGraphFileHeader accepts its header, else 0.
 int IsGraphFile(const char* path);
+// Reads a whole graph file: the header, then one line per slot. A slot
+// whose line cannot be read (the file ends early, or its last line has no
+// newline) stays empty. MaxCoord is the largest coordinate, at least 0;
+// MinCoord the smallest, 2147483647 when there are none. Returns null when
+// the file cannot be opened or the header is refused.
 GraphPtr GraphRead(const char* path);
+// Creates `path` (FileOpen mode 0 with `overwrite`) and writes the graph.
+// Returns 0, or 1 when the file cannot be created or written, or, before
+// anything is created, when a count is negative (no reader would accept it).
 int GraphWrite(const char* path, const Graph* graph, int overwrite);
+// Writes the vector lines of the file form to standard output, no header.
+// Returns 0.
 int GraphPrint(const Graph* graph);
 
 #endif  // VQPEEK_MODULES_CB_CB_H_

@@ -43,12 +43,18 @@ int ReadHeaderInteger(ByteReader& reader) {
   return value;
 }
 
+// The first decimal digit of a version line, or -1 when it has none.
+int VersionDigit(const char* versionLine) {
+  for (const char* c = versionLine; *c != '\0'; ++c) {
+    if (*c >= '0' && *c <= '9') return *c - '0';
+  }
+  return -1;
+}
+
 // The version of a set file: the first decimal digit of its version line.
 int FileVersion(const char* versionLine) {
-  const char* digit = versionLine;
-  while (*digit != '\0' && (*digit < '0' || *digit > '9')) ++digit;
-  if (*digit == '\0') Fatal("ERROR: No version number found in header.\n");
-  const int value = *digit - '0';
+  const int value = VersionDigit(versionLine);
+  if (value < 0) Fatal("ERROR: No version number found in header.\n");
   if (value <= 1) return 1;
   if (value == 2) return 2;
   Fatal("ERROR: Unknown file version number (%d).\n", value);
@@ -256,9 +262,24 @@ void WriteCodebook(const char* filename, Codebook* CB, int overwrite) {
   CB->TotalFreq = total;
   if (!WritableBody(*CB)) return;
 
+  // The body is always written in the version-2 layout, so a record read
+  // from a version-1 file gets the version-2 line of its kind; under its old
+  // line the file would be read back as version 1 and come apart.
+  char versionLine[kTextFieldSize];
+  std::snprintf(versionLine, sizeof versionLine, "%s", CB->Versionstr);
+  const int kind = RecognizeVersionstr(versionLine);
+  if (VersionDigit(versionLine) != 2 && (kind == kTrainingSetFile || kind == kCodebookFile)) {
+    SetVerString(versionLine, kind);
+  }
+  if (VersionDigit(versionLine) != 2) {
+    ErrorMessage("ERROR: The header line \"%s\" does not name a version-2 set file.\n",
+                 versionLine);
+    return;
+  }
+
   FilePtr file(FileOpen(filename, 0, overwrite));
   if (file == nullptr) return;
-  std::fprintf(file.get(), "%s\n", CB->Versionstr);
+  std::fprintf(file.get(), "%s\n", versionLine);
   for (const int field : {CB->BlockSizeX, CB->BlockSizeY, CB->Booksize, CB->TotalFreq,
                           CB->BytesPerElement, CB->MinValue, CB->MaxValue, CB->Preprocessing}) {
     std::fprintf(file.get(), "%i\n", field);

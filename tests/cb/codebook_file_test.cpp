@@ -213,6 +213,32 @@ TEST(ReadCodebook, ReadsVersionOneFiles) {
   EXPECT_EQ(ts.TotalFreq, 2);
 }
 
+TEST(WriteCodebook, AVersionOneRecordIsWrittenUnderAVersionTwoLine) {
+  TempDir dir;
+  const std::string old = dir.Path("old.cb");
+  WriteFileBytes(old, "VQ CODEBOOK 1.0\n2\n1\n1\n0\n0\n0\n0\n200\nm\n---\n" + Bytes({7, 8, 5, 0}));
+  Codebook cb;
+  ReadCodebook(old.c_str(), &cb);
+  const std::string renewed = dir.Path("new.cb");
+  WriteCodebook(renewed.c_str(), &cb, 1);
+  EXPECT_STREQ(cb.Versionstr, "VQ CODEBOOK 1.0");  // the record keeps its line
+  EXPECT_EQ(ReadFileBytes(renewed).substr(0, 16), "VQ CODEBOOK 2.0\n");
+  Codebook back;
+  ReadCodebook(renewed.c_str(), &back);
+  EXPECT_EQ(Elements(back, 0), (std::vector<int>{7, 8}));
+  EXPECT_EQ(back.Book[0].Freq, 5);
+  EXPECT_STREQ(back.GenerationMethod, "m");
+
+  // A line of no known kind cannot be renewed: nothing is written.
+  std::snprintf(cb.Versionstr, sizeof cb.Versionstr, "SOME SET 1.0");
+  const std::string refused = dir.Path("refused.cb");
+  CaptureStderr();
+  WriteCodebook(refused.c_str(), &cb, 1);
+  EXPECT_EQ(GetCapturedStderr(),
+            "ERROR: The header line \"SOME SET 1.0\" does not name a version-2 set file.\n");
+  EXPECT_FALSE(ExistFile(refused.c_str()));
+}
+
 TEST(ReadCodebook, HeaderIntegersFollowTheIntegerConversion) {
   TempDir dir;
   const std::string path = dir.Path("h.ts");

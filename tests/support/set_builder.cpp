@@ -15,7 +15,8 @@ void BuildSet(Codebook* CB, int kind, int blockSizeX, int blockSizeY,
                        method.c_str());
   if (kind != kTrainingSetFile) SetVerString(CB->Versionstr, kind);
   const int dim = blockSizeX * blockSizeY;
-  int total = 0;
+  // Wraps as the reader's 32-bit total does.
+  std::uint32_t total = 0;
   for (int i = 0; i < count; ++i) {
     CodebookNode& node = CB->Book[i];
     EXPECT_EQ(static_cast<int>(nodes[i].elements.size()), dim) << "node " << i;
@@ -30,9 +31,9 @@ void BuildSet(Codebook* CB, int kind, int blockSizeX, int blockSizeY,
       node.Name = std::make_unique<char[]>(nodes[i].name.size() + 1);
       std::memcpy(node.Name.get(), nodes[i].name.c_str(), nodes[i].name.size() + 1);
     }
-    total += nodes[i].freq;
+    total += static_cast<std::uint32_t>(nodes[i].freq);
   }
-  CB->TotalFreq = total;
+  CB->TotalFreq = static_cast<int>(total);
 }
 
 void WriteSet(const std::string& path, int kind, int blockSizeX, int blockSizeY,

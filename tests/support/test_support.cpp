@@ -51,6 +51,23 @@ void RouteStdoutToStderr() {
   dup2(2, 1);
 }
 
+std::string CaptureOutput(const std::function<void(FILE*)>& print) {
+  FILE* stream = std::tmpfile();
+  if (stream == nullptr) {
+    ADD_FAILURE() << "cannot make a temporary file";
+    return "";
+  }
+  print(stream);
+  std::fflush(stream);
+  std::string text;
+  std::rewind(stream);
+  char block[4096];
+  std::size_t got = 0;
+  while ((got = std::fread(block, 1, sizeof block, stream)) > 0) text.append(block, got);
+  std::fclose(stream);
+  return text;
+}
+
 RunResult RunVqpeek(const std::vector<std::string>& args, const std::string& workdir) {
   TempDir capture;
   const std::string outPath = capture.Path("stdout");

@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -37,6 +39,9 @@ std::string ExactRegex(const std::string& text);
 // Flushes standard output and points it at standard error, so that a death
 // test sees what the dying statement prints to standard output.
 void RouteStdoutToStderr();
+
+// What `print` writes to the stream it is handed.
+std::string CaptureOutput(const std::function<void(FILE*)>& print);
 
 // What a finished vqpeek run left behind.
 struct RunResult {

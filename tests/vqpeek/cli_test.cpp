@@ -58,10 +58,11 @@ TEST(VqpeekCommandLine, NameTooLong) {
   ExpectRun({"-E", name}, "ERROR: File name too long (at most 79 characters): " + name + "\n", 255);
 }
 
-TEST(VqpeekCommandLine, ValidCommandLinesRunQuietly) {
-  ExpectRun({"set"}, "", 0);
-  ExpectRun({"-Q3", "set", "-e", "book", "-B7", "-F2"}, "", 0);
-  ExpectRun({"-q-4", "set", std::string(79, 'n')}, "", 0);
+TEST(VqpeekCommandLine, ValidCommandLinesGoOnToTheFiles) {
+  // Accepted command lines get as far as looking for the named files.
+  ExpectRun({"set"}, "ERROR: first file not found or a partitioning file\n", 255);
+  ExpectRun({"-Q3", "set", "-e", "book", "-B7", "-F2"}, "ERROR: file not found.\n", 255);
+  ExpectRun({"-q-4", "set", std::string(79, 'n')}, "ERROR: file not found.\n", 255);
 }
 
 }  // namespace

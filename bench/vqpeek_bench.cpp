@@ -1,0 +1,84 @@
+// Times the viewer's kernels in-process on one set file: ReadCodebook, the
+// set statistics, and both listings written to /dev/null. Each figure is
+// the median of several runs.
+//
+// Usage: vqpeek_bench FILE [RUNS]
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "cb.h"
+#include "viewer.h"
+
+namespace {
+
+double MedianSeconds(int runs, const std::function<void()>& work) {
+  std::vector<double> seconds;
+  for (int r = 0; r < runs; ++r) {
+    const auto start = std::chrono::steady_clock::now();
+    work();
+    const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
+    seconds.push_back(took.count());
+  }
+  std::sort(seconds.begin(), seconds.end());
+  return seconds[seconds.size() / 2];
+}
+
+void Report(const char* what, double seconds, long long vectors) {
+  std::printf("%-28s %9.3f s  %8.1f ns/vector\n", what, seconds,
+              vectors > 0 ? seconds * 1e9 / static_cast<double>(vectors) : 0.0);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 2) {
+    std::fprintf(stderr, "usage: vqpeek_bench FILE [RUNS]\n");
+    return 2;
+  }
+  const char* path = argv[1];
+  const int runs = argc > 2 ? std::max(1, std::atoi(argv[2])) : 5;
+#ifndef __OPTIMIZE__
+  std::printf("WARNING: built without optimisation; the figures mean little.\n");
+#endif
+  if (std::string(VQPEEK_BUILD_TYPE) == "Debug") {
+    std::printf("WARNING: the libraries are a Debug build; the figures mean little.\n");
+  }
+
+  Codebook set;
+  ReadCodebook(path, &set);
+  const long long vectors = set.Booksize;
+  std::printf("%s: %lld vectors of %dx%d, median of %d runs\n", path, vectors, set.BlockSizeX,
+              set.BlockSizeY, runs);
+
+  Report("ReadCodebook",
+         MedianSeconds(runs,
+                       [&] {
+                         Codebook again;
+                         ReadCodebook(path, &again);
+                         FreeCodebook(&again);
+                       }),
+         vectors);
+
+  SetStatistics stats;
+  Report("ComputeSetStatistics", MedianSeconds(runs, [&] { stats = ComputeSetStatistics(set); }),
+         vectors);
+  const ListingGeometry geometry = ComputeListingGeometry(set, stats);
+
+  FILE* sink = std::fopen("/dev/null", "w");
+  if (sink == nullptr) {
+    std::perror("/dev/null");
+    return 1;
+  }
+  Report("LineLayout to /dev/null", MedianSeconds(runs, [&] { LineLayout(sink, set, stats, 0); }),
+         vectors);
+  Report("MatrixLayout to /dev/null",
+         MedianSeconds(runs, [&] { MatrixLayout(sink, set, stats, geometry); }), vectors);
+  std::fclose(sink);
+  FreeCodebook(&set);
+  return 0;
+}

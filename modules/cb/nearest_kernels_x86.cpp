@@ -1,0 +1,312 @@
+// The x86 kernels of the exact nearest-vector search.
+//
+// Both shift all values by the smallest one, so they are non-negative, and
+// rewrite the squared distance of a training vector x from a code vector c
+// as own(x) + key(c, x), where own(x) does not depend on c. Keys are exact
+// 32-bit integers (the callers have checked that the value range and the
+// dimension keep them so), computed for 16 (AVX-512) or 8 (AVX2) code
+// vectors at a time; every lane keeps its smallest key and the lowest index
+// that reached it, and one reduction gives the lowest index overall. The
+// start candidate's own key decides whether it keeps its place.
+//
+// The functions carry their instruction set as a target attribute, so the
+// rest of the program (and any template they use) stays plain x86-64; they
+// run only after the processor has been asked.
+
+// GCC 12's AVX-512 intrinsics start many results from an undefined value on
+// purpose, which its own -Wuninitialized then reports at every use.
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic ignored "-Wuninitialized"
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
+
+#include <immintrin.h>
+
+#include <cstdint>
+#include <limits>
+#include <vector>
+
+#include "nearest_search.h"
+
+namespace cb_internal {
+
+namespace {
+
+// The key of the padding lanes of the last block: above every real key.
+constexpr std::int32_t kPaddingKey = std::numeric_limits<std::int32_t>::max();
+
+int ValidStart(int start, int codes) { return start >= 0 && start < codes ? start : 0; }
+
+// --- AVX-512 VNNI: bytes ---------------------------------------------------
+//
+// x' = x - low and c' = c - low lie in 0 .. 255. With c'' = c' - 128 (a
+// signed byte), x'.c' = x'.c'' + 128 sum(x'), so
+//   |x - c|^2 = sum(x'(x' - 256)) + (||c'||^2 - 2 x'.c'').
+// VNNI multiplies unsigned by signed bytes and adds four products into each
+// 32-bit lane.
+
+// Blocks of 16 code vectors; within a block, for every group of 4 elements,
+// 16 lanes of 4 signed bytes c''. Padding elements are 0 (and so are the
+// training vector's), padding code vectors get the padding key.
+struct ByteLayout {
+  std::size_t groups = 0;
+  std::size_t blocks = 0;
+  std::vector<std::int8_t> codes;
+  std::vector<std::int32_t> norms;  // ||c'||^2 per code vector
+};
+
+ByteLayout LayOutBytes(const Codebook& CB, int dim, int low) {
+  ByteLayout layout;
+  layout.groups = (static_cast<std::size_t>(dim > 0 ? dim : 0) + 3) / 4;
+  layout.blocks = (static_cast<std::size_t>(CB.Booksize > 0 ? CB.Booksize : 0) + 15) / 16;
+  layout.codes.assign(layout.blocks * layout.groups * 64, 0);
+  layout.norms.assign(layout.blocks * 16, kPaddingKey);
+  for (int j = 0; j < CB.Booksize; ++j) {
+    const std::size_t block = static_cast<std::size_t>(j) / 16;
+    const std::size_t lane = static_cast<std::size_t>(j) % 16;
+    std::int32_t norm = 0;
+    for (int e = 0; e < dim; ++e) {
+      const int shifted = CB.Book[j].Vector[e] - low;
+      norm += shifted * shifted;
+      const std::size_t group = static_cast<std::size_t>(e) / 4;
+      layout.codes[(block * layout.groups + group) * 64 + lane * 4 + e % 4] =
+          static_cast<std::int8_t>(shifted - 128);
+    }
+    layout.norms[j] = norm;
+  }
+  return layout;
+}
+
+// Every lane of the result holds the sum of the lanes of `v`.
+__attribute__((target("avx512f"))) __m512i SumOfLanes(__m512i v) {
+  v = _mm512_add_epi32(v, _mm512_shuffle_i32x4(v, v, _MM_SHUFFLE(1, 0, 3, 2)));
+  v = _mm512_add_epi32(v, _mm512_shuffle_i32x4(v, v, _MM_SHUFFLE(2, 3, 0, 1)));
+  v = _mm512_add_epi32(v, _mm512_shuffle_epi32(v, _MM_PERM_BADC));
+  return _mm512_add_epi32(v, _mm512_shuffle_epi32(v, _MM_PERM_CDAB));
+}
+
+// Every lane of the result holds the smallest lane of `v`.
+__attribute__((target("avx512f"))) __m512i MinimumOfLanes(__m512i v) {
+  v = _mm512_min_epi32(v, _mm512_shuffle_i32x4(v, v, _MM_SHUFFLE(1, 0, 3, 2)));
+  v = _mm512_min_epi32(v, _mm512_shuffle_i32x4(v, v, _MM_SHUFFLE(2, 3, 0, 1)));
+  v = _mm512_min_epi32(v, _mm512_shuffle_epi32(v, _MM_PERM_BADC));
+  return _mm512_min_epi32(v, _mm512_shuffle_epi32(v, _MM_PERM_CDAB));
+}
+
+// Writes x - low of the training vector as bytes (padding 0) and returns
+// sum(x'(x' - 256)). `bytes` has room for the groups and 16 more bytes.
+__attribute__((target("avx512f,avx512bw"))) std::int32_t ShiftToBytes(const int* x, int dim,
+                                                                      __m512i shift,
+                                                                      std::uint8_t* bytes) {
+  const __m512i byteRange = _mm512_set1_epi32(256);
+  __m512i own = _mm512_setzero_si512();
+  for (int e = 0; e < dim; e += 16) {
+    const int left = dim - e;
+    const __mmask16 mask =
+        left >= 16 ? static_cast<__mmask16>(0xFFFF) : static_cast<__mmask16>((1u << left) - 1);
+    // Lanes past the end are 0, so padding adds nothing anywhere.
+    const __m512i shifted =
+        _mm512_maskz_sub_epi32(mask, _mm512_maskz_loadu_epi32(mask, x + e), shift);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(bytes + e),
+                     _mm512_maskz_cvtepi32_epi8(0xFFFF, shifted));
+    own = _mm512_add_epi32(own, _mm512_mullo_epi32(shifted, _mm512_sub_epi32(shifted, byteRange)));
+  }
+  return _mm512_cvtsi512_si32(SumOfLanes(own));
+}
+
+// The running smallest key of every lane and the index that reached it.
+struct LaneMinimum {
+  __m512i smallest;
+  __m512i index;
+};
+
+// Takes the keys of one block: strictly smaller only, so a lane keeps its
+// earlier (lower) index on a tie.
+__attribute__((target("avx512f"))) inline void Update(LaneMinimum& m, __m512i key,
+                                                      __m512i blockIndex) {
+  const __mmask16 smaller = _mm512_cmplt_epi32_mask(key, m.smallest);
+  m.smallest = _mm512_mask_mov_epi32(m.smallest, smaller, key);
+  m.index = _mm512_mask_mov_epi32(m.index, smaller, blockIndex);
+}
+
+// The search rule's result for one training vector from its lanes.
+__attribute__((target("avx512f"))) inline void Conclude(const LaneMinimum& m,
+                                                        const std::int32_t* startKeys, int s,
+                                                        std::int32_t own, int* chosen,
+                                                        std::int64_t* best) {
+  const __m512i least = MinimumOfLanes(m.smallest);
+  const __mmask16 atLeast = _mm512_cmpeq_epi32_mask(m.smallest, least);
+  const int lowest = _mm512_cvtsi512_si32(
+      MinimumOfLanes(_mm512_mask_blend_epi32(atLeast, _mm512_set1_epi32(kPaddingKey), m.index)));
+  const int leastKey = _mm512_cvtsi512_si32(least);
+  // The start candidate keeps its place when it is as near as the nearest.
+  *chosen = startKeys[s % 16] == leastKey ? s : lowest;
+  *best = static_cast<std::int64_t>(own) + leastKey;
+}
+
+// Two training vectors per pass over the code vectors, so that every block
+// of code bytes loaded serves both. kGroups is the number of 4-element
+// groups when known at compile time (the loops then unroll and the training
+// bytes stay in registers), or 0.
+template <int kGroups>
+__attribute__((target("avx512f,avx512bw,avx512vnni"))) void SearchVnniRange(
+    const Codebook& TS, int begin, int end, const ByteLayout& layout, int dim, int codes, int low,
+    const int* start, int* chosen, std::int64_t* best, std::uint8_t* bytes) {
+  const std::size_t groups = kGroups > 0 ? kGroups : layout.groups;
+  const __m512i laneIndex = _mm512_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
+  const __m512i shift = _mm512_set1_epi32(low);
+  std::uint8_t* bytesB = bytes + groups * 4 + 16;
+  const std::int32_t* wordsA = reinterpret_cast<const std::int32_t*>(bytes);
+  const std::int32_t* wordsB = reinterpret_cast<const std::int32_t*>(bytesB);
+  alignas(64) std::int32_t startKeysA[16];
+  alignas(64) std::int32_t startKeysB[16];
+  for (int i = begin; i < end; i += 2) {
+    // An odd vector at the end is paired with itself.
+    const int j = i + 1 < end ? i + 1 : i;
+    const std::int32_t ownA = ShiftToBytes(TS.Book[i].Vector.get(), dim, shift, bytes);
+    const std::int32_t ownB = ShiftToBytes(TS.Book[j].Vector.get(), dim, shift, bytesB);
+    const int sA = ValidStart(start[i - begin], codes);
+    const int sB = ValidStart(start[j - begin], codes);
+    const std::size_t startBlockA = static_cast<std::size_t>(sA) / 16;
+    const std::size_t startBlockB = static_cast<std::size_t>(sB) / 16;
+
+    LaneMinimum a{_mm512_set1_epi32(kPaddingKey), _mm512_setzero_si512()};
+    LaneMinimum b{_mm512_set1_epi32(kPaddingKey), _mm512_setzero_si512()};
+    const std::int8_t* block = layout.codes.data();
+    for (std::size_t k = 0; k < layout.blocks; ++k) {
+      __m512i dotA = _mm512_setzero_si512();
+      __m512i dotB = _mm512_setzero_si512();
+      for (std::size_t g = 0; g < groups; ++g, block += 64) {
+        const __m512i lanes = _mm512_loadu_si512(block);
+        dotA = _mm512_dpbusd_epi32(dotA, _mm512_set1_epi32(wordsA[g]), lanes);
+        dotB = _mm512_dpbusd_epi32(dotB, _mm512_set1_epi32(wordsB[g]), lanes);
+      }
+      const __m512i norms = _mm512_loadu_si512(layout.norms.data() + k * 16);
+      const __m512i keyA = _mm512_sub_epi32(norms, _mm512_add_epi32(dotA, dotA));
+      const __m512i keyB = _mm512_sub_epi32(norms, _mm512_add_epi32(dotB, dotB));
+      if (k == startBlockA) _mm512_store_si512(startKeysA, keyA);
+      if (k == startBlockB) _mm512_store_si512(startKeysB, keyB);
+      const __m512i blockIndex =
+          _mm512_add_epi32(laneIndex, _mm512_set1_epi32(static_cast<int>(k * 16)));
+      Update(a, keyA, blockIndex);
+      Update(b, keyB, blockIndex);
+    }
+    Conclude(a, startKeysA, sA, ownA, chosen + (i - begin), best + (i - begin));
+    Conclude(b, startKeysB, sB, ownB, chosen + (j - begin), best + (j - begin));
+  }
+}
+
+// --- AVX2: 16-bit values ---------------------------------------------------
+//
+// x' = x - low and c' = c - low fit 16 bits; |x - c|^2 = ||x'||^2 + (||c'||^2
+// - 2 x'.c'), with two 16-bit products added into each 32-bit lane.
+
+// Blocks of 8 code vectors; within a block, for every pair of elements, 8
+// lanes of two 16-bit values c'.
+struct WordLayout {
+  std::size_t pairs = 0;
+  std::size_t blocks = 0;
+  std::vector<std::int16_t> codes;
+  std::vector<std::int32_t> norms;
+};
+
+WordLayout LayOutWords(const Codebook& CB, int dim, int low) {
+  WordLayout layout;
+  layout.pairs = (static_cast<std::size_t>(dim > 0 ? dim : 0) + 1) / 2;
+  layout.blocks = (static_cast<std::size_t>(CB.Booksize > 0 ? CB.Booksize : 0) + 7) / 8;
+  layout.codes.assign(layout.blocks * layout.pairs * 16, 0);
+  layout.norms.assign(layout.blocks * 8, kPaddingKey);
+  for (int j = 0; j < CB.Booksize; ++j) {
+    const std::size_t block = static_cast<std::size_t>(j) / 8;
+    const std::size_t lane = static_cast<std::size_t>(j) % 8;
+    std::int32_t norm = 0;
+    for (int e = 0; e < dim; ++e) {
+      const auto shifted =
+          static_cast<std::int32_t>(static_cast<std::int64_t>(CB.Book[j].Vector[e]) - low);
+      norm += shifted * shifted;
+      const std::size_t pair = static_cast<std::size_t>(e) / 2;
+      layout.codes[(block * layout.pairs + pair) * 16 + lane * 2 + e % 2] =
+          static_cast<std::int16_t>(shifted);
+    }
+    layout.norms[j] = norm;
+  }
+  return layout;
+}
+
+// `values` has room for the pairs (two 16-bit values each).
+__attribute__((target("avx2"))) void SearchAvx2Range(const Codebook& TS, int begin, int end,
+                                                     const WordLayout& layout, int dim, int codes,
+                                                     int low, const int* start, int* chosen,
+                                                     std::int64_t* best, std::int16_t* values) {
+  const __m256i laneIndex = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7);
+  const std::int32_t* words = reinterpret_cast<const std::int32_t*>(values);
+  alignas(32) std::int32_t startKeys[8];
+  alignas(32) std::int32_t keys[8];
+  alignas(32) std::int32_t indices[8];
+  for (int i = begin; i < end; ++i) {
+    const int* x = TS.Book[i].Vector.get();
+    std::int64_t own = 0;
+    for (int e = 0; e < dim; ++e) {
+      const std::int64_t shifted = static_cast<std::int64_t>(x[e]) - low;
+      values[e] = static_cast<std::int16_t>(shifted);
+      own += shifted * shifted;
+    }
+    const int s = ValidStart(start[i - begin], codes);
+    const std::size_t startBlock = static_cast<std::size_t>(s) / 8;
+
+    __m256i smallest = _mm256_set1_epi32(kPaddingKey);
+    __m256i index = _mm256_setzero_si256();
+    const std::int16_t* block = layout.codes.data();
+    for (std::size_t b = 0; b < layout.blocks; ++b) {
+      __m256i dot = _mm256_setzero_si256();
+      for (std::size_t p = 0; p < layout.pairs; ++p, block += 16) {
+        const __m256i lanes = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(block));
+        dot = _mm256_add_epi32(dot, _mm256_madd_epi16(_mm256_set1_epi32(words[p]), lanes));
+      }
+      const __m256i norms =
+          _mm256_loadu_si256(reinterpret_cast<const __m256i*>(layout.norms.data() + b * 8));
+      const __m256i key = _mm256_sub_epi32(norms, _mm256_add_epi32(dot, dot));
+      if (b == startBlock) _mm256_store_si256(reinterpret_cast<__m256i*>(startKeys), key);
+      const __m256i smaller = _mm256_cmpgt_epi32(smallest, key);
+      smallest = _mm256_blendv_epi8(smallest, key, smaller);
+      index = _mm256_blendv_epi8(
+          index, _mm256_add_epi32(laneIndex, _mm256_set1_epi32(static_cast<int>(b * 8))), smaller);
+    }
+    _mm256_store_si256(reinterpret_cast<__m256i*>(keys), smallest);
+    _mm256_store_si256(reinterpret_cast<__m256i*>(indices), index);
+    int lane = 0;
+    for (int l = 1; l < 8; ++l) {
+      if (keys[l] < keys[lane] || (keys[l] == keys[lane] && indices[l] < indices[lane])) lane = l;
+    }
+    chosen[i - begin] = startKeys[s % 8] == keys[lane] ? s : indices[lane];
+    best[i - begin] = own + keys[lane];
+  }
+}
+
+}  // namespace
+
+void SearchNearestVnni(const Codebook& TS, int begin, int end, const Codebook& CB, int low,
+                       const int* start, int* chosen, std::int64_t* best) {
+  const int dim = VectorDimension(CB);
+  const ByteLayout layout = LayOutBytes(CB, dim, low);
+  // Two training vectors' bytes, each with room for whole 16-lane stores.
+  std::vector<std::uint8_t> bytes(2 * (layout.groups * 4 + 16), 0);
+  if (layout.groups == 4) {  // 4 x 4 blocks, the common case
+    SearchVnniRange<4>(TS, begin, end, layout, dim, CB.Booksize, low, start, chosen, best,
+                       bytes.data());
+  } else {
+    SearchVnniRange<0>(TS, begin, end, layout, dim, CB.Booksize, low, start, chosen, best,
+                       bytes.data());
+  }
+}
+
+void SearchNearestAvx2(const Codebook& TS, int begin, int end, const Codebook& CB, int low,
+                       const int* start, int* chosen, std::int64_t* best) {
+  const int dim = VectorDimension(CB);
+  const WordLayout layout = LayOutWords(CB, dim, low);
+  std::vector<std::int16_t> values(layout.pairs * 2, 0);
+  SearchAvx2Range(TS, begin, end, layout, dim, CB.Booksize, low, start, chosen, best,
+                  values.data());
+}
+
+}  // namespace cb_internal

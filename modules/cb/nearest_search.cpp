@@ -1,0 +1,275 @@
+// Exact nearest-vector search: path selection, threads, and the portable
+// and scalar paths.
+#include "nearest_search.h"
+
+#include <algorithm>
+#include <limits>
+#include <string_view>
+#include <system_error>
+#include <thread>
+#include <vector>
+
+#include "cb_internal.h"
+
+namespace cb_internal {
+
+namespace {
+
+// Largest dimension of the byte path: every key ||c||^2 - 2 x.c' stays below
+// 130305 * dim, which must leave room below INT32_MAX for the padding lanes.
+constexpr int kMaxVnniDimension = 16000;
+// Work below which a second thread costs more than it saves.
+constexpr std::int64_t kMinWorkPerThread = std::int64_t{1} << 21;
+
+// The spread of the values of both sets, as an unsigned 64-bit number.
+std::uint64_t Spread(ValueRange x, ValueRange c) {
+  const std::int64_t low = std::min(x.low, c.low);
+  const std::int64_t high = std::max(x.high, c.high);
+  return static_cast<std::uint64_t>(high - low);
+}
+
+// Whether dim * spread^2 * factor <= limit, without overflow.
+bool ProductFits(int dim, std::uint64_t spread, std::uint64_t factor, std::uint64_t limit) {
+  if (spread > 0xFFFFFFFFu) return false;
+  const std::uint64_t square = spread * spread;  // < 2^64
+  const std::uint64_t scale = static_cast<std::uint64_t>(dim) * factor;
+  return scale == 0 || square <= limit / scale;
+}
+
+constexpr std::uint64_t kInt32Limit = 2147483647u;
+constexpr std::uint64_t kInt64Limit = 9223372036854775807u;
+
+bool Fits(NearestPath path, int dim, std::uint64_t spread) {
+  switch (path) {
+    case NearestPath::kVnni:
+      return spread <= 255 && dim <= kMaxVnniDimension;
+    case NearestPath::kAvx2:
+      // 16-bit elements; the key ||c||^2 - 2 x.c needs 3 * dim * spread^2
+      // inside 32 bits, with room for the padding lanes.
+      return spread <= 32767 && ProductFits(dim, spread, 3, kInt32Limit - 1);
+    case NearestPath::kPortable:
+      return ProductFits(dim, spread, 1, kInt64Limit);
+    case NearestPath::kScalar:
+    case NearestPath::kAuto:
+      return true;
+  }
+  return false;
+}
+
+// The plain scan of the search rule with the partial-distance stop.
+void SearchScalar(const Codebook& TS, int begin, int end, const Codebook& CB, const int* start,
+                  int* chosen, std::int64_t* best) {
+  const int dim = VectorDimension(CB);
+  for (int i = begin; i < end; ++i) {
+    const int* x = TS.Book[i].Vector.get();
+    int s = start[i - begin];
+    if (s < 0 || s >= CB.Booksize) s = 0;
+    std::int64_t bestDistance = VectorDistance(CB.Book[s].Vector.get(), x, dim, kFullDistance, 0);
+    int candidate = s;
+    for (int j = 0; j < CB.Booksize; ++j) {
+      const std::int64_t d = VectorDistance(CB.Book[j].Vector.get(), x, dim, bestDistance, 0);
+      if (d < bestDistance) {
+        bestDistance = d;
+        candidate = j;
+        if (d == 0) break;
+      }
+    }
+    chosen[i - begin] = candidate;
+    best[i - begin] = bestDistance;
+  }
+}
+
+// Adds the squared differences of one element of a training vector from that
+// element of every code vector. Cloned for wider vector units, picked when
+// the program loads, so the plain C++ path uses what the processor has.
+__attribute__((target_clones("avx512f", "avx2", "default"))) void AddSquares32(
+    const std::int32_t* column, std::int32_t value, std::int32_t* distances, int codes) {
+  for (int j = 0; j < codes; ++j) {
+    const std::int32_t difference = value - column[j];
+    distances[j] += difference * difference;
+  }
+}
+
+__attribute__((target_clones("avx512f", "avx2", "default"))) void AddSquares64(
+    const std::int64_t* column, std::int64_t value, std::int64_t* distances, int codes) {
+  for (int j = 0; j < codes; ++j) {
+    const std::int64_t difference = value - column[j];
+    distances[j] += difference * difference;
+  }
+}
+
+void AddSquares(const std::int32_t* column, std::int32_t value, std::int32_t* distances,
+                int codes) {
+  AddSquares32(column, value, distances, codes);
+}
+void AddSquares(const std::int64_t* column, std::int64_t value, std::int64_t* distances,
+                int codes) {
+  AddSquares64(column, value, distances, codes);
+}
+
+// Plain C++ across code vectors: the code vectors are stored element by
+// element (all first elements, then all second elements, ...) so that the
+// inner loop runs over code vectors and vectorises. Lanes are 32-bit when
+// the spread allows, else 64-bit; a difference never exceeds the spread.
+template <typename Lane>
+void SearchPortable(const Codebook& TS, int begin, int end, const Codebook& CB, const int* start,
+                    int* chosen, std::int64_t* best) {
+  const int dim = VectorDimension(CB);
+  const int codes = CB.Booksize;
+  std::vector<Lane> transposed(static_cast<std::size_t>(dim) * codes);
+  for (int j = 0; j < codes; ++j) {
+    for (int e = 0; e < dim; ++e) {
+      transposed[static_cast<std::size_t>(e) * codes + j] = CB.Book[j].Vector[e];
+    }
+  }
+  std::vector<Lane> distances(static_cast<std::size_t>(codes));
+  for (int i = begin; i < end; ++i) {
+    const int* x = TS.Book[i].Vector.get();
+    std::fill(distances.begin(), distances.end(), Lane{0});
+    for (int e = 0; e < dim; ++e) {
+      AddSquares(transposed.data() + static_cast<std::size_t>(e) * codes, x[e], distances.data(),
+                 codes);
+    }
+    int lowest = 0;
+    for (int j = 1; j < codes; ++j) {
+      if (distances[j] < distances[lowest]) lowest = j;
+    }
+    int s = start[i - begin];
+    if (s < 0 || s >= codes) s = 0;
+    chosen[i - begin] = distances[s] == distances[lowest] ? s : lowest;
+    best[i - begin] = distances[lowest];
+  }
+}
+
+bool ProcessorHas(const char* feature) {
+  __builtin_cpu_init();
+  if (std::string_view(feature) == "vnni") {
+    return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
+           __builtin_cpu_supports("avx512vnni");
+  }
+  return __builtin_cpu_supports("avx2");
+}
+
+// Runs one path on the calling thread; the sets are known to fit it.
+void RunPath(NearestPath path, const Codebook& TS, int begin, int end, const Codebook& CB, int low,
+             bool narrow, const int* start, int* chosen, std::int64_t* best) {
+  switch (path) {
+    case NearestPath::kVnni:
+      SearchNearestVnni(TS, begin, end, CB, low, start, chosen, best);
+      break;
+    case NearestPath::kAvx2:
+      SearchNearestAvx2(TS, begin, end, CB, low, start, chosen, best);
+      break;
+    case NearestPath::kPortable:
+      if (narrow) {
+        SearchPortable<std::int32_t>(TS, begin, end, CB, start, chosen, best);
+      } else {
+        SearchPortable<std::int64_t>(TS, begin, end, CB, start, chosen, best);
+      }
+      break;
+    case NearestPath::kScalar:
+    case NearestPath::kAuto:
+      SearchScalar(TS, begin, end, CB, start, chosen, best);
+      break;
+  }
+}
+
+}  // namespace
+
+ValueRange ElementRange(const Codebook& set, int begin, int end, int dim) {
+  if (begin >= end || dim <= 0) return {};
+  int low = std::numeric_limits<int>::max();
+  int high = std::numeric_limits<int>::min();
+  for (int i = begin; i < end; ++i) {
+    const int* v = set.Book[i].Vector.get();
+    for (int e = 0; e < dim; ++e) {
+      low = std::min(low, v[e]);
+      high = std::max(high, v[e]);
+    }
+  }
+  return {low, high};
+}
+
+bool NearestPathAvailable(NearestPath path) {
+  switch (path) {
+    case NearestPath::kVnni:
+      return ProcessorHas("vnni");
+    case NearestPath::kAvx2:
+      return ProcessorHas("avx2");
+    default:
+      return true;
+  }
+}
+
+bool NearestPathFits(NearestPath path, const Codebook& TS, int begin, int end, const Codebook& CB) {
+  const int dim = VectorDimension(CB);
+  return Fits(path, dim,
+              Spread(ElementRange(TS, begin, end, dim), ElementRange(CB, 0, CB.Booksize, dim)));
+}
+
+void SearchNearestSquared(const Codebook& TS, int begin, int end, const Codebook& CB,
+                          const int* start, int* chosen, std::int64_t* best, NearestPath path) {
+  if (begin >= end) return;
+  const int dim = VectorDimension(CB);
+  const ValueRange x = ElementRange(TS, begin, end, dim);
+  const ValueRange c = ElementRange(CB, 0, CB.Booksize, dim);
+  const std::uint64_t spread = Spread(x, c);
+  const int low = std::min(x.low, c.low);
+  const bool narrow = ProductFits(dim, spread, 1, kInt32Limit);
+
+  if (path != NearestPath::kAuto) {
+    if (!NearestPathAvailable(path) || !Fits(path, dim, spread)) path = NearestPath::kScalar;
+    RunPath(path, TS, begin, end, CB, low, narrow, start, chosen, best);
+    return;
+  }
+  for (const NearestPath candidate :
+       {NearestPath::kVnni, NearestPath::kAvx2, NearestPath::kPortable}) {
+    if (NearestPathAvailable(candidate) && Fits(candidate, dim, spread)) {
+      path = candidate;
+      break;
+    }
+  }
+  if (path == NearestPath::kAuto) path = NearestPath::kScalar;
+
+  // The vectors are split between threads in contiguous parts; every part
+  // writes only its own results, so the outcome does not depend on the split.
+  const std::int64_t work = static_cast<std::int64_t>(end - begin) * CB.Booksize * std::max(dim, 1);
+  const int hardware = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+  const int threads = static_cast<int>(
+      std::clamp<std::int64_t>(work / kMinWorkPerThread, 1, std::min(hardware, 64)));
+  if (threads == 1) {
+    RunPath(path, TS, begin, end, CB, low, narrow, start, chosen, best);
+    return;
+  }
+  std::vector<std::thread> workers;
+  const int count = end - begin;
+  for (int t = 0; t < threads; ++t) {
+    const int from = begin + static_cast<int>(static_cast<std::int64_t>(count) * t / threads);
+    const int to = begin + static_cast<int>(static_cast<std::int64_t>(count) * (t + 1) / threads);
+    const int offset = from - begin;
+    auto part = [&, path, from, to, offset] {
+      RunPath(path, TS, from, to, CB, low, narrow, start + offset, chosen + offset, best + offset);
+    };
+    if (t + 1 == threads) {
+      part();
+      continue;
+    }
+    try {
+      workers.emplace_back(part);
+    } catch (const std::system_error&) {
+      part();  // no thread to be had: this one does the part
+    }
+  }
+  for (std::thread& worker : workers) worker.join();
+}
+
+std::int64_t ExactSquaredDistance(const int* a, const int* b, int dim) {
+  std::int64_t sum = 0;
+  for (int e = 0; e < dim; ++e) {
+    const std::int64_t d = static_cast<std::int64_t>(a[e]) - b[e];
+    sum += d * d;
+  }
+  return sum;
+}
+
+}  // namespace cb_internal

@@ -1,0 +1,70 @@
+// Exact nearest-vector search under the squared Euclidean distance, for
+// many training vectors at once.
+//
+// The search rule: the start candidate keeps its place unless a code vector
+// is strictly nearer; among equally near other code vectors the lowest index
+// wins. For one training vector that is: the start candidate when its
+// distance equals the minimum, else the lowest index at the minimum, with
+// the minimum as the best distance.
+//
+// The fast paths compute every distance exactly (integer arithmetic in lanes
+// chosen by the value range, so nothing can overflow) and apply that rule,
+// so every path gives the results of the plain scan with its partial-
+// distance stop, bit for bit. The path is picked at run time from what the
+// processor offers and what the data's range allows.
+#ifndef VQPEEK_MODULES_CB_NEAREST_SEARCH_H_
+#define VQPEEK_MODULES_CB_NEAREST_SEARCH_H_
+
+#include <cstdint>
+
+#include "cb.h"
+
+namespace cb_internal {
+
+enum class NearestPath {
+  kAuto,      // the fastest path the processor and the data allow
+  kVnni,      // AVX-512 VNNI: byte products in 32-bit lanes (range up to 255)
+  kAvx2,      // AVX2: 16-bit products in 32-bit lanes
+  kPortable,  // plain C++ across code vectors, 32- or 64-bit lanes
+  kScalar,    // the plain scan with VectorDistance and its early stop
+};
+
+// Whether `path` can run on this processor (kPortable and kScalar always).
+bool NearestPathAvailable(NearestPath path);
+
+// Whether `path` can take these sets exactly: their value range and
+// dimension must keep every sum inside its lanes. kScalar takes everything.
+bool NearestPathFits(NearestPath path, const Codebook& TS, int begin, int end, const Codebook& CB);
+
+// Applies the search rule to training vectors begin .. end-1 of TS against
+// every code vector of CB (at least one), with the dimension of CB. start[i
+// - begin] is the start candidate of vector i; chosen[i - begin] and
+// best[i - begin] receive the result. kAuto picks the path and splits the
+// vectors between the processor's threads; an explicit path runs on the
+// calling thread, and falls back to kScalar where it cannot run or fit.
+void SearchNearestSquared(const Codebook& TS, int begin, int end, const Codebook& CB,
+                          const int* start, int* chosen, std::int64_t* best,
+                          NearestPath path = NearestPath::kAuto);
+
+// The range of values of the elements of nodes begin .. end-1 (each of
+// `dim` elements); {0, 0} for no nodes.
+struct ValueRange {
+  int low = 0;
+  int high = 0;
+};
+ValueRange ElementRange(const Codebook& set, int begin, int end, int dim);
+
+// The exact squared distance of two vectors whose spread keeps it in 64 bits.
+std::int64_t ExactSquaredDistance(const int* a, const int* b, int dim);
+
+// Kernels of the x86 paths (nearest_kernels_x86.cpp). Each handles vectors
+// begin .. end-1 as SearchNearestSquared does, with the sets already checked
+// to fit; `low` is the smallest element of both sets.
+void SearchNearestVnni(const Codebook& TS, int begin, int end, const Codebook& CB, int low,
+                       const int* start, int* chosen, std::int64_t* best);
+void SearchNearestAvx2(const Codebook& TS, int begin, int end, const Codebook& CB, int low,
+                       const int* start, int* chosen, std::int64_t* best);
+
+}  // namespace cb_internal
+
+#endif  // VQPEEK_MODULES_CB_NEAREST_SEARCH_H_

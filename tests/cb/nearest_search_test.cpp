@@ -1,0 +1,144 @@
+// The fast paths of the nearest-vector search against the plain scan.
+#include "nearest_search.h"
+
+#include <climits>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "cb.h"
+#include "set_builder.h"
+#include "test_support.h"
+
+namespace {
+
+using cb_internal::NearestPath;
+
+struct Shape {
+  int dim;
+  int codes;
+  int vectors;
+  long long low;   // smallest element value
+  long long high;  // largest element value
+};
+
+// A training set and codebook of random values in [low, high], with many
+// ties: a quarter of the code vectors repeat an earlier one and a quarter of
+// the training vectors are copies of code vectors (distance 0).
+void MakeSets(std::mt19937& random, const Shape& shape, Codebook* TS, Codebook* CB) {
+  std::uniform_int_distribution<long long> value(shape.low, shape.high);
+  std::vector<vqtest::NodeSpec> codes;
+  for (int j = 0; j < shape.codes; ++j) {
+    if (j > 0 && random() % 4 == 0) {
+      codes.push_back(codes[random() % j]);
+      continue;
+    }
+    std::vector<int> elements;
+    for (int e = 0; e < shape.dim; ++e) elements.push_back(static_cast<int>(value(random)));
+    codes.push_back({elements, 1});
+  }
+  std::vector<vqtest::NodeSpec> vectors;
+  for (int i = 0; i < shape.vectors; ++i) {
+    if (random() % 4 == 0) {
+      vectors.push_back(codes[random() % codes.size()]);
+      continue;
+    }
+    std::vector<int> elements;
+    for (int e = 0; e < shape.dim; ++e) elements.push_back(static_cast<int>(value(random)));
+    vectors.push_back({elements, 1});
+  }
+  vqtest::BuildSet(TS, kTrainingSetFile, shape.dim, 1, vectors, 4);
+  vqtest::BuildSet(CB, kCodebookFile, shape.dim, 1, codes, 4);
+}
+
+const std::vector<Shape>& Shapes() {
+  static const std::vector<Shape> shapes = {
+      {16, 256, 300, 0, 255},       {16, 17, 200, 0, 255},          {1, 5, 100, 0, 3},
+      {3, 16, 200, 0, 2},           {5, 33, 200, 0, 255},           {17, 64, 100, 0, 255},
+      {64, 40, 50, 0, 255},         {4, 1, 20, 0, 255},             {7, 20, 200, -100, 100},
+      {6, 50, 200, 1000, 1255},     {9, 30, 100, -32768, -32513},   {2, 100, 300, 0, 1},
+      {8, 24, 100, 0, 4000},        {16, 300, 100, 0, 40000},       {12, 30, 100, -2000000, 2000000},
+      {3, 20, 100, INT_MAX - 255, INT_MAX}, {4, 20, 100, INT_MIN, INT_MIN + 255},
+      {5, 20, 100, INT_MIN, INT_MAX},
+  };
+  return shapes;
+}
+
+TEST(SearchNearestSquared, EveryPathGivesThePlainScansResults) {
+  const unsigned seed = std::random_device{}();
+  SCOPED_TRACE("seed " + std::to_string(seed));
+  std::mt19937 random(seed);
+  for (const Shape& shape : Shapes()) {
+    for (int round = 0; round < 3; ++round) {
+      Codebook TS;
+      Codebook CB;
+      MakeSets(random, shape, &TS, &CB);
+      std::vector<int> start(static_cast<std::size_t>(shape.vectors));
+      // Mostly valid start candidates, some outside the codebook.
+      for (int& s : start) s = static_cast<int>(random() % (shape.codes + 2)) - 1;
+      std::vector<int> expectedChosen(start.size());
+      std::vector<std::int64_t> expectedBest(start.size());
+      cb_internal::SearchNearestSquared(TS, 0, shape.vectors, CB, start.data(),
+                                        expectedChosen.data(), expectedBest.data(),
+                                        NearestPath::kScalar);
+      for (const NearestPath path : {NearestPath::kVnni, NearestPath::kAvx2,
+                                     NearestPath::kPortable, NearestPath::kAuto}) {
+        if (!cb_internal::NearestPathAvailable(path)) continue;
+        std::vector<int> chosen(start.size(), -7);
+        std::vector<std::int64_t> best(start.size(), -7);
+        // A part of the set only, to check the offsets as well.
+        const int begin = shape.vectors / 5;
+        cb_internal::SearchNearestSquared(TS, begin, shape.vectors, CB, start.data() + begin,
+                                          chosen.data() + begin, best.data() + begin, path);
+        for (int i = begin; i < shape.vectors; ++i) {
+          ASSERT_EQ(chosen[i], expectedChosen[i])
+              << "path " << static_cast<int>(path) << " dim " << shape.dim << " codes "
+              << shape.codes << " range " << shape.low << ".." << shape.high << " vector " << i;
+          ASSERT_EQ(best[i], expectedBest[i]) << "path " << static_cast<int>(path) << " vector " << i;
+        }
+        for (int i = 0; i < begin; ++i) ASSERT_EQ(chosen[i], -7) << "written outside the part";
+      }
+    }
+  }
+}
+
+TEST(SearchNearestSquared, TheStartCandidateKeepsItsPlaceOnATie) {
+  Codebook TS;
+  Codebook CB;
+  vqtest::BuildSet(&TS, kTrainingSetFile, 2, 1, {{{5, 5}}, {{5, 5}}, {{0, 0}}});
+  // Code vectors 1 and 3 are equally near (distance 2) to (5, 5); 0 is farther.
+  vqtest::BuildSet(&CB, kCodebookFile, 2, 1, {{{9, 9}}, {{4, 6}}, {{0, 0}}, {{6, 4}}});
+  const int start[] = {3, 0, 1};
+  for (const NearestPath path : {NearestPath::kScalar, NearestPath::kPortable, NearestPath::kAvx2,
+                                 NearestPath::kVnni}) {
+    if (!cb_internal::NearestPathAvailable(path)) continue;
+    int chosen[3];
+    std::int64_t best[3];
+    cb_internal::SearchNearestSquared(TS, 0, 3, CB, start, chosen, best, path);
+    EXPECT_EQ(chosen[0], 3) << static_cast<int>(path);  // start is as near: it stays
+    EXPECT_EQ(chosen[1], 1) << static_cast<int>(path);  // lowest index among the nearest
+    EXPECT_EQ(chosen[2], 2) << static_cast<int>(path);
+    EXPECT_EQ(best[0], 2);
+    EXPECT_EQ(best[1], 2);
+    EXPECT_EQ(best[2], 0);
+  }
+}
+
+TEST(NearestPathFits, DependsOnTheSpreadAndTheDimension) {
+  Codebook TS;
+  Codebook CB;
+  vqtest::BuildSet(&TS, kTrainingSetFile, 2, 1, {{{1000, 1255}}});
+  vqtest::BuildSet(&CB, kCodebookFile, 2, 1, {{{1100, 1100}}});
+  EXPECT_TRUE(cb_internal::NearestPathFits(NearestPath::kVnni, TS, 0, 1, CB));
+  vqtest::BuildSet(&CB, kCodebookFile, 2, 1, {{{999, 1100}}});
+  EXPECT_FALSE(cb_internal::NearestPathFits(NearestPath::kVnni, TS, 0, 1, CB));
+  EXPECT_TRUE(cb_internal::NearestPathFits(NearestPath::kAvx2, TS, 0, 1, CB));
+  vqtest::BuildSet(&CB, kCodebookFile, 2, 1, {{{-2000000000, 0}}});
+  EXPECT_FALSE(cb_internal::NearestPathFits(NearestPath::kAvx2, TS, 0, 1, CB));
+  EXPECT_TRUE(cb_internal::NearestPathFits(NearestPath::kPortable, TS, 0, 1, CB));
+  vqtest::BuildSet(&TS, kTrainingSetFile, 2, 1, {{{INT_MAX, INT_MAX}}});
+  EXPECT_FALSE(cb_internal::NearestPathFits(NearestPath::kPortable, TS, 0, 1, CB));
+  EXPECT_TRUE(cb_internal::NearestPathFits(NearestPath::kScalar, TS, 0, 1, CB));
+}
+
+}  // namespace
