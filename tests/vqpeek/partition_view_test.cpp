@@ -1,0 +1,340 @@
+// The partition view: its loading step, the view on hand-worked sets and
+// against a plain printf version on random sets, and whole runs of vqpeek in
+// the two-file modes.
+#include <algorithm>
+#include <cstdio>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "set_builder.h"
+#include "test_support.h"
+#include "viewer.h"
+
+namespace {
+
+using vqtest::BuildSet;
+using vqtest::CaptureOutput;
+using vqtest::NodeSpec;
+using vqtest::RunVqpeek;
+using vqtest::WriteFileBytes;
+using vqtest::WriteSet;
+
+const std::string kSeparator(37, '-');
+
+// Blanks shown as middle dots, so that expected lines can be read.
+std::string Dotted(const std::string& text) {
+  std::string dotted;
+  for (const char c : text) dotted += c == ' ' ? std::string("\u00b7") : std::string(1, c);
+  return dotted;
+}
+
+std::string View(const Codebook& set, const Codebook& second, const Partitioning& partitioning,
+                 int noBlanks) {
+  const SetStatistics stats = ComputeSetStatistics(set);
+  return CaptureOutput(
+      [&](FILE* out) { PrintPartitionView(out, set, second, partitioning, stats, noBlanks); });
+}
+
+const std::vector<NodeSpec> kExampleSet = {
+    {{1, 2}, 1}, {{10, 20}, 2, "ab"}, {{100, 200}, 3}, {{3, 4}, 1, "xyz"}, {{11, 22}, 1}};
+const std::vector<NodeSpec> kExampleCodebook = {{{2, 3}, 0}, {{105, 205}, 0}};
+
+// The worked example, loaded as the viewer loads it.
+class WorkedExample : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    BuildSet(&set_, kTrainingSetFile, 2, 1, kExampleSet);
+    WriteSet(dir_.Path("example.cb"), kCodebookFile, 2, 1, kExampleCodebook);
+    LoadPartitionView(ViewTrainingSetAndCodebook, dir_.Path("example.cb").c_str(), set_, &second_,
+                      &partitioning_);
+  }
+
+  vqtest::TempDir dir_;
+  Codebook set_;
+  Codebook second_;
+  Partitioning partitioning_;
+};
+
+TEST_F(WorkedExample, View) {
+  EXPECT_EQ(Dotted(View(set_, second_, partitioning_, 0)),
+            "Partition·1:\n"
+            "···centroid:···2···3··(0)\n"
+            "···1···········1···2··(1)\n"
+            "···1····ab····10··20··(2)\n"
+            "···1····xyz····3···4··(1)\n"
+            "···1··········11··22··(1)\n"
+            "Partition·2:\n"
+            "···centroid:·105·205··(0)\n"
+            "···2·········100·200··(3)\n");
+}
+
+TEST_F(WorkedExample, ViewWithoutBlanks) {
+  EXPECT_EQ(Dotted(View(set_, second_, partitioning_, 1)),
+            "Partition·1:\n"
+            "···centroid:···2··3·(0)\n"
+            "···1···········1··2·(1)\n"
+            "···1····ab····10·20·(2)\n"
+            "···1····xyz····3··4·(1)\n"
+            "···1··········11·22·(1)\n"
+            "Partition·2:\n"
+            "···centroid:·105205·(0)\n"
+            "···2·········100200·(3)\n");
+}
+
+TEST(PrintPartitionView, WithoutNamesBothPrefixesAreThirteenCharacters) {
+  // Ten partitions: PW 2, the member fill shrinks to 6.
+  std::vector<NodeSpec> nodes;
+  for (int i = 0; i < 10; ++i) nodes.push_back({{i * 10}, 1});
+  Codebook set;
+  BuildSet(&set, kTrainingSetFile, 1, 1, nodes);
+  Codebook codebook;
+  BuildSet(&codebook, kCodebookFile, 1, 1, nodes);
+  Partitioning partitioning;
+  CreateNewPartitioning(&partitioning, &set, 10);
+  GenerateOptimalPartitioningGeneral(&set, &codebook, &partitioning, 0);
+  const std::string view = View(set, codebook, partitioning, 0);
+  const std::string first =
+      "Partition 1:\n   centroid:  0  (1)\n    1         0  (1)\nPartition 2:";
+  EXPECT_EQ(view.substr(0, first.size()), first);
+  EXPECT_NE(view.find("Partition 10:\n   centroid: 90  (1)\n   10        90  (1)\n"),
+            std::string::npos);
+}
+
+TEST(PrintPartitionView, LongNamesWidenTheCentroidPrefix) {
+  Codebook set;
+  BuildSet(&set, kTrainingSetFile, 1, 1, {{{1}, 12, "a-long-name"}, {{2}, 1}});
+  Codebook codebook;
+  BuildSet(&codebook, kCodebookFile, 1, 1, {{{1234}, -5}});
+  Partitioning partitioning;
+  CreateNewPartitioning(&partitioning, &set, 1);
+  // PW 1 + 11 - 6 = 6 blanks after "centroid:"; no member fill. The code
+  // vector's element and frequency are wider than EW and FW.
+  EXPECT_EQ(Dotted(View(set, codebook, partitioning, 0)),
+            "Partition·1:\n"
+            "···centroid:·······1234··(-5)\n"
+            "···1··a-long-name··1··(12)\n"
+            "···1··" +
+                Dotted(std::string(13, ' ')) + "2··(·1)\n");
+}
+
+// The view as printf writes it, from the formats of the view.
+std::string PrintfView(const Codebook& set, const Codebook& second,
+                       const Partitioning& partitioning, int noBlanks) {
+  const SetStatistics stats = ComputeSetStatistics(set);
+  const int dim = VectorDimension(set);
+  const int ew = DecimalWidth(stats.MaxElement);
+  const int fw = DecimalWidth(stats.MaxFreq);
+  const int pw = DecimalWidth(second.Booksize);
+  const int names = stats.MaxNameLength;
+  std::string text;
+  char field[256];
+  auto add = [&](int length) { text.append(field, static_cast<std::size_t>(length)); };
+  auto vector = [&](const CodebookNode& node) {
+    for (int e = 0; e < dim; ++e) {
+      add(std::snprintf(field, sizeof field, "%*d", ew, node.Vector[e]));
+      if (noBlanks != 1) text += ' ';
+    }
+    add(std::snprintf(field, sizeof field, " (%*d)\n", fw, node.Freq));
+  };
+  for (int p = 0; p < second.Booksize; ++p) {
+    add(std::snprintf(field, sizeof field, "Partition %d:\n", p + 1));
+    text += "   centroid: " + std::string(std::max(0, pw + names - 6), ' ');
+    vector(second.Book[p]);
+    for (int v = partitioning.First[p]; v != -1; v = partitioning.Next[v]) {
+      add(std::snprintf(field, sizeof field, "   %*d  ", pw, p + 1));
+      text += std::string(std::max(0, names == 0 ? 8 - pw : 6 - names - pw), ' ');
+      if (names > 0) {
+        const char* name = set.Book[v].Name.get();
+        if (name != nullptr && name[0] != '\0') {
+          add(std::snprintf(field, sizeof field, "%-*s  ", names, name));
+        } else {
+          text += std::string(names + 2, ' ');
+        }
+      }
+      vector(set.Book[v]);
+    }
+  }
+  return text;
+}
+
+TEST(PrintPartitionView, MatchesPrintfOnRandomSets) {
+  const unsigned seed = std::random_device{}();
+  SCOPED_TRACE("seed " + std::to_string(seed));
+  std::mt19937 random(seed);
+  for (int round = 0; round < 40; ++round) {
+    const int dim = 1 + static_cast<int>(random() % 5);
+    const int count = static_cast<int>(random() % 30);
+    const int partitions = 1 + static_cast<int>(random() % 14);
+    const int names = static_cast<int>(random() % 3);  // none, short, long
+    std::vector<NodeSpec> nodes;
+    for (int i = 0; i < count; ++i) {
+      std::vector<int> elements(dim);
+      for (int& element : elements) element = static_cast<int>(random() % 2001) - 300;
+      std::string name;
+      if (names > 0 && random() % 2 == 0) name.assign(1 + random() % (names == 1 ? 3 : 12), 'n');
+      nodes.push_back({elements, static_cast<int>(random() % 5000) - 10, name});
+    }
+    Codebook set;
+    BuildSet(&set, kTrainingSetFile, dim, 1, nodes, 4);
+    std::vector<NodeSpec> codes;
+    for (int k = 0; k < partitions; ++k) {
+      std::vector<int> elements(dim);
+      for (int& element : elements) element = static_cast<int>(random() % 40001) - 20000;
+      codes.push_back({elements, static_cast<int>(random() % 100000)});
+    }
+    Codebook codebook;
+    BuildSet(&codebook, kCodebookFile, dim, 1, codes, 4);
+    Partitioning partitioning;
+    CreateNewPartitioning(&partitioning, &set, partitions);
+    for (int i = 0; i < count; ++i) {
+      ChangePartition(&set, &partitioning, static_cast<int>(random() % partitions), i);
+    }
+    const int noBlanks = static_cast<int>(random() % 2);
+    ASSERT_EQ(View(set, codebook, partitioning, noBlanks),
+              PrintfView(set, codebook, partitioning, noBlanks))
+        << "round " << round;
+  }
+}
+
+// --- The loading step ---
+
+TEST(LoadPartitionView, PartitioningFileGivesCentroidsAndZerosForAnEmptyPartition) {
+  vqtest::TempDir dir;
+  Codebook set;
+  BuildSet(&set, kTrainingSetFile, 2, 1, kExampleSet);
+  WriteFileBytes(dir.Path("p.pa"),
+                 "VQ PARTITIONING 2.0\n3\n5\n" + kSeparator + "\n1\n1\n3\n3\n1\n");
+  Codebook second;
+  Partitioning partitioning;
+  LoadPartitionView(ViewTrainingSetAndPartitioning, dir.Path("p.pa").c_str(), set, &second,
+                    &partitioning);
+  EXPECT_STREQ(second.Versionstr, "VQ CODEBOOK 2.0");
+  ASSERT_EQ(second.Booksize, 3);
+  // (1*1 + 10*2 + 11) / 4 = 8, (2 + 40 + 22) / 4 = 16
+  EXPECT_EQ(vqtest::Elements(second, 0), (std::vector<int>{8, 16}));
+  EXPECT_EQ(second.Book[0].Freq, 4);
+  EXPECT_EQ(vqtest::Elements(second, 1), (std::vector<int>{0, 0}));
+  EXPECT_EQ(second.Book[1].Freq, 0);
+  // (100*3 + 3) / 4 = 75.75, (600 + 4) / 4 = 151
+  EXPECT_EQ(vqtest::Elements(second, 2), (std::vector<int>{76, 151}));
+  EXPECT_EQ(second.Book[2].Freq, 4);
+  EXPECT_EQ(Dotted(View(set, second, partitioning, 0)),
+            "Partition·1:\n"
+            "···centroid:···8··16··(4)\n"
+            "···1··········11··22··(1)\n"
+            "···1····ab····10··20··(2)\n"
+            "···1···········1···2··(1)\n"
+            "Partition·2:\n"
+            "···centroid:···0···0··(0)\n"
+            "Partition·3:\n"
+            "···centroid:··76·151··(4)\n"
+            "···3····xyz····3···4··(1)\n"
+            "···3·········100·200··(3)\n");
+  ReleasePartitionView(&second, &partitioning);
+}
+
+// --- Whole runs ---
+
+class PartitionViewRun : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    WriteSet(dir_.Path("example.ts"), kTrainingSetFile, 2, 1, kExampleSet);
+    WriteSet(dir_.Path("example.cb"), kCodebookFile, 2, 1, kExampleCodebook);
+    WriteFileBytes(dir_.Path("example.pa"),
+                   "VQ PARTITIONING 2.0\n3\n5\nby hand\n" + kSeparator + "\n1\n1\n3\n3 xyz\n1\n");
+    WriteSet(dir_.Path("empty.ts"), kTrainingSetFile, 2, 1, {});
+  }
+
+  vqtest::RunResult Run(const std::vector<std::string>& args) {
+    return RunVqpeek(args, dir_.path());
+  }
+
+  // A run that ends with `message` on standard error before anything is
+  // printed.
+  void ExpectFailure(const std::vector<std::string>& args, const std::string& message) {
+    const vqtest::RunResult result = Run(args);
+    EXPECT_EQ(result.out, "");
+    EXPECT_EQ(result.err, message);
+    EXPECT_EQ(result.status, 255);
+  }
+
+  void ExpectGoldenRun(const std::vector<std::string>& args, const std::string& golden) {
+    const vqtest::RunResult result = Run(args);
+    vqtest::ExpectGolden(result.out, "vqpeek/golden/" + golden);
+    EXPECT_EQ(result.err, "");
+    EXPECT_EQ(result.status, 0);
+  }
+
+  vqtest::TempDir dir_;
+};
+
+TEST_F(PartitionViewRun, TrainingSetAndCodebookAtEveryQuietLevel) {
+  ExpectGoldenRun({"example.ts", "example.cb"}, "partition_codebook.txt");
+  ExpectGoldenRun({"-B", "example.ts", "example.cb"}, "partition_codebook_no_blanks.txt");
+  ExpectGoldenRun({"-Q1", "example", "example.cb"}, "partition_codebook_q1.txt");
+  const vqtest::RunResult quiet = Run({"-Q0", "example.ts", "example.cb"});
+  EXPECT_EQ(quiet.out, "");
+  EXPECT_EQ(quiet.err, "");
+  EXPECT_EQ(quiet.status, 0);
+  // The header and the view of a full run are those of the two quieter
+  // levels and the view itself.
+  const std::string full = Run({"example.ts", "example.cb"}).out;
+  const std::string header = Run({"-Q1", "example.ts", "example.cb"}).out;
+  ASSERT_EQ(full.substr(0, header.size()), header);
+  EXPECT_EQ(full.substr(header.size(), 13), "\nPartition 1:");
+}
+
+TEST_F(PartitionViewRun, TrainingSetAndPartitioning) {
+  ExpectGoldenRun({"example.ts", "example.pa"}, "partition_file.txt");
+  // Found by its extension, in the third place of the priority order.
+  WriteFileBytes(dir_.Path("only.pa"), vqtest::ReadFileBytes(dir_.Path("example.pa")));
+  EXPECT_EQ(Run({"example", "only"}).out, Run({"example.ts", "example.pa"}).out);
+}
+
+TEST_F(PartitionViewRun, EmptyTrainingSet) {
+  WriteFileBytes(dir_.Path("empty.pa"), "VQ PARTITIONING 2.0\n1\n0\n" + kSeparator + "\n");
+  const vqtest::RunResult withCodebook = Run({"-Q2", "empty.ts", "example.cb"});
+  EXPECT_EQ(withCodebook.status, 0);
+  EXPECT_EQ(withCodebook.err, "");
+  const std::string view = withCodebook.out.substr(withCodebook.out.find("\nPartition"));
+  EXPECT_EQ(view,
+            "\nPartition 1:\n   centroid: 2 3  (0)\n"
+            "Partition 2:\n   centroid: 105 205  (0)\n");
+  const vqtest::RunResult withPartitioning = Run({"empty.ts", "empty.pa"});
+  EXPECT_EQ(withPartitioning.status, 0);
+  EXPECT_EQ(withPartitioning.out.substr(withPartitioning.out.find("\nPartition")),
+            "\nPartition 1:\n   centroid: 0 0  (0)\n");
+}
+
+TEST_F(PartitionViewRun, MalformedPartitioningFiles) {
+  const std::string head = "VQ PARTITIONING 2.0\n2\n5\n" + kSeparator + "\n";
+  WriteFileBytes(dir_.Path("index.pa"), head + "1\n2\n3\n1\n1\n");
+  ExpectFailure({"example.ts", "index.pa"}, "ERROR: Invalid partition index (3) found.\n");
+  WriteFileBytes(dir_.Path("short.pa"), head + "1\n2\n");
+  ExpectFailure({"example.ts", "short.pa"}, "ERROR reading partitioning.\n");
+  WriteFileBytes(dir_.Path("size.pa"),
+                 "VQ PARTITIONING 2.0\n2\n4\n" + kSeparator + "\n1\n1\n1\n1\n");
+  ExpectFailure({"example.ts", "size.pa"},
+                "ERROR: Partitioning is not for this training set (4 != 5).\n");
+  WriteFileBytes(dir_.Path("count.pa"), "VQ PARTITIONING 2.0\n99999\n5\n" + kSeparator + "\n");
+  ExpectFailure({"example.ts", "count.pa"}, "ERROR: Invalid number of partitions (99999).\n");
+  WriteFileBytes(dir_.Path("words.pa"), "VQ PARTITIONING 2.0\ntwo\n5\n" + kSeparator + "\n");
+  ExpectFailure({"example.ts", "words.pa"}, "ERROR reading partitioning.\n");
+  WriteFileBytes(dir_.Path("head.pa"), "VQ PARTITIONING 2.0\n2\n5\n");
+  ExpectFailure({"example.ts", "head.pa"}, "ERROR: empty header (NULL)\n");
+}
+
+TEST_F(PartitionViewRun, CodebooksThatCannotPartitionTheSet) {
+  WriteSet(dir_.Path("empty.cb"), kCodebookFile, 2, 1, {});
+  ExpectFailure({"example.ts", "empty.cb"}, "ERROR: The codebook is empty.\n");
+  WriteSet(dir_.Path("wide.cb"), kCodebookFile, 2, 2, {{{1, 2, 3, 4}, 0}});
+  ExpectFailure({"example.ts", "wide.cb"},
+                "ERROR: Codebook and training set differ in vector dimension (4 != 2).\n");
+  std::string cut = vqtest::ReadFileBytes(dir_.Path("example.cb"));
+  cut.resize(cut.size() - 3);
+  WriteFileBytes(dir_.Path("cut.cb"), cut);
+  ExpectFailure({"example.ts", "cut.cb"}, "ERROR: premature end of file\n");
+}
+
+}  // namespace
