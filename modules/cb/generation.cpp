@@ -7,6 +7,7 @@
 
 #include "cb.h"
 #include "cb_internal.h"
+#include "nearest_search.h"
 #include "search_rule.h"
 
 using cb_internal::CodeVectorOf;
@@ -132,22 +133,33 @@ double GenerateOptimalPartitioningGeneral(const Codebook* TS, const Codebook* CB
   // its own start candidate Map[i] and the codebook, never on the moves of
   // other vectors, so a block is searched first (phase 1) and its moves are
   // applied afterwards in ascending vector order (phase 2): the lists,
-  // totals and error come out exactly as with one vector at a time. The
+  // totals and error come out exactly as with one vector at a time. Under
+  // the squared distance phase 1 is the vector kernels' exact search; the
   // block bounds the memory for the results.
   constexpr int kBlock = 1 << 16;
-  std::vector<SearchResult> results(static_cast<std::size_t>(std::min(n, kBlock)));
+  const std::size_t blockSize = static_cast<std::size_t>(std::min(n, kBlock));
+  std::vector<int> start(blockSize);
+  std::vector<int> chosen(blockSize);
+  std::vector<std::int64_t> best(blockSize);
   std::int64_t sum = 0;
   for (int first = 0; first < n; first += std::min(kBlock, n - first)) {
     const int count = std::min(kBlock, n - first);
-    for (int k = 0; k < count; ++k) {
-      const int i = first + k;
-      results[k] =
-          SearchNearest(*CB, TS->Book[i].Vector.get(), dim, CodeVectorOf(*P, i, *CB), metric);
+    for (int k = 0; k < count; ++k) start[k] = CodeVectorOf(*P, first + k, *CB);
+    if (metric == 0) {
+      cb_internal::SearchNearestSquared(*TS, first, first + count, *CB, start.data(), chosen.data(),
+                                        best.data());
+    } else {
+      for (int k = 0; k < count; ++k) {
+        const SearchResult result =
+            SearchNearest(*CB, TS->Book[first + k].Vector.get(), dim, start[k], metric);
+        chosen[k] = result.chosen;
+        best[k] = result.best;
+      }
     }
     for (int k = 0; k < count; ++k) {
       const int i = first + k;
-      if (results[k].chosen != P->Map[i]) ChangePartition(TS, P, results[k].chosen, i);
-      sum = cb_internal::WrapAdd(sum, cb_internal::WrapMul(results[k].best, TS->Book[i].Freq));
+      if (chosen[k] != start[k]) ChangePartition(TS, P, chosen[k], i);
+      sum = cb_internal::WrapAdd(sum, cb_internal::WrapMul(best[k], TS->Book[i].Freq));
     }
   }
   if (errorFunction == 1) return AverageErrorForSolution(TS, CB, P, 1);
