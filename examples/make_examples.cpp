@@ -4,6 +4,8 @@
 //              picture, equal blocks merged into one vector with their count
 //              as frequency, blocks that hold an edge named after their place;
 //   blocks.cb  a codebook of 8 vectors for it, made by weighted k-means;
+//   blocks.pa  a partitioning of blocks.ts into the top, middle and bottom
+//              third of the picture (where each block first occurs);
 //   old.ts     five of those blocks in the old version-1 format, which the
 //              library reads but no longer writes, so its bytes are put
 //              together here.
@@ -51,6 +53,7 @@ struct SetEntry {
   Block elements;
   int freq = 0;
   std::string name;
+  int firstY = 0;  // picture row of the block's first place
 };
 
 // The distinct blocks in the order of their first place (row by row).
@@ -68,7 +71,7 @@ std::vector<SetEntry> PictureBlocks() {
         ++entries[found->second].freq;
         continue;
       }
-      SetEntry entry{block, 1, ""};
+      SetEntry entry{block, 1, "", by};
       const auto [low, high] = std::minmax_element(block.begin(), block.end());
       if (*high - *low > 40) entry.name = "edge@" + std::to_string(bx) + "," + std::to_string(by);
       seen.emplace(block, entries.size());
@@ -176,6 +179,16 @@ int main(int argc, char** argv) {
                 "k-means, %d iterations", kIterations);
   FillNodes(&codebook, Cluster(blocks));
   WriteCodebook((dir + "blocks.cb").c_str(), &codebook, 1);
+
+  Partitioning thirds;
+  CreateNewPartitioning(&thirds, &trainingSet, 3);
+  std::snprintf(thirds.GenerationMethod, sizeof thirds.GenerationMethod,
+                "top, middle and bottom third of the picture");
+  for (std::size_t i = 0; i < blocks.size(); ++i) {
+    ChangePartition(&trainingSet, &thirds, blocks[i].firstY * 3 / kHeight, static_cast<int>(i));
+  }
+  WritePartitioning((dir + "blocks.pa").c_str(), &thirds, &trainingSet, 1);
+  FreePartitioning(&thirds);
 
   WriteVersionOne(dir + "old.ts",
                   std::vector<SetEntry>(blocks.begin(),

@@ -337,4 +337,26 @@ TEST_F(PartitionViewRun, CodebooksThatCannotPartitionTheSet) {
   ExpectFailure({"example.ts", "cut.cb"}, "ERROR: premature end of file\n");
 }
 
+// --- The bundled examples ---
+
+TEST(PartitionViewExamples, BothModesAsTheReadmeShowsThem) {
+  const std::string readme = vqtest::ReadFileBytes(std::string(VQPEEK_SOURCE_DIR) + "/README.md");
+  const struct {
+    const char* second;
+    const char* golden;
+  } runs[] = {{"examples/blocks.cb", "examples_partition_codebook.txt"},
+              {"examples/blocks.pa", "examples_partition_file.txt"}};
+  for (const auto& run : runs) {
+    const vqtest::RunResult result =
+        RunVqpeek({"examples/blocks.ts", run.second}, VQPEEK_SOURCE_DIR);
+    vqtest::ExpectGolden(result.out, std::string("vqpeek/golden/") + run.golden);
+    EXPECT_EQ(result.err, "");
+    EXPECT_EQ(result.status, 0);
+    const std::string session =
+        std::string("$ build/vqpeek/vqpeek examples/blocks.ts ") + run.second + "\n" + result.out;
+    EXPECT_NE(readme.find(session + "```\n"), std::string::npos)
+        << "README.md does not show the run with " << run.second << " as it is";
+  }
+}
+
 }  // namespace
