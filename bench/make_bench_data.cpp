@@ -1,8 +1,13 @@
-// Writes a training set for the benchmarks: N vectors of 4x4 one-byte
-// elements, either clustered around K random centres or uniform, with
-// frequencies 1 to 4. The same arguments always give the same file.
+// Writes the data of the benchmarks. The first form writes a training set
+// of N vectors of 4x4 one-byte elements, either clustered around K random
+// centres or uniform, with frequencies 1 to 4. The second writes a codebook
+// of M vectors taken from such a set at evenly spaced places; the third the
+// partitioning of the set by nearest code vector of a codebook. The same
+// arguments always give the same file.
 //
 // Usage: make_bench_data FILE N clustered|uniform [K [SEED]]
+//        make_bench_data codebook SET_FILE CODEBOOK_FILE M
+//        make_bench_data partitioning SET_FILE CODEBOOK_FILE PARTITIONING_FILE
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
@@ -21,13 +26,56 @@ constexpr int kDim = kBlockSize * kBlockSize;
 constexpr double kSpread = 12.0;  // standard deviation around a centre
 
 int Usage() {
-  std::fprintf(stderr, "usage: make_bench_data FILE N clustered|uniform [K [SEED]]\n");
+  std::fprintf(stderr,
+               "usage: make_bench_data FILE N clustered|uniform [K [SEED]]\n"
+               "       make_bench_data codebook SET_FILE CODEBOOK_FILE M\n"
+               "       make_bench_data partitioning SET_FILE CODEBOOK_FILE PARTITIONING_FILE\n");
   return 2;
+}
+
+// A codebook of `size` vectors of the set, from evenly spaced places.
+int WriteBenchCodebook(const char* setPath, const char* codebookPath, int size) {
+  Codebook set;
+  ReadCodebook(setPath, &set);
+  if (size < 1 || set.Booksize < 1) return Usage();
+  Codebook codebook;
+  CreateNewCodebook(&codebook, size, &set);
+  std::snprintf(codebook.GenerationMethod, sizeof codebook.GenerationMethod,
+                "%d vectors of the set, evenly spaced", size);
+  for (int k = 0; k < size; ++k) {
+    const int i = static_cast<int>(static_cast<long long>(k) * set.Booksize / size);
+    CopyNode(&set.Book[i], &codebook.Book[k], VectorDimension(set));
+    codebook.Book[k].Freq = 0;
+  }
+  WriteCodebook(codebookPath, &codebook, 1);
+  return 0;
+}
+
+// The partitioning of the set by nearest code vector.
+int WriteBenchPartitioning(const char* setPath, const char* codebookPath,
+                           const char* partitioningPath) {
+  Codebook set;
+  ReadCodebook(setPath, &set);
+  Codebook codebook;
+  ReadCodebook(codebookPath, &codebook);
+  Partitioning partitioning;
+  CreateNewPartitioning(&partitioning, &set, codebook.Booksize);
+  GenerateOptimalPartitioningGeneral(&set, &codebook, &partitioning, 0);
+  std::snprintf(partitioning.GenerationMethod, sizeof partitioning.GenerationMethod,
+                "nearest code vector");
+  WritePartitioning(partitioningPath, &partitioning, &set, 1);
+  return 0;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (argc == 5 && std::strcmp(argv[1], "codebook") == 0) {
+    return WriteBenchCodebook(argv[2], argv[3], std::atoi(argv[4]));
+  }
+  if (argc == 5 && std::strcmp(argv[1], "partitioning") == 0) {
+    return WriteBenchPartitioning(argv[2], argv[3], argv[4]);
+  }
   if (argc < 4) return Usage();
   const std::string path = argv[1];
   const long long count = std::atoll(argv[2]);

@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Benchmarks of vqpeek on a training set of 1,000,000 vectors (4x4, one
 # byte per element): the in-process figures of vqpeek_bench, then whole runs
-# of the program. The data are made once into .bench/ and kept.
+# of the program, among them the two-file modes with a codebook of 256
+# vectors and with the partitioning that codebook makes. The data are made
+# once into .bench/ and kept.
 #
 # Usage: bench/run_bench.sh BUILD_DIR
 # Environment: BENCH_VECTORS (default 1000000), BENCH_RUNS (default 5).
@@ -21,6 +23,16 @@ for kind in clustered uniform; do
   fi
 done
 set_file=.bench/clustered_${vectors}.ts
+codebook_file=.bench/clustered_${vectors}_256.cb
+partitioning_file=.bench/clustered_${vectors}_256.pa
+if [ ! -f "$codebook_file" ]; then
+  echo "making $codebook_file"
+  "$build/bench/make_bench_data" codebook "$set_file" "$codebook_file" 256
+fi
+if [ ! -f "$partitioning_file" ]; then
+  echo "making $partitioning_file"
+  "$build/bench/make_bench_data" partitioning "$set_file" "$codebook_file" "$partitioning_file"
+fi
 vqpeek=$build/vqpeek/vqpeek
 
 echo
@@ -30,7 +42,8 @@ echo "== in-process"
 
 echo
 echo "== whole runs (median of $runs, output to /dev/null)"
-commands=("$vqpeek $set_file -Q1" "$vqpeek $set_file -F2" "$vqpeek $set_file -F1")
+commands=("$vqpeek $set_file -Q1" "$vqpeek $set_file -F2" "$vqpeek $set_file -F1"
+  "$vqpeek $set_file $codebook_file -Q1" "$vqpeek $set_file $partitioning_file -Q1")
 if command -v hyperfine >/dev/null; then
   hyperfine --warmup 1 --runs "$runs" --output=null "${commands[@]}"
 else
