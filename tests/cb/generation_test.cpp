@@ -101,21 +101,6 @@ TEST(FindNearestVector, DistancesBeyondTheInt64RangeNeverWin) {
   EXPECT_EQ(best, 4 * 25);
 }
 
-TEST(FindNearestVector, OtherMetrics) {
-  Codebook CB;
-  BuildSet(&CB, kCodebookFile, 3, 1,
-           {{{1000000, 0, 0}, 0}, {{1000000, 1000000, 0}, 0}, {{0, 1000000, 1000000}, 0}});
-  CodebookNode node = CreateEmptyNode(3);
-  node.Vector[0] = 1000000;
-  node.Vector[1] = 1000000;
-  node.Vector[2] = 0;
-  std::int64_t best = -1;
-  EXPECT_EQ(FindNearestVector(&node, &CB, &best, 0, 11), 1);
-  EXPECT_EQ(best, 0);
-  EXPECT_EQ(FindNearestVector(&node, &CB, &best, 2, 12), 1);
-  EXPECT_EQ(FindNearestVector(&node, &CB, &best, 0, 1), 1);
-}
-
 TEST(FindNearestVectorDeathTest, RefusesAStartOutsideTheCodebook) {
   Codebook CB;
   Scalars(&CB, {1, 2});
@@ -148,25 +133,6 @@ TEST(GenerateOptimalPartitioningGeneral, PartitionViewExample) {
   // The codebook is not changed.
   EXPECT_EQ(CB.Book[0].Freq, 0);
   EXPECT_EQ(vqtest::Elements(CB, 1), (std::vector<int>{105, 205}));
-}
-
-TEST(GenerateOptimalPartitioningGeneral, StayersKeepTheirOrderAndMoversAreReversed) {
-  Codebook TS;
-  BuildSet(&TS, kTrainingSetFile, 1, 1,
-           {{{0}, 1}, {{9}, 1}, {{1}, 1}, {{8}, 1}, {{10}, 1}, {{2}, 1}, {{20}, 1}});
-  Codebook CB;
-  Scalars(&CB, {0, 9, 20});
-  Partitioning P;
-  CreateNewPartitioning(&P, &TS, 3);
-  GenerateOptimalPartitioningGeneral(&TS, &CB, &P, 0);
-  EXPECT_EQ(Members(P, 0), (std::vector<int>{0, 2, 5}));
-  EXPECT_EQ(Members(P, 1), (std::vector<int>{4, 3, 1}));
-  EXPECT_EQ(Members(P, 2), (std::vector<int>{6}));
-  ExpectConsistent(TS, P);
-
-  // A second pass moves nothing and keeps every list as it is.
-  GenerateOptimalPartitioningGeneral(&TS, &CB, &P, 0);
-  EXPECT_EQ(Members(P, 1), (std::vector<int>{4, 3, 1}));
 }
 
 TEST(GenerateOptimalPartitioningGeneral, EachSearchStartsFromTheVectorsPartition) {

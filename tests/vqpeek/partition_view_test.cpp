@@ -82,25 +82,6 @@ TEST_F(WorkedExample, ViewWithoutBlanks) {
             "···2·········100200·(3)\n");
 }
 
-TEST(PrintPartitionView, WithoutNamesBothPrefixesAreThirteenCharacters) {
-  // Ten partitions: PW 2, the member fill shrinks to 6.
-  std::vector<NodeSpec> nodes;
-  for (int i = 0; i < 10; ++i) nodes.push_back({{i * 10}, 1});
-  Codebook set;
-  BuildSet(&set, kTrainingSetFile, 1, 1, nodes);
-  Codebook codebook;
-  BuildSet(&codebook, kCodebookFile, 1, 1, nodes);
-  Partitioning partitioning;
-  CreateNewPartitioning(&partitioning, &set, 10);
-  GenerateOptimalPartitioningGeneral(&set, &codebook, &partitioning, 0);
-  const std::string view = View(set, codebook, partitioning, 0);
-  const std::string first =
-      "Partition 1:\n   centroid:  0  (1)\n    1         0  (1)\nPartition 2:";
-  EXPECT_EQ(view.substr(0, first.size()), first);
-  EXPECT_NE(view.find("Partition 10:\n   centroid: 90  (1)\n   10        90  (1)\n"),
-            std::string::npos);
-}
-
 TEST(PrintPartitionView, LongNamesWidenTheCentroidPrefix) {
   Codebook set;
   BuildSet(&set, kTrainingSetFile, 1, 1, {{{1}, 12, "a-long-name"}, {{2}, 1}});
