@@ -458,8 +458,10 @@ int DistType(int errorFunction);
 // Sum(best distance * Freq) / (dim * TotalFreq), for 1 the
 // AverageErrorForSolution of the new partitioning. Vectors that stay in
 // their partition keep their place in its list; moved vectors join at the
-// head. The codebook is not changed. Fatal: "ERROR: Unknown error
-// function.\n" for codes other than 0, 1, 11, 12, before anything else.
+// head. The codebook is not changed. The searches under the squared
+// distance may be shared among the processor's threads; the results do not
+// depend on it. Fatal: "ERROR: Unknown error function.\n" for codes other
+// than 0, 1, 11, 12, before anything else.
 double GenerateOptimalPartitioningGeneral(const Codebook* TS, const Codebook* CB,
                                           Partitioning* P, int errorFunction);
 // Replaces code vector k by the rounded centroid of partition k (each
