@@ -27,10 +27,6 @@ ParameterRecord Parameter[kParameterRecords] = {
 
 namespace {
 
-constexpr const char* kProgramName = "VQPEEK";
-constexpr const char* kVersion = "V.0.17";
-constexpr const char* kDate = "9.11.00";
-
 // An option carries at most this many numbers; further ones are dropped.
 constexpr int kMaxOptionNumbers = 19;
 // The usage text documents the positions 1 to this one.
@@ -283,7 +279,7 @@ int ParseParameters(int argc, char** argv, int slotCount, FileNameSlot* slots) {
 }
 
 void PrintInfo() {
-  std::printf("\n%s %s %s\n", kProgramName, kVersion, kDate);
+  std::printf("\n%s %s %s\n", kProgramName, kProgramVersion, kProgramDate);
   std::puts("Prints a content of training set file and codebook file.");
   std::printf("Usage: %s [%coption] <set-file>\n", kProgramName, '-');
   std::puts("Input file must be TR-file or CB-file.");

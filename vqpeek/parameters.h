@@ -19,6 +19,12 @@
 
 #include <cstdio>
 
+// The program's name, version and date, as the usage text and the header
+// block show them.
+inline constexpr const char* kProgramName = "VQPEEK";
+inline constexpr const char* kProgramVersion = "V.0.17";
+inline constexpr const char* kProgramDate = "9.11.00";
+
 inline constexpr int kParameterRecords = 6;
 inline constexpr int kFirstParameter = 1;
 inline constexpr int kLastParameter = 4;

@@ -12,10 +12,7 @@
 #include <cstdio>
 
 #include "cb.h"
-
-inline constexpr const char* kProgramName = "VQPEEK";
-inline constexpr const char* kProgramVersion = "V.0.17";
-inline constexpr const char* kProgramDate = "9.11.00";
+#include "parameters.h"
 
 enum ViewMode : int {
   ViewSet = 1,

@@ -352,30 +352,67 @@ void WritePartitioning(const char* filename, const Partitioning* P, const Codebo
 // ===========================================================================
 // Partitioning operations
 // ===========================================================================
+//
+// Each operation keeps every invariant of the record, Prev included. The
+// training set is the one the partitioning was made for; where a set of
+// another size or vector dimension would be read out of bounds the
+// operation refuses it: "ERROR: Partitioning is not for this training set
+// (%d != %d).\n" (sizes) or "ERROR: Partitioning is not for this training
+// set (dimension %d != %d).\n" (partitioning's value first). Running out of
+// memory is fatal: "ERROR: Not enough memory for the partitioning.\n".
 
-// Grows the allocated partition slots to n (never shrinks). Fatal:
-// "CB::SetNumberOfAllocatedPartitions: New allocated size of partitions
-// (%i) < logical partition count (%i).\n".
+// Grows the allocated partition slots to exactly n when n exceeds
+// AllocatedPartitions (never shrinks them). The partitions in use keep their
+// totals (the same VectorSum arrays); the new slots are empty; Map, Next and
+// Prev are untouched. Fatal: "CB::SetNumberOfAllocatedPartitions: New
+// allocated size of partitions (%i) < logical partition count (%i).\n".
 void SetNumberOfAllocatedPartitions(Partitioning* P, int n);
-// Fatal: "CB::IncreaseNumberOfPartitions: New partition count (%i) less or
-// equal to old (%i).\n".
+// PartitionCount := n, growing the allocation to exactly n when it is
+// smaller; the new partitions are empty. Fatal:
+// "CB::IncreaseNumberOfPartitions: New partition count (%i) less or equal to
+// old (%i).\n".
 void IncreaseNumberOfPartitions(Partitioning* P, int n);
+// PartitionCount := n, keeping the allocation. A count of 0 or below writes
+// "CB::DecreaseNumberOfPartitions: New partition count (%i) less than or
+// equal to zero.\n" through ErrorMessage and goes on, a negative one as 0.
 // Fatal: "CB::DecreaseNumberOfPartitions: New partition count (%i) greater
-// or equal to old (%i).\n", "CB::DecreaseNumberOfPartitions: Partition %i
-// not empty.\n". Reports "... less than or equal to zero.\n" and goes on.
+// or equal to old (%i).\n"; "CB::DecreaseNumberOfPartitions: Partition %i
+// not empty.\n" for the lowest dropped partition with members (nothing
+// changes then).
 void DecreaseNumberOfPartitions(Partitioning* P, int n);
+// Shrinks as DecreaseNumberOfPartitions (with its messages) or grows as
+// IncreaseNumberOfPartitions; n = PartitionCount does nothing.
 void ChangeNumberOfPartitions(Partitioning* P, int n);
-// Partition i gets training vector i alone.
+// Brings the count to TS->Booksize as ChangeNumberOfPartitions does (with
+// its messages), then gives partition i training vector i alone.
 void PutAllInOwnPartition(const Codebook* TS, Partitioning* P);
-// The members of b join a (after a's members), the last partition moves into
-// slot b and the count falls by one.
+// The members of b join a, after a's members and in their own order; the
+// last partition then moves into slot b (its list reversed) and the count
+// falls by one. Costs a walk of a's list plus the length of the last list;
+// the training set is not read. Fatal: "ERROR: JoinPartitions: cannot join
+// partition %d into %d of %d partitions.\n" (b, a, PartitionCount) unless a
+// and b are two different partitions in use.
 void JoinPartitions(const Codebook* TS, Partitioning* P, int a, int b);
-// Every empty partition receives the training vector that its code vector
-// represents worst (largest Freq * squared distance; the lower index on a
-// tie), chosen once against the code vectors as they were at the call.
+// Every partition with CCFreq 0 receives one training vector, in partition
+// order: the vectors with the largest Freq * squared distance (metric 0) to
+// their own code vector, the lower index first on a tie, chosen once against
+// the code vectors as they were at the call. The vector is copied into the
+// partition's code vector (CopyNode) and moved there; the code vector of the
+// partition it left becomes that partition's centroid, or gets Freq 0 when
+// the partition's CCFreq is no longer above 0. A partition emptied this way
+// is refilled as well if the scan has not passed it. Vectors in no partition
+// are never chosen; when candidates run out the rest stay empty. CB needs a
+// node per partition and TS's vector dimension. Fatal: "ERROR: Codebooks
+// have different vector dimensions (%d -> %d).\n", "ERROR: Codebook has
+// fewer vectors (%d) than the partitioning has partitions (%d).\n", "ERROR:
+// CopyVector source=%p dest=%p\n".
 void FillEmptyPartitions(const Codebook* TS, Codebook* CB, Partitioning* P);
-// Fatal: "ERROR: Destination partitioning is too small (%d -> %d).\n",
-// "ERROR: Partitionings are not for same training set.\n".
+// Copies `source` into `destination`, which keeps its own arrays and
+// allocation; destination slots from source's PartitionCount on are left
+// empty. Fatal: "ERROR: Destination partitioning is too small (%d ->
+// %d).\n" (source PartitionCount, destination AllocatedPartitions), "ERROR:
+// Partitionings are not for same training set.\n" (TSsize or VectorDim
+// differ).
 void CopyPartitioning(const Partitioning* source, Partitioning* destination);
 
 // ===========================================================================
