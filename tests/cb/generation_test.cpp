@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "cb.h"
-#include "partition_invariants.h"
+#include "partitioning_check.h"
 #include "set_builder.h"
 #include "test_support.h"
 
@@ -13,9 +13,13 @@ namespace {
 
 using vqtest::BuildSet;
 using vqtest::ExpectConsistent;
-using vqtest::MapOf;
 using vqtest::Members;
 using vqtest::NodeSpec;
+
+// The partition of every training vector.
+std::vector<int> MapOf(const Partitioning& P) {
+  return std::vector<int>(P.Map.get(), P.Map.get() + P.TSsize);
+}
 
 // A codebook of one-element code vectors.
 void Scalars(Codebook* CB, const std::vector<int>& values) {

@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "cb.h"
-#include "partition_invariants.h"
+#include "partitioning_check.h"
 #include "set_builder.h"
 #include "test_support.h"
 
@@ -12,10 +12,14 @@ namespace {
 
 using vqtest::BuildSet;
 using vqtest::ExpectConsistent;
-using vqtest::MapOf;
 using vqtest::Members;
 using vqtest::ReadFileBytes;
 using vqtest::WriteFileBytes;
+
+// The partition of every training vector.
+std::vector<int> MapOf(const Partitioning& P) {
+  return std::vector<int>(P.Map.get(), P.Map.get() + P.TSsize);
+}
 
 const std::string kSeparator(37, '-');
 
