@@ -29,7 +29,7 @@ for target in $targets; do
   # -close_fd_mask=3: the targets' own output is noise here; findings are
   # still reported. Allocations above 2 GB count as findings.
   if ! ASAN_OPTIONS=allocator_may_return_null=1 "$build/tests/fuzz/fuzz_$target" \
-      -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -close_fd_mask=3 \
+      -max_total_time="$seconds" -timeout=30 -rss_limit_mb=2048 -close_fd_mask=3 \
       -artifact_prefix="$PWD/$artifacts/" "$PWD/$corpus" "$PWD/tests/fuzz/corpus/$target" \
       >"$log" 2>&1; then
     echo "   FINDING: see $log and $artifacts/"
