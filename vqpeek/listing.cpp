@@ -45,6 +45,7 @@ void LineLayout(FILE* out, const Codebook& set, const SetStatistics& stats, int 
   const int nameWidth = stats.MaxNameLength;
   const std::int64_t dim = std::int64_t{set.BlockSizeX} * set.BlockSizeY;
 
+  const IntFields elementFields(elementWidth, noBlanks != 1);  // "%*d" and its blank
   TextBuffer text(out);
   for (int i = 0; i < set.Booksize; ++i) {
     const CodebookNode& node = set.Book[i];
@@ -54,10 +55,7 @@ void LineLayout(FILE* out, const Codebook& set, const SetStatistics& stats, int 
       text.AppendBlanks(2);
     }
     const int* elements = node.Vector.get();
-    for (std::int64_t e = 0; e < dim; ++e) {
-      text.AppendInt(elements[e], elementWidth);  // "%*d"
-      if (noBlanks != 1) text.Append(' ');
-    }
+    for (std::int64_t e = 0; e < dim; ++e) elementFields.Append(text, elements[e]);
     text.Append(" (");
     text.AppendInt(node.Freq, freqWidth);  // " (%*d)\n"
     text.Append(")\n");
@@ -81,6 +79,7 @@ void MatrixLayout(FILE* out, const Codebook& set, const SetStatistics& stats,
   const std::int64_t labelFill = columnWidth - indexWidth - freqWidth - 1;
   const std::int64_t rowFill = columnWidth - std::int64_t{blockX} * (elementWidth + 1) - 2;
 
+  const IntFields elementFields(elementWidth, true);  // "%*i" and its blank
   TextBuffer text(out);
   for (std::int64_t start = 0; start < count; start += perLine) {
     const std::int64_t end = std::min(count, start + perLine);
@@ -109,10 +108,10 @@ void MatrixLayout(FILE* out, const Codebook& set, const SetStatistics& stats,
       for (std::int64_t v = start; v < end; ++v) {
         const bool last = v - start == lastColumn;
         const int* row = set.Book[v].Vector.get() + std::int64_t{r} * blockX;
-        for (int c = 0; c < blockX; ++c) {
-          text.AppendInt(row[c], elementWidth);  // "%*i"
-          if (c + 1 < blockX || !last) text.Append(' ');
-        }
+        // Every element is followed by a blank but the last of the last column.
+        const int blanked = last && blockX > 0 ? blockX - 1 : blockX;
+        for (int c = 0; c < blanked; ++c) elementFields.Append(text, row[c]);
+        if (blanked < blockX) text.AppendInt(row[blanked], elementWidth);
         text.AppendBlanks(rowFill);
         if (!last && v + 1 < count) text.Append("; ");
       }

@@ -32,15 +32,12 @@ void LoadPartitionView(ViewMode mode, const char* secondName, const Codebook& tr
 
 namespace {
 
-// The elements with "%*d", each followed by a blank unless `noBlanks`, then
-// the frequency with " (%*d)\n".
-void AppendVector(TextBuffer& text, const CodebookNode& node, int dim, int elementWidth,
-                  int freqWidth, int noBlanks) {
+// The elements as `elementFields` gives them ("%*d" and a blank unless -B),
+// then the frequency with " (%*d)\n".
+void AppendVector(TextBuffer& text, const CodebookNode& node, int dim,
+                  const IntFields& elementFields, int freqWidth) {
   const int* elements = node.Vector.get();
-  for (int e = 0; e < dim; ++e) {
-    text.AppendInt(elements[e], elementWidth);
-    if (noBlanks != 1) text.Append(' ');
-  }
+  for (int e = 0; e < dim; ++e) elementFields.Append(text, elements[e]);
   text.Append(" (");
   text.AppendInt(node.Freq, freqWidth);
   text.Append(")\n");
@@ -62,6 +59,7 @@ void PrintPartitionView(FILE* out, const Codebook& trainingSet, const Codebook& 
   const int centroidFill = std::max(0, numberWidth + nameWidth - 6);
   const int memberFill = nameWidth == 0 ? 8 - numberWidth : 6 - nameWidth - numberWidth;
 
+  const IntFields elementFields(elementWidth, noBlanks != 1);
   TextBuffer text(out);
   for (int p = 0; p < partitions; ++p) {
     text.Append("Partition ");
@@ -69,7 +67,7 @@ void PrintPartitionView(FILE* out, const Codebook& trainingSet, const Codebook& 
     text.Append(":\n");
     text.Append("   centroid: ");
     text.AppendBlanks(centroidFill);
-    AppendVector(text, second.Book[p], dim, elementWidth, freqWidth, noBlanks);
+    AppendVector(text, second.Book[p], dim, elementFields, freqWidth);
 
     for (int v = partitioning.First[p]; v != -1; v = partitioning.Next[v]) {
       text.Append("   ");
@@ -85,7 +83,7 @@ void PrintPartitionView(FILE* out, const Codebook& trainingSet, const Codebook& 
           text.AppendBlanks(static_cast<long long>(nameWidth) + 2);
         }
       }
-      AppendVector(text, trainingSet.Book[v], dim, elementWidth, freqWidth, noBlanks);
+      AppendVector(text, trainingSet.Book[v], dim, elementFields, freqWidth);
     }
   }
 }

@@ -99,3 +99,16 @@ void TextBuffer::AppendLeft(std::string_view text, int width) {
   Append(text);
   AppendBlanks(static_cast<long long>(width) - static_cast<long long>(text.size()));
 }
+
+IntFields::IntFields(int width, bool blankAfter)
+    : width_(width), blankAfter_(blankAfter), cached_(width < kStride - 1) {
+  if (!cached_) return;
+  fields_ = std::make_unique<char[]>(static_cast<std::size_t>(kCached) * kStride);
+  length_ = std::make_unique<unsigned char[]>(kCached);
+  for (int value = 0; value < kCached; ++value) {
+    char* field = fields_.get() + value * kStride;
+    int length = std::snprintf(field, kStride, "%*d", width, value);
+    if (blankAfter) field[length++] = ' ';
+    length_[value] = static_cast<unsigned char>(length);
+  }
+}

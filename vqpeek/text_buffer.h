@@ -9,6 +9,7 @@
 
 #include <cstddef>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 #include <string_view>
 
@@ -38,6 +39,13 @@ class TextBuffer {
   // Writes the buffered text to the stream.
   void Flush();
 
+  // Room for `count` more characters at Tail(), then Commit() them.
+  char* Tail(std::size_t count) {
+    Reserve(count);
+    return buffer_.get() + used_;
+  }
+  void Commit(std::size_t count) { used_ += count; }
+
  private:
   static constexpr std::size_t kCapacity = 1 << 20;
   // Makes room for `count` more characters (count <= kCapacity).
@@ -50,6 +58,35 @@ class TextBuffer {
   FILE* stream_;
   std::unique_ptr<char[]> buffer_;
   std::size_t used_ = 0;
+};
+
+// The text of "%*d" for one width, optionally with a blank after it, made
+// once for the small values: a listing of millions of elements then costs a
+// fixed-size copy per element. Other values are formatted as they come.
+class IntFields {
+ public:
+  IntFields(int width, bool blankAfter);
+
+  void Append(TextBuffer& text, int value) const {
+    if (value >= 0 && value < kCached && cached_) {
+      char* tail = text.Tail(kStride);
+      std::memcpy(tail, fields_.get() + value * kStride, kStride);
+      text.Commit(length_[value]);
+      return;
+    }
+    text.AppendInt(value, width_);
+    if (blankAfter_) text.Append(' ');
+  }
+
+ private:
+  static constexpr int kCached = 1024;
+  static constexpr int kStride = 16;  // the largest field kept, blank included
+
+  int width_;
+  bool blankAfter_;
+  bool cached_;
+  std::unique_ptr<char[]> fields_;
+  std::unique_ptr<unsigned char[]> length_;
 };
 
 #endif  // VQPEEK_VQPEEK_TEXT_BUFFER_H_

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <memory>
 
 #include "cb.h"
@@ -49,12 +50,14 @@ inline int WrapSub32(int a, int b) {
 }
 
 // Node allocation: makes `CB->Book` an array of n fresh nodes (Booksize =
-// AllocatedSize = n) whose vectors of `dim` elements are slices of one new
-// element block. With `zeroed` the elements start at 0; without it they are
-// left for the caller to fill (the file reader writes every one). Fatal:
-// "ERROR: allocate CB->Book\n", "ERROR: Not enough memory for new vector
-// element.\n".
-void AllocateNodes(Codebook* CB, int n, int dim, bool zeroed);
+// AllocatedSize = n) whose vectors of `dim` zero elements are slices of one
+// new element block. Fatal: "ERROR: allocate CB->Book\n", "ERROR: Not
+// enough memory for new vector element.\n".
+void AllocateNodes(Codebook* CB, int n, int dim);
+
+// Sets `bytes` bytes at `data` to zero, a large block on several threads,
+// while `alongside` runs on the calling thread.
+void ZeroInParallel(void* data, std::size_t bytes, const std::function<void()>& alongside);
 
 // A new NUL-terminated copy of `text`, or null for a null text.
 NamePtr CopyName(const char* text);

@@ -1,11 +1,15 @@
 // The Codebook record: node allocation, creation, release and printing, and
 // the helpers the module shares.
+#include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstdarg>
 #include <cstring>
 #include <limits>
 #include <new>
 #include <string>
+#include <system_error>
+#include <thread>
 #include <vector>
 
 #include "cb.h"
@@ -39,27 +43,64 @@ int RoundedMean(std::int64_t sum, int count) {
   return TruncateToInt(static_cast<double>(sum) / static_cast<double>(count) + 0.5);
 }
 
-void AllocateNodes(Codebook* CB, int n, int dim, bool zeroed) {
+void ZeroInParallel(void* data, std::size_t bytes, const std::function<void()>& alongside) {
+  // The first write to a fresh page is a page fault, which costs far more
+  // than the write and which several threads can take at the same time.
+  constexpr std::size_t kChunk = std::size_t{2} << 20;
+  constexpr std::size_t kWorthThreads = std::size_t{16} << 20;
+  auto* bytesOf = static_cast<unsigned char*>(data);
+  const std::size_t chunks = (bytes + kChunk - 1) / kChunk;
+  std::atomic<std::size_t> next{0};
+  auto work = [&] {
+    for (std::size_t c; (c = next.fetch_add(1)) < chunks;) {
+      std::memset(bytesOf + c * kChunk, 0, std::min(kChunk, bytes - c * kChunk));
+    }
+  };
+  std::vector<std::thread> helpers;
+  const unsigned threads = std::thread::hardware_concurrency();
+  for (unsigned t = 1; bytes >= kWorthThreads && t < threads && t < 8; ++t) {
+    try {
+      helpers.emplace_back(work);
+    } catch (const std::system_error&) {
+      break;  // no more threads to be had: the others share the work
+    }
+  }
+  alongside();
+  work();
+  for (std::thread& helper : helpers) helper.join();
+}
+
+void AllocateNodes(Codebook* CB, int n, int dim) {
   CB->Booksize = n;
+  const std::size_t width = dim > 0 ? static_cast<std::size_t>(dim) : 0;
+  const std::size_t count = n > 0 ? static_cast<std::size_t>(n) * width : 0;
+  std::unique_ptr<int[]> elements;
+  bool elementsFailed = false;
   try {
     if (n < 0) throw std::bad_alloc();
-    CB->Book = std::make_unique<CodebookNode[]>(static_cast<std::size_t>(n));
+    elements = std::make_unique_for_overwrite<int[]>(count);
   } catch (const std::bad_alloc&) {
-    Fatal("ERROR: allocate CB->Book\n");
+    elementsFailed = true;
   }
-  const std::size_t width = dim > 0 ? static_cast<std::size_t>(dim) : 0;
-  try {
-    const std::size_t count = static_cast<std::size_t>(n) * width;
-    CB->ElementBlock = zeroed ? std::make_unique<int[]>(count)
-                              : std::make_unique_for_overwrite<int[]>(count);
-  } catch (const std::bad_alloc&) {
-    Fatal("ERROR: Not enough memory for new vector element.\n");
-  }
-  int* elements = CB->ElementBlock.get();
+  // The node array is built while other threads zero the elements.
+  std::unique_ptr<CodebookNode[]> book;
+  bool bookFailed = false;
+  ZeroInParallel(elements.get(), elementsFailed ? 0 : count * sizeof(int), [&] {
+    try {
+      if (n < 0) throw std::bad_alloc();
+      book = std::make_unique<CodebookNode[]>(static_cast<std::size_t>(n));
+    } catch (const std::bad_alloc&) {
+      bookFailed = true;
+    }
+  });
+  if (bookFailed) Fatal("ERROR: allocate CB->Book\n");
+  if (elementsFailed) Fatal("ERROR: Not enough memory for new vector element.\n");
   for (int i = 0; i < n; ++i) {
-    CB->Book[i].Vector = VectorPtr(elements + static_cast<std::size_t>(i) * width,
-                                   VectorDeleter{false});
+    book[i].Vector = VectorPtr(elements.get() + static_cast<std::size_t>(i) * width,
+                               VectorDeleter{false});
   }
+  CB->Book = std::move(book);
+  CB->ElementBlock = std::move(elements);
   CB->AllocatedSize = n;
 }
 
@@ -89,7 +130,7 @@ void CreateNewCodebook(Codebook* CB, int Booksize, const Codebook* templateSet) 
   CB->MaxValue = templateSet->MaxValue;
   CB->Preprocessing = templateSet->Preprocessing;
   ClearString(CB->GenerationMethod);
-  cb_internal::AllocateNodes(CB, Booksize, VectorDimension(*CB), true);
+  cb_internal::AllocateNodes(CB, Booksize, VectorDimension(*CB));
 }
 
 void CreateNewTrainingSet(Codebook* TS, int Booksize, int BlockSizeX, int BlockSizeY,
@@ -105,7 +146,7 @@ void CreateNewTrainingSet(Codebook* TS, int Booksize, int BlockSizeX, int BlockS
   TS->Preprocessing = Preprocessing;
   std::snprintf(TS->GenerationMethod, kTextFieldSize, "%s",
                 GenerationMethod != nullptr ? GenerationMethod : "");
-  cb_internal::AllocateNodes(TS, Booksize, VectorDimension(*TS), true);
+  cb_internal::AllocateNodes(TS, Booksize, VectorDimension(*TS));
 }
 
 void FreeCodebook(Codebook* CB) {

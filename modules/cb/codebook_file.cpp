@@ -125,7 +125,7 @@ void ReadBody(ByteReader& reader, Codebook* CB, int version) {
   if (CB->Booksize > 0 && reader.Remaining() / shortestNode < static_cast<std::uint64_t>(CB->Booksize)) {
     Fatal("ERROR: premature end of file\n");
   }
-  cb_internal::AllocateNodes(CB, CB->Booksize, dim, false);
+  cb_internal::AllocateNodes(CB, CB->Booksize, dim);
 
   int total = 0;
   for (int i = 0; i < CB->Booksize; ++i) {

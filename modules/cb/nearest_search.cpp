@@ -211,53 +211,55 @@ void SearchNearestSquared(const Codebook& TS, int begin, int end, const Codebook
                           const int* start, int* chosen, std::int64_t* best, NearestPath path) {
   if (begin >= end) return;
   const int dim = VectorDimension(CB);
-  const ValueRange x = ElementRange(TS, begin, end, dim);
   const ValueRange c = ElementRange(CB, 0, CB.Booksize, dim);
-  const std::uint64_t spread = Spread(x, c);
-  const int low = std::min(x.low, c.low);
-  const bool narrow = ProductFits(dim, spread, 1, kInt32Limit);
 
+  // Searches vectors from .. to-1 with the path asked for, or with the
+  // fastest one that this part's values allow.
+  auto search = [&](int from, int to, NearestPath chosenPath) {
+    const ValueRange x = ElementRange(TS, from, to, dim);
+    const std::uint64_t spread = Spread(x, c);
+    if (chosenPath == NearestPath::kAuto) {
+      chosenPath = NearestPath::kScalar;
+      for (const NearestPath candidate :
+           {NearestPath::kVnni, NearestPath::kAvx2, NearestPath::kPortable}) {
+        if (NearestPathAvailable(candidate) && Fits(candidate, dim, spread)) {
+          chosenPath = candidate;
+          break;
+        }
+      }
+    } else if (!NearestPathAvailable(chosenPath) || !Fits(chosenPath, dim, spread)) {
+      chosenPath = NearestPath::kScalar;
+    }
+    const int offset = from - begin;
+    RunPath(chosenPath, TS, from, to, CB, std::min(x.low, c.low),
+            ProductFits(dim, spread, 1, kInt32Limit), start + offset, chosen + offset,
+            best + offset);
+  };
   if (path != NearestPath::kAuto) {
-    if (!NearestPathAvailable(path) || !Fits(path, dim, spread)) path = NearestPath::kScalar;
-    RunPath(path, TS, begin, end, CB, low, narrow, start, chosen, best);
+    search(begin, end, path);
     return;
   }
-  for (const NearestPath candidate :
-       {NearestPath::kVnni, NearestPath::kAvx2, NearestPath::kPortable}) {
-    if (NearestPathAvailable(candidate) && Fits(candidate, dim, spread)) {
-      path = candidate;
-      break;
-    }
-  }
-  if (path == NearestPath::kAuto) path = NearestPath::kScalar;
 
-  // The vectors are split between threads in contiguous parts; every part
-  // writes only its own results, so the outcome does not depend on the split.
+  // The vectors are split between threads in contiguous parts. Every part
+  // writes only its own results, and every path is exact, so the outcome
+  // does not depend on the split nor on the path each part takes.
   const std::int64_t work = static_cast<std::int64_t>(end - begin) * CB.Booksize * std::max(dim, 1);
   const int hardware = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
   const int threads = static_cast<int>(
       std::clamp<std::int64_t>(work / kMinWorkPerThread, 1, std::min(hardware, 64)));
-  if (threads == 1) {
-    RunPath(path, TS, begin, end, CB, low, narrow, start, chosen, best);
-    return;
-  }
   std::vector<std::thread> workers;
   const int count = end - begin;
   for (int t = 0; t < threads; ++t) {
     const int from = begin + static_cast<int>(static_cast<std::int64_t>(count) * t / threads);
     const int to = begin + static_cast<int>(static_cast<std::int64_t>(count) * (t + 1) / threads);
-    const int offset = from - begin;
-    auto part = [&, path, from, to, offset] {
-      RunPath(path, TS, from, to, CB, low, narrow, start + offset, chosen + offset, best + offset);
-    };
     if (t + 1 == threads) {
-      part();
+      search(from, to, NearestPath::kAuto);
       continue;
     }
     try {
-      workers.emplace_back(part);
+      workers.emplace_back(search, from, to, NearestPath::kAuto);
     } catch (const std::system_error&) {
-      part();  // no thread to be had: this one does the part
+      search(from, to, NearestPath::kAuto);  // no thread to be had: this one does the part
     }
   }
   for (std::thread& worker : workers) worker.join();
