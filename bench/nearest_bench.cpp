@@ -5,12 +5,18 @@
 // libraries.
 //
 // Usage: nearest_bench SET_FILE CODEBOOK_FILE [RUNS [BEST_OUT]]
+//        nearest_bench --fresh-memory MB
+// The second form times how long this machine takes to hand out MB
+// megabytes of new memory (the first write to every page), the floor under
+// any run that builds a record of that size.
 #include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
+#include <memory>
+#include <string>
 #include <vector>
 
 #include "cb.h"
@@ -41,7 +47,22 @@ struct PathRun {
 
 }  // namespace
 
+int FreshMemory(std::size_t megabytes) {
+  const std::size_t bytes = megabytes << 20;
+  const double seconds = MedianSeconds(3, [bytes] {
+    auto block = std::make_unique_for_overwrite<char[]>(bytes);
+    volatile char* pages = block.get();  // writes the optimiser must keep
+    for (std::size_t i = 0; i < bytes; i += 4096) pages[i] = 1;
+  });
+  std::printf("Fresh memory on this machine: the first writes to %zu MB of new pages take %.3f s\n",
+              megabytes, seconds);
+  return 0;
+}
+
 int main(int argc, char** argv) {
+  if (argc == 3 && std::string(argv[1]) == "--fresh-memory") {
+    return FreshMemory(static_cast<std::size_t>(std::atoll(argv[2])));
+  }
   if (argc < 3) {
     std::fprintf(stderr, "usage: nearest_bench SET_FILE CODEBOOK_FILE [RUNS [BEST_OUT]]\n");
     return 2;

@@ -1,61 +1,141 @@
 #!/usr/bin/env bash
-# Benchmarks of vqpeek on a training set of 1,000,000 vectors (4x4, one
-# byte per element): the in-process figures of vqpeek_bench, then whole runs
-# of the program, among them the two-file modes with a codebook of 256
-# vectors and with the partitioning that codebook makes. The data are made
-# once into .bench/ and kept.
+# Benchmarks of vqpeek (`make bench`). Makes its data once into .bench/ with
+# the project's own writer, then prints:
+#  - in-process figures of the reader and the listings (vqpeek_bench);
+#  - the exact nearest-vector search alone on every path the processor
+#    offers (nearest_bench), and FAISS and scikit-learn on the same data
+#    when the Debian packages python3-faiss and python3-sklearn are there
+#    (BENCH_INSTALL=1 installs them with libopenblas0-pthread);
+#  - whole vqpeek runs, medians of BENCH_RUNS runs, with peak memory;
+#  - a summary table against the targets.
 #
 # Usage: bench/run_bench.sh BUILD_DIR
-# Environment: BENCH_VECTORS (default 1000000), BENCH_RUNS (default 5).
+# Environment: BENCH_RUNS (default 5), BENCH_LARGE=0 skips the set of
+# 10,000,000 vectors (about 210 MB on disk and 1 GB of memory).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 build=${1:?usage: bench/run_bench.sh BUILD_DIR}
-vectors=${BENCH_VECTORS:-1000000}
 runs=${BENCH_RUNS:-5}
+large=${BENCH_LARGE:-1}
+make_data=$build/bench/make_bench_data
+vqpeek=$build/vqpeek/vqpeek
+python=/usr/bin/python3
 mkdir -p .bench
 
-for kind in clustered uniform; do
-  file=.bench/${kind}_${vectors}.ts
-  if [ ! -f "$file" ]; then
-    echo "making $file"
-    "$build/bench/make_bench_data" "$file" "$vectors" "$kind" 256 1
+if [ "${BENCH_INSTALL:-0}" = 1 ] && command -v apt-get >/dev/null; then
+  apt-get install -y python3-faiss python3-sklearn libopenblas0-pthread hyperfine >/dev/null
+fi
+
+# make_set NAME VECTORS KIND CODEBOOK_SIZE: the training set, a codebook of
+# evenly spaced training vectors, and the partitioning it makes.
+make_set() {
+  local name=$1 vectors=$2 kind=$3 size=$4
+  [ -f ".bench/$name.ts" ] || "$make_data" ".bench/$name.ts" "$vectors" "$kind" 256 1
+  [ -f ".bench/$name.cb" ] || "$make_data" codebook ".bench/$name.ts" ".bench/$name.cb" "$size"
+  [ -f ".bench/$name.pa" ] ||
+    "$make_data" partitioning ".bench/$name.ts" ".bench/$name.cb" ".bench/$name.pa"
+}
+echo "== data (made once into .bench/)"
+make_set clustered_1m 1000000 clustered 256
+make_set uniform_1m 1000000 uniform 256
+make_set clustered_200k 200000 clustered 1024
+[ "$large" = 0 ] || make_set clustered_10m 10000000 clustered 1024
+
+# median_seconds COMMAND...: the median wall time of `runs` runs, output to
+# /dev/null.
+median_seconds() {
+  local times=() start end
+  for ((r = 0; r < runs; r++)); do
+    start=$(date +%s%N)
+    "$@" >/dev/null
+    end=$(date +%s%N)
+    times+=($((end - start)))
+  done
+  printf '%s\n' "${times[@]}" | sort -n |
+    awk -v n="$runs" 'NR == int(n / 2) + 1 { printf "%.3f", $1 / 1e9 }'
+}
+
+peak_mb() {
+  if [ -x /usr/bin/time ]; then
+    /usr/bin/time -f '%M' "$@" 2>&1 >/dev/null | tail -n 1 | awk '{ printf "%.0f", $1 / 1024 }'
+  else
+    echo "-"
+  fi
+}
+
+echo
+echo "== the reader and the listings, in-process"
+"$build/bench/vqpeek_bench" .bench/clustered_1m.ts "$runs"
+
+echo
+echo "== the exact nearest-vector search alone"
+declare -A search faiss sklearn wrong_faiss wrong_sklearn scan
+for name in clustered_1m uniform_1m clustered_200k; do
+  echo "-- $name"
+  out=$("$build/bench/nearest_bench" ".bench/$name.ts" ".bench/$name.cb" "$runs" \
+    ".bench/$name.best")
+  echo "$out"
+  search[$name]=$(echo "$out" | awk '/all threads/ { print $(NF - 1) }')
+  scan[$name]=$(echo "$out" | awk '/plain scan/ { print $5 }')
+  if [ -x "$python" ]; then
+    external=$("$python" bench/compare_external.py ".bench/$name.ts" ".bench/$name.cb" \
+      ".bench/$name.best" 3)
+    faiss[$name]=$(echo "$external" | awk '$1 == "faiss" { print $2 }')
+    sklearn[$name]=$(echo "$external" | awk '$1 == "sklearn" { print $2 }')
+    wrong_faiss[$name]=$(echo "$external" | awk '$1 == "faiss" { print $3 }')
+    wrong_sklearn[$name]=$(echo "$external" | awk '$1 == "sklearn" { print $3 }')
+    echo "$external" | awk '{ printf "%-28s %9s s  (%s vectors not at the nearest distance)\n",
+      ($1 == "faiss" ? "FAISS IndexFlatL2, 1 thread" : "scikit-learn, 1 BLAS thread"), $2, $3 }'
   fi
 done
-set_file=.bench/clustered_${vectors}.ts
-codebook_file=.bench/clustered_${vectors}_256.cb
-partitioning_file=.bench/clustered_${vectors}_256.pa
-if [ ! -f "$codebook_file" ]; then
-  echo "making $codebook_file"
-  "$build/bench/make_bench_data" codebook "$set_file" "$codebook_file" 256
-fi
-if [ ! -f "$partitioning_file" ]; then
-  echo "making $partitioning_file"
-  "$build/bench/make_bench_data" partitioning "$set_file" "$codebook_file" "$partitioning_file"
-fi
-vqpeek=$build/vqpeek/vqpeek
 
 echo
-echo "== in-process"
-"$build/bench/vqpeek_bench" "$set_file" "$runs"
-"$build/bench/vqpeek_bench" ".bench/uniform_${vectors}.ts" "$runs"
+echo "== whole runs (median of $runs)"
+set_1m=.bench/clustered_1m
+t_q1=$(median_seconds "$vqpeek" $set_1m.ts -Q1)
+t_f2=$(median_seconds "$vqpeek" $set_1m.ts -F2)
+t_cb=$(median_seconds "$vqpeek" $set_1m.ts $set_1m.cb -Q1)
+t_pa=$(median_seconds "$vqpeek" $set_1m.ts $set_1m.pa -Q1)
+m_cb=$(peak_mb "$vqpeek" $set_1m.ts $set_1m.cb -Q1)
+t_200k=$(median_seconds "$vqpeek" .bench/clustered_200k.ts .bench/clustered_200k.cb -Q1)
+if [ "$large" != 0 ]; then
+  saved=$runs
+  runs=3
+  t_10m=$(median_seconds "$vqpeek" .bench/clustered_10m.ts .bench/clustered_10m.cb -Q1)
+  runs=$saved
+fi
+# What this machine charges for fresh memory alone: the record of 1,000,000
+# vectors of 16 elements takes about 96 MB.
+fresh=$("$build/bench/nearest_bench" --fresh-memory 96)
+
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (a > 0 && b > 0) printf "%.1fx", b / a; else print "-" }'; }
+row() { printf '%-34s %-16s %9s  %s\n' "$@"; }
 
 echo
-echo "== whole runs (median of $runs, output to /dev/null)"
-commands=("$vqpeek $set_file -Q1" "$vqpeek $set_file -F2" "$vqpeek $set_file -F1"
-  "$vqpeek $set_file $codebook_file -Q1" "$vqpeek $set_file $partitioning_file -Q1")
-if command -v hyperfine >/dev/null; then
-  hyperfine --warmup 1 --runs "$runs" --output=null "${commands[@]}"
-else
-  for command in "${commands[@]}"; do
-    times=()
-    for ((r = 0; r < runs; r++)); do
-      start=$(date +%s%N)
-      $command >/dev/null
-      end=$(date +%s%N)
-      times+=($(((end - start) / 1000000)))
-    done
-    median=$(printf '%s\n' "${times[@]}" | sort -n | sed -n "$((runs / 2 + 1))p")
-    printf '%-60s %6d ms\n' "$command" "$median"
+echo "== summary"
+row "measurement" "data" "result" "target"
+row "vqpeek TS -Q1" "1M x 16" "${t_q1} s" "<= 0.06 s"
+row "vqpeek TS -F2 > /dev/null" "1M x 16" "${t_f2} s" "<= 0.15 s"
+row "vqpeek TS CB -Q1" "1M x 16, 256" "${t_cb} s" "<= 0.15 s"
+row "vqpeek TS PA -Q1" "1M x 16, 256" "${t_pa} s" ""
+row "peak memory of TS CB -Q1" "1M x 16, 256" "${m_cb} MB" "<= 160 MB (2.5 x 64 MB)"
+row "vqpeek TS CB -Q1" "200k x 16, 1024" "${t_200k} s" ""
+[ "$large" = 0 ] || row "vqpeek TS CB -Q1" "10M x 16, 1024" "${t_10m} s" "< 5 s"
+row "exact search alone" "1M x 16, 256" "${search[clustered_1m]} s" ""
+row "plain scan, one thread" "1M x 16, 256" "${scan[clustered_1m]} s" \
+  "$(ratio "${search[clustered_1m]}" "${scan[clustered_1m]}") the search (>= 20x)"
+if [ -n "${faiss[clustered_1m]:-}" ]; then
+  row "FAISS IndexFlatL2, 1 thread" "1M x 16, 256" "${faiss[clustered_1m]} s" \
+    "$(ratio "${search[clustered_1m]}" "${faiss[clustered_1m]}") the search, $(ratio "$t_cb" "${faiss[clustered_1m]}") the whole run"
+  row "scikit-learn, 1 BLAS thread" "1M x 16, 256" "${sklearn[clustered_1m]} s" \
+    "$(ratio "${search[clustered_1m]}" "${sklearn[clustered_1m]}") the search, $(ratio "$t_cb" "${sklearn[clustered_1m]}") the whole run"
+  for name in uniform_1m clustered_200k; do
+    row "FAISS / scikit-learn / search" "$name" "" \
+      "${faiss[$name]} s / ${sklearn[$name]} s / ${search[$name]} s"
   done
+else
+  row "FAISS, scikit-learn" "" "not installed" "BENCH_INSTALL=1 installs them"
 fi
+echo
+echo "$fresh"
