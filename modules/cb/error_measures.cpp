@@ -106,13 +106,20 @@ double AverageErrorCBFastMeanError(const Codebook& TS, const Codebook& CB, const
   cb_internal::RequireSearchableCodebook(TS, CB);
   if (P != nullptr) cb_internal::RequirePartitioningOf(TS, *P);
   const bool weighted = RecognizeVersionstr(TS.Versionstr) != RecognizeVersionstr(CB.Versionstr);
-  const int dim = VectorDimension(CB);
+  const int n = TS.Booksize;
+  const std::size_t blockSize = static_cast<std::size_t>(std::min(n, cb_internal::kSearchBlock));
+  std::vector<int> start(blockSize);
+  std::vector<int> chosen(blockSize);
+  std::vector<std::int64_t> best(blockSize);
   std::int64_t sum = 0;
-  for (int i = 0; i < TS.Booksize; ++i) {
-    const int start = P != nullptr ? CodeVectorOf(*P, i, CB) : 0;
-    const std::int64_t best =
-        cb_internal::SearchNearest(CB, TS.Book[i].Vector.get(), dim, start, metric).best;
-    sum = WrapAdd(sum, weighted ? WrapMul(best, TS.Book[i].Freq) : best);
+  for (int first = 0; first < n; first += static_cast<int>(blockSize)) {
+    const int count = std::min(static_cast<int>(blockSize), n - first);
+    for (int k = 0; k < count; ++k) start[k] = P != nullptr ? CodeVectorOf(*P, first + k, CB) : 0;
+    cb_internal::SearchBlock(TS, CB, first, count, start.data(), metric, chosen.data(),
+                             best.data());
+    for (int k = 0; k < count; ++k) {
+      sum = WrapAdd(sum, weighted ? WrapMul(best[k], TS.Book[first + k].Freq) : best[k]);
+    }
   }
   const std::int64_t count = weighted ? TS.TotalFreq : TS.Booksize;
   return static_cast<double>(sum) /

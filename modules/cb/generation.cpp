@@ -95,6 +95,21 @@ SearchResult SearchNearest(const Codebook& CB, const int* vector, int dim, int s
   return result;
 }
 
+void SearchBlock(const Codebook& TS, const Codebook& CB, int first, int count, const int* start,
+                 int metric, int* chosen, std::int64_t* best) {
+  if (metric == 0) {
+    SearchNearestSquared(TS, first, first + count, CB, start, chosen, best);
+    return;
+  }
+  const int dim = VectorDimension(CB);
+  for (int k = 0; k < count; ++k) {
+    const SearchResult result =
+        SearchNearest(CB, TS.Book[first + k].Vector.get(), dim, start[k], metric);
+    chosen[k] = result.chosen;
+    best[k] = result.best;
+  }
+}
+
 void RequireSearchableCodebook(const Codebook& TS, const Codebook& CB) {
   if (CB.Booksize < 1) Fatal("ERROR: The codebook is empty.\n");
   RequireSameDimension(TS, CB);
@@ -126,7 +141,6 @@ double GenerateOptimalPartitioningGeneral(const Codebook* TS, const Codebook* CB
   }
   RequireSearchRecords(*TS, *CB, *P);
   const int metric = DistType(errorFunction);
-  const int dim = VectorDimension(*CB);
   const int n = TS->Booksize;
 
   // Two phases per block of vectors. The search of vector i depends only on
@@ -134,9 +148,8 @@ double GenerateOptimalPartitioningGeneral(const Codebook* TS, const Codebook* CB
   // other vectors, so a block is searched first (phase 1) and its moves are
   // applied afterwards in ascending vector order (phase 2): the lists,
   // totals and error come out exactly as with one vector at a time. Under
-  // the squared distance phase 1 is the vector kernels' exact search; the
-  // block bounds the memory for the results.
-  constexpr int kBlock = 1 << 16;
+  // the squared distance phase 1 is the vector kernels' exact search.
+  constexpr int kBlock = cb_internal::kSearchBlock;
   const std::size_t blockSize = static_cast<std::size_t>(std::min(n, kBlock));
   std::vector<int> start(blockSize);
   std::vector<int> chosen(blockSize);
@@ -145,17 +158,8 @@ double GenerateOptimalPartitioningGeneral(const Codebook* TS, const Codebook* CB
   for (int first = 0; first < n; first += std::min(kBlock, n - first)) {
     const int count = std::min(kBlock, n - first);
     for (int k = 0; k < count; ++k) start[k] = CodeVectorOf(*P, first + k, *CB);
-    if (metric == 0) {
-      cb_internal::SearchNearestSquared(*TS, first, first + count, *CB, start.data(), chosen.data(),
-                                        best.data());
-    } else {
-      for (int k = 0; k < count; ++k) {
-        const SearchResult result =
-            SearchNearest(*CB, TS->Book[first + k].Vector.get(), dim, start[k], metric);
-        chosen[k] = result.chosen;
-        best[k] = result.best;
-      }
-    }
+    cb_internal::SearchBlock(*TS, *CB, first, count, start.data(), metric, chosen.data(),
+                             best.data());
     for (int k = 0; k < count; ++k) {
       const int i = first + k;
       if (chosen[k] != start[k]) ChangePartition(TS, P, chosen[k], i);

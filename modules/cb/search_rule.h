@@ -24,6 +24,17 @@ struct SearchResult {
 // must be a code vector of `CB` and `dim` the codebook's dimension.
 SearchResult SearchNearest(const Codebook& CB, const int* vector, int dim, int start, int metric);
 
+// The search rule for training vectors first .. first+count-1 of TS, with
+// the start candidates start[0 .. count-1]; the results go to chosen[] and
+// best[]. Under the squared distance (metric 0) the vector kernels search
+// them all at once; other metrics search one vector at a time.
+void SearchBlock(const Codebook& TS, const Codebook& CB, int first, int count, const int* start,
+                 int metric, int* chosen, std::int64_t* best);
+
+// The size of the blocks the searches over a whole training set take at a
+// time: it bounds the memory for the results.
+inline constexpr int kSearchBlock = 1 << 16;
+
 // Fatal: "ERROR: Codebook and training set differ in vector dimension (%d
 // != %d).\n" (codebook's, training set's).
 void RequireSameDimension(const Codebook& TS, const Codebook& CB);
