@@ -19,24 +19,13 @@
 #include <string>
 #include <vector>
 
+#include "bench_timing.h"
 #include "cb.h"
 #include "nearest_search.h"
 
 namespace {
 
 using cb_internal::NearestPath;
-
-double MedianSeconds(int runs, const std::function<void()>& work) {
-  std::vector<double> seconds;
-  for (int r = 0; r < runs; ++r) {
-    const auto start = std::chrono::steady_clock::now();
-    work();
-    const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
-    seconds.push_back(took.count());
-  }
-  std::sort(seconds.begin(), seconds.end());
-  return seconds[seconds.size() / 2];
-}
 
 struct PathRun {
   const char* name;

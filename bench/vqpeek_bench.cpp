@@ -11,22 +11,11 @@
 #include <string>
 #include <vector>
 
+#include "bench_timing.h"
 #include "cb.h"
 #include "viewer.h"
 
 namespace {
-
-double MedianSeconds(int runs, const std::function<void()>& work) {
-  std::vector<double> seconds;
-  for (int r = 0; r < runs; ++r) {
-    const auto start = std::chrono::steady_clock::now();
-    work();
-    const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
-    seconds.push_back(took.count());
-  }
-  std::sort(seconds.begin(), seconds.end());
-  return seconds[seconds.size() / 2];
-}
 
 void Report(const char* what, double seconds, long long vectors) {
   std::printf("%-28s %9.3f s  %8.1f ns/vector\n", what, seconds,

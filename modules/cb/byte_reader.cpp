@@ -4,6 +4,9 @@
 #include <cstring>
 #include <limits>
 
+#include "cb.h"
+#include "cb_internal.h"
+
 namespace cb_internal {
 
 namespace {
@@ -40,7 +43,8 @@ bool ByteReader::Refill(std::size_t count) {
       if (wanted == 0) wanted = 1;
     }
     if (wanted > capacity_) {
-      std::unique_ptr<unsigned char[]> larger = std::make_unique_for_overwrite<unsigned char[]>(wanted);
+      std::unique_ptr<unsigned char[]> larger =
+          std::make_unique_for_overwrite<unsigned char[]>(wanted);
       if (available > 0) std::memcpy(larger.get(), buffer_.get() + position_, available);
       buffer_ = std::move(larger);
       capacity_ = wanted;
@@ -108,11 +112,11 @@ bool ByteReader::ReadInteger(int* value) {
   }
   if (!digits) return false;
   if (negative) {
-    *value = magnitude >= 2147483648u ? std::numeric_limits<int>::min()
-                                      : -static_cast<int>(magnitude);
+    *value =
+        magnitude >= 2147483648u ? std::numeric_limits<int>::min() : -static_cast<int>(magnitude);
   } else {
-    *value = magnitude >= 2147483647u ? std::numeric_limits<int>::max()
-                                      : static_cast<int>(magnitude);
+    *value =
+        magnitude >= 2147483647u ? std::numeric_limits<int>::max() : static_cast<int>(magnitude);
   }
   return true;
 }
@@ -130,6 +134,17 @@ ByteReader::LineResult ByteReader::ReadLine(char* text, std::size_t size) {
   }
   text[length] = '\0';
   return result;
+}
+
+void ReadHeaderLine(ByteReader& reader, char* field) {
+  switch (reader.ReadLine(field, kTextFieldSize)) {
+    case ByteReader::LineResult::kEndOfFile:
+      Fatal("ERROR: empty header (NULL)\n");
+    case ByteReader::LineResult::kStartsWithNul:
+      Fatal("ERROR: empty header (0x00)\n");
+    case ByteReader::LineResult::kRead:
+      break;
+  }
 }
 
 }  // namespace cb_internal

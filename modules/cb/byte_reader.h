@@ -78,6 +78,12 @@ class ByteReader {
   std::int64_t unread_ = -1;
 };
 
+// Reads a line of a file's head (a version or header line, a method or
+// description line) into an 80-byte field. Fatal: "ERROR: empty header
+// (NULL)\n" at the end of the file, "ERROR: empty header (0x00)\n" when the
+// line begins with a NUL byte.
+void ReadHeaderLine(ByteReader& reader, char* field);
+
 }  // namespace cb_internal
 
 #endif  // VQPEEK_MODULES_CB_BYTE_READER_H_

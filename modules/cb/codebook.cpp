@@ -96,8 +96,8 @@ void AllocateNodes(Codebook* CB, int n, int dim) {
   if (bookFailed) Fatal("ERROR: allocate CB->Book\n");
   if (elementsFailed) Fatal("ERROR: Not enough memory for new vector element.\n");
   for (int i = 0; i < n; ++i) {
-    book[i].Vector = VectorPtr(elements.get() + static_cast<std::size_t>(i) * width,
-                               VectorDeleter{false});
+    book[i].Vector =
+        VectorPtr(elements.get() + static_cast<std::size_t>(i) * width, VectorDeleter{false});
   }
   CB->Book = std::move(book);
   CB->ElementBlock = std::move(elements);
@@ -121,14 +121,10 @@ int VectorDimension(const Codebook& CB) {
 }
 
 void CreateNewCodebook(Codebook* CB, int Booksize, const Codebook* templateSet) {
+  // The template's header, but a codebook's version line, no method, and
+  // the size asked for (set by the node allocation).
+  CopyCodebookHeader(templateSet, CB);
   SetVerString(CB->Versionstr, kCodebookFile);
-  CB->BlockSizeX = templateSet->BlockSizeX;
-  CB->BlockSizeY = templateSet->BlockSizeY;
-  CB->TotalFreq = templateSet->TotalFreq;
-  CB->BytesPerElement = templateSet->BytesPerElement;
-  CB->MinValue = templateSet->MinValue;
-  CB->MaxValue = templateSet->MaxValue;
-  CB->Preprocessing = templateSet->Preprocessing;
   ClearString(CB->GenerationMethod);
   cb_internal::AllocateNodes(CB, Booksize, VectorDimension(*CB));
 }

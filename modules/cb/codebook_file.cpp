@@ -18,23 +18,12 @@
 using cb_internal::ByteReader;
 using cb_internal::Fatal;
 using cb_internal::FilePtr;
+using cb_internal::ReadHeaderLine;
 
 namespace {
 
 constexpr int kMaxNameBytes = 80;  // a name's characters and its NUL
 constexpr int kSeparatorLength = 37;
-
-// Reads the version line or the method line into an 80-byte field.
-void ReadHeaderLine(ByteReader& reader, char* field) {
-  switch (reader.ReadLine(field, kTextFieldSize)) {
-    case ByteReader::LineResult::kEndOfFile:
-      Fatal("ERROR: empty header (NULL)\n");
-    case ByteReader::LineResult::kStartsWithNul:
-      Fatal("ERROR: empty header (0x00)\n");
-    case ByteReader::LineResult::kRead:
-      break;
-  }
-}
 
 int ReadHeaderInteger(ByteReader& reader) {
   int value = 0;
@@ -122,7 +111,8 @@ void ReadBody(ByteReader& reader, Codebook* CB, int version) {
   // Every node takes at least its shortest record, so a head that promises
   // more nodes than the file can hold is refused before allocating.
   const std::uint64_t shortestNode = fieldBytes + nameBytes;
-  if (CB->Booksize > 0 && reader.Remaining() / shortestNode < static_cast<std::uint64_t>(CB->Booksize)) {
+  if (CB->Booksize > 0 &&
+      reader.Remaining() / shortestNode < static_cast<std::uint64_t>(CB->Booksize)) {
     Fatal("ERROR: premature end of file\n");
   }
   cb_internal::AllocateNodes(CB, CB->Booksize, dim);
@@ -139,11 +129,12 @@ void ReadBody(ByteReader& reader, Codebook* CB, int version) {
         char name[kMaxNameBytes + 1];
         std::memcpy(name, reader.Data(), kMaxNameBytes);
         name[kMaxNameBytes] = '\0';
-        Fatal("ERROR: Too long vector name:\n%*s\nMaximum is %d characters.\n", kMaxNameBytes,
-              name, kMaxNameBytes);
+        Fatal("ERROR: Too long vector name:\n%*s\nMaximum is %d characters.\n", kMaxNameBytes, name,
+              kMaxNameBytes);
       }
       const std::size_t length = static_cast<const unsigned char*>(nul) - reader.Data();
-      if (length > 0) node.Name = cb_internal::CopyName(reinterpret_cast<const char*>(reader.Data()));
+      if (length > 0)
+        node.Name = cb_internal::CopyName(reinterpret_cast<const char*>(reader.Data()));
       reader.Advance(length + 1);
     }
     // A truncated field ends the read: the file no longer matches its head.
@@ -201,8 +192,7 @@ void ReadCodebook(const char* filename, Codebook* CB) {
   // Version 2 has a method line exactly when the separator does not follow;
   // version 1 has one in codebooks only.
   ClearString(CB->GenerationMethod);
-  if (version == 2 ? reader.Peek() != '-'
-                   : std::strncmp(CB->Versionstr, "VQ CODEBOOK", 11) == 0) {
+  if (version == 2 ? reader.Peek() != '-' : std::strncmp(CB->Versionstr, "VQ CODEBOOK", 11) == 0) {
     ReadHeaderLine(reader, CB->GenerationMethod);
   }
   // The separator: any run of minus signs, and the character after it.
@@ -238,8 +228,8 @@ bool WritableBody(const Codebook& CB) {
   for (int i = 0; i < CB.Booksize; ++i) {
     const CodebookNode& node = CB.Book[i];
     if (node.Name != nullptr && std::strlen(node.Name.get()) >= kMaxNameBytes) {
-      ErrorMessage("ERROR: Too long vector name:\n%*s\nMaximum is %d characters.\n",
-                   kMaxNameBytes, node.Name.get(), kMaxNameBytes);
+      ErrorMessage("ERROR: Too long vector name:\n%*s\nMaximum is %d characters.\n", kMaxNameBytes,
+                   node.Name.get(), kMaxNameBytes);
       return false;
     }
     if (width == 4) continue;

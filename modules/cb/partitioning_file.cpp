@@ -18,18 +18,6 @@ namespace {
 
 constexpr int kSeparatorLength = 37;
 
-// Reads the header line or the description line into an 80-byte field.
-void ReadHeadLine(ByteReader& reader, char* field) {
-  switch (reader.ReadLine(field, kTextFieldSize)) {
-    case ByteReader::LineResult::kEndOfFile:
-      Fatal("ERROR: empty header (NULL)\n");
-    case ByteReader::LineResult::kStartsWithNul:
-      Fatal("ERROR: empty header (0x00)\n");
-    case ByteReader::LineResult::kRead:
-      break;
-  }
-}
-
 // A count of the head and the white space after it, as "%i\n" reads it.
 int ReadHeadCount(ByteReader& reader) {
   int value = 0;
@@ -57,7 +45,7 @@ void ReadPartitioning(const char* filename, Partitioning* P, const Codebook* TS)
   // The header's text is not examined: the caller has established the kind
   // of the file, and the record gets the partitioning version string anyway.
   char header[kTextFieldSize];
-  ReadHeadLine(reader, header);
+  cb_internal::ReadHeaderLine(reader, header);
 
   // A partitioning needs a partition, and every partition beyond the number
   // of training vectors would stay empty. Checking before the record is made
@@ -74,7 +62,7 @@ void ReadPartitioning(const char* filename, Partitioning* P, const Codebook* TS)
 
   // The description is present exactly when the separator does not follow;
   // a description that begins with "-" is therefore taken for it.
-  if (reader.Peek() != '-') ReadHeadLine(reader, P->GenerationMethod);
+  if (reader.Peek() != '-') cb_internal::ReadHeaderLine(reader, P->GenerationMethod);
   while (reader.Peek() == '-') reader.Advance(1);
   reader.Get();
 
