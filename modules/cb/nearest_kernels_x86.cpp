@@ -39,20 +39,22 @@ int ValidStart(int start, int codes) { return start >= 0 && start < codes ? star
 
 // --- AVX-512 VNNI: bytes ---------------------------------------------------
 //
-// x' = x - low and c' = c - low lie in 0 .. 255. With c'' = c' - 128 (a
-// signed byte), x'.c' = x'.c'' + 128 sum(x'), so
-//   |x - c|^2 = sum(x'(x' - 256)) + (||c'||^2 - 2 x'.c'').
-// VNNI multiplies unsigned by signed bytes and adds four products into each
-// 32-bit lane.
+// x' = x - low and c' = c - low lie in 0 .. 255. VNNI multiplies unsigned
+// bytes by signed bytes and adds four products into each 32-bit lane; the
+// code vectors give the unsigned bytes c', the training vector the signed
+// bytes x'' = x' - 128, broadcast from memory to every lane. Since
+// x'.c' = x''.c' + 128 sum(c'),
+//   |x - c|^2 = ||x'||^2 + (sum(c'(c' - 256)) - 2 x''.c'),
+// and the key in brackets lies within 81,154 * dim of 0.
 
 // Blocks of 16 code vectors; within a block, for every group of 4 elements,
-// 16 lanes of 4 signed bytes c''. Padding elements are 0 (and so are the
-// training vector's), padding code vectors get the padding key.
+// 16 lanes of 4 bytes c'. Padding elements are 0 in both vectors, padding
+// code vectors get the padding key.
 struct ByteLayout {
   std::size_t groups = 0;
   std::size_t blocks = 0;
-  std::vector<std::int8_t> codes;
-  std::vector<std::int32_t> norms;  // ||c'||^2 per code vector
+  std::vector<std::uint8_t> codes;
+  std::vector<std::int32_t> norms;  // sum(c'(c' - 256)) per code vector
 };
 
 ByteLayout LayOutBytes(const Codebook& CB, int dim, int low) {
@@ -67,10 +69,10 @@ ByteLayout LayOutBytes(const Codebook& CB, int dim, int low) {
     std::int32_t norm = 0;
     for (int e = 0; e < dim; ++e) {
       const int shifted = CB.Book[j].Vector[e] - low;
-      norm += shifted * shifted;
+      norm += shifted * (shifted - 256);
       const std::size_t group = static_cast<std::size_t>(e) / 4;
       layout.codes[(block * layout.groups + group) * 64 + lane * 4 + e % 4] =
-          static_cast<std::int8_t>(shifted - 128);
+          static_cast<std::uint8_t>(shifted);
     }
     layout.norms[j] = norm;
   }
@@ -93,12 +95,12 @@ __attribute__((target("avx512f"))) __m512i MinimumOfLanes(__m512i v) {
   return _mm512_min_epi32(v, _mm512_shuffle_epi32(v, _MM_PERM_CDAB));
 }
 
-// Writes x - low of the training vector as bytes (padding 0) and returns
-// sum(x'(x' - 256)). `bytes` has room for the groups and 16 more bytes.
+// Writes x' - 128 of the training vector as signed bytes (padding 0) and
+// returns ||x'||^2. `bytes` has room for the groups and 16 more bytes.
 __attribute__((target("avx512f,avx512bw"))) std::int32_t ShiftToBytes(const int* x, int dim,
                                                                       __m512i shift,
                                                                       std::uint8_t* bytes) {
-  const __m512i byteRange = _mm512_set1_epi32(256);
+  const __m512i middle = _mm512_set1_epi32(128);
   __m512i own = _mm512_setzero_si512();
   for (int e = 0; e < dim; e += 16) {
     const int left = dim - e;
@@ -108,8 +110,8 @@ __attribute__((target("avx512f,avx512bw"))) std::int32_t ShiftToBytes(const int*
     const __m512i shifted =
         _mm512_maskz_sub_epi32(mask, _mm512_maskz_loadu_epi32(mask, x + e), shift);
     _mm_storeu_si128(reinterpret_cast<__m128i*>(bytes + e),
-                     _mm512_maskz_cvtepi32_epi8(0xFFFF, shifted));
-    own = _mm512_add_epi32(own, _mm512_mullo_epi32(shifted, _mm512_sub_epi32(shifted, byteRange)));
+                     _mm512_maskz_cvtepi32_epi8(mask, _mm512_sub_epi32(shifted, middle)));
+    own = _mm512_add_epi32(own, _mm512_mullo_epi32(shifted, shifted));
   }
   return _mm512_cvtsi512_si32(SumOfLanes(own));
 }
@@ -144,55 +146,58 @@ __attribute__((target("avx512f"))) inline void Conclude(const LaneMinimum& m,
   *best = static_cast<std::int64_t>(own) + leastKey;
 }
 
-// Two training vectors per pass over the code vectors, so that every block
-// of code bytes loaded serves both. kGroups is the number of 4-element
-// groups when known at compile time (the loops then unroll and the training
-// bytes stay in registers), or 0.
-template <int kGroups>
+// kVectors training vectors per pass over the code vectors, so that every
+// block of code bytes loaded serves all of them. kGroups is the number of
+// 4-element groups when known at compile time (the loops then unroll), or 0.
+// `bytes` holds kVectors areas of `stride` bytes.
+template <int kGroups, int kVectors>
 __attribute__((target("avx512f,avx512bw,avx512vnni"))) void SearchVnniRange(
     const Codebook& TS, int begin, int end, const ByteLayout& layout, int dim, int codes, int low,
-    const int* start, int* chosen, std::int64_t* best, std::uint8_t* bytes) {
+    const int* start, int* chosen, std::int64_t* best, std::uint8_t* bytes, std::size_t stride) {
   const std::size_t groups = kGroups > 0 ? kGroups : layout.groups;
   const __m512i laneIndex = _mm512_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
   const __m512i shift = _mm512_set1_epi32(low);
-  std::uint8_t* bytesB = bytes + groups * 4 + 16;
-  const std::int32_t* wordsA = reinterpret_cast<const std::int32_t*>(bytes);
-  const std::int32_t* wordsB = reinterpret_cast<const std::int32_t*>(bytesB);
-  alignas(64) std::int32_t startKeysA[16];
-  alignas(64) std::int32_t startKeysB[16];
-  for (int i = begin; i < end; i += 2) {
-    // An odd vector at the end is paired with itself.
-    const int j = i + 1 < end ? i + 1 : i;
-    const std::int32_t ownA = ShiftToBytes(TS.Book[i].Vector.get(), dim, shift, bytes);
-    const std::int32_t ownB = ShiftToBytes(TS.Book[j].Vector.get(), dim, shift, bytesB);
-    const int sA = ValidStart(start[i - begin], codes);
-    const int sB = ValidStart(start[j - begin], codes);
-    const std::size_t startBlockA = static_cast<std::size_t>(sA) / 16;
-    const std::size_t startBlockB = static_cast<std::size_t>(sB) / 16;
-
-    LaneMinimum a{_mm512_set1_epi32(kPaddingKey), _mm512_setzero_si512()};
-    LaneMinimum b{_mm512_set1_epi32(kPaddingKey), _mm512_setzero_si512()};
-    const std::int8_t* block = layout.codes.data();
+  alignas(64) std::int32_t startKeys[kVectors][16];
+  const std::int32_t* words[kVectors];
+  for (int v = 0; v < kVectors; ++v) {
+    words[v] = reinterpret_cast<const std::int32_t*>(bytes + v * stride);
+  }
+  for (int i = begin; i < end; i += kVectors) {
+    int vector[kVectors];  // the last vector stands in where the range ends
+    std::int32_t own[kVectors];
+    int s[kVectors];
+    std::size_t startBlock[kVectors];
+    LaneMinimum m[kVectors];
+    for (int v = 0; v < kVectors; ++v) {
+      vector[v] = i + v < end ? i + v : end - 1;
+      own[v] = ShiftToBytes(TS.Book[vector[v]].Vector.get(), dim, shift, bytes + v * stride);
+      s[v] = ValidStart(start[vector[v] - begin], codes);
+      startBlock[v] = static_cast<std::size_t>(s[v]) / 16;
+      m[v] = LaneMinimum{_mm512_set1_epi32(kPaddingKey), _mm512_setzero_si512()};
+    }
+    const std::uint8_t* block = layout.codes.data();
     for (std::size_t k = 0; k < layout.blocks; ++k) {
-      __m512i dotA = _mm512_setzero_si512();
-      __m512i dotB = _mm512_setzero_si512();
+      __m512i dot[kVectors];
+      for (int v = 0; v < kVectors; ++v) dot[v] = _mm512_setzero_si512();
       for (std::size_t g = 0; g < groups; ++g, block += 64) {
         const __m512i lanes = _mm512_loadu_si512(block);
-        dotA = _mm512_dpbusd_epi32(dotA, _mm512_set1_epi32(wordsA[g]), lanes);
-        dotB = _mm512_dpbusd_epi32(dotB, _mm512_set1_epi32(wordsB[g]), lanes);
+        for (int v = 0; v < kVectors; ++v) {
+          dot[v] = _mm512_dpbusd_epi32(dot[v], lanes, _mm512_set1_epi32(words[v][g]));
+        }
       }
       const __m512i norms = _mm512_loadu_si512(layout.norms.data() + k * 16);
-      const __m512i keyA = _mm512_sub_epi32(norms, _mm512_add_epi32(dotA, dotA));
-      const __m512i keyB = _mm512_sub_epi32(norms, _mm512_add_epi32(dotB, dotB));
-      if (k == startBlockA) _mm512_store_si512(startKeysA, keyA);
-      if (k == startBlockB) _mm512_store_si512(startKeysB, keyB);
       const __m512i blockIndex =
           _mm512_add_epi32(laneIndex, _mm512_set1_epi32(static_cast<int>(k * 16)));
-      Update(a, keyA, blockIndex);
-      Update(b, keyB, blockIndex);
+      for (int v = 0; v < kVectors; ++v) {
+        const __m512i key = _mm512_sub_epi32(norms, _mm512_add_epi32(dot[v], dot[v]));
+        if (k == startBlock[v]) _mm512_store_si512(startKeys[v], key);
+        Update(m[v], key, blockIndex);
+      }
     }
-    Conclude(a, startKeysA, sA, ownA, chosen + (i - begin), best + (i - begin));
-    Conclude(b, startKeysB, sB, ownB, chosen + (j - begin), best + (j - begin));
+    for (int v = 0; v < kVectors && i + v < end; ++v) {
+      Conclude(m[v], startKeys[v], s[v], own[v], chosen + (vector[v] - begin),
+               best + (vector[v] - begin));
+    }
   }
 }
 
@@ -287,16 +292,18 @@ __attribute__((target("avx2"))) void SearchAvx2Range(const Codebook& TS, int beg
 
 void SearchNearestVnni(const Codebook& TS, int begin, int end, const Codebook& CB, int low,
                        const int* start, int* chosen, std::int64_t* best) {
+  constexpr int kVectors = 4;
   const int dim = VectorDimension(CB);
   const ByteLayout layout = LayOutBytes(CB, dim, low);
-  // Two training vectors' bytes, each with room for whole 16-lane stores.
-  std::vector<std::uint8_t> bytes(2 * (layout.groups * 4 + 16), 0);
+  // Every training vector's bytes with room for whole 16-lane stores.
+  const std::size_t stride = layout.groups * 4 + 16;
+  std::vector<std::uint8_t> bytes(kVectors * stride, 0);
   if (layout.groups == 4) {  // 4 x 4 blocks, the common case
-    SearchVnniRange<4>(TS, begin, end, layout, dim, CB.Booksize, low, start, chosen, best,
-                       bytes.data());
+    SearchVnniRange<4, kVectors>(TS, begin, end, layout, dim, CB.Booksize, low, start, chosen, best,
+                                 bytes.data(), stride);
   } else {
-    SearchVnniRange<0>(TS, begin, end, layout, dim, CB.Booksize, low, start, chosen, best,
-                       bytes.data());
+    SearchVnniRange<0, kVectors>(TS, begin, end, layout, dim, CB.Booksize, low, start, chosen, best,
+                                 bytes.data(), stride);
   }
 }
 

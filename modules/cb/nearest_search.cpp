@@ -15,8 +15,8 @@ namespace cb_internal {
 
 namespace {
 
-// Largest dimension of the byte path: every key ||c||^2 - 2 x.c' stays below
-// 130305 * dim, which must leave room below INT32_MAX for the padding lanes.
+// Largest dimension of the byte path: every key lies within 81,154 * dim of
+// 0, which must leave room below INT32_MAX for the padding lanes.
 constexpr int kMaxVnniDimension = 16000;
 // Work below which a second thread costs more than it saves.
 constexpr std::int64_t kMinWorkPerThread = std::int64_t{1} << 21;

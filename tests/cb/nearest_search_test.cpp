@@ -53,13 +53,26 @@ void MakeSets(std::mt19937& random, const Shape& shape, Codebook* TS, Codebook* 
 
 const std::vector<Shape>& Shapes() {
   static const std::vector<Shape> shapes = {
-      {16, 256, 300, 0, 255},       {16, 17, 200, 0, 255},          {1, 5, 100, 0, 3},
-      {3, 16, 200, 0, 2},           {5, 33, 200, 0, 255},           {17, 64, 100, 0, 255},
-      {64, 40, 50, 0, 255},         {4, 1, 20, 0, 255},             {7, 20, 200, -100, 100},
-      {6, 50, 200, 1000, 1255},     {9, 30, 100, -32768, -32513},   {2, 100, 300, 0, 1},
-      {8, 24, 100, 0, 4000},        {16, 300, 100, 0, 40000},       {12, 30, 100, -2000000, 2000000},
-      {3, 20, 100, INT_MAX - 255, INT_MAX}, {4, 20, 100, INT_MIN, INT_MIN + 255},
+      {16, 256, 300, 0, 255},
+      {16, 17, 200, 0, 255},
+      {1, 5, 100, 0, 3},
+      {3, 16, 200, 0, 2},
+      {5, 33, 200, 0, 255},
+      {17, 64, 100, 0, 255},
+      {64, 40, 50, 0, 255},
+      {4, 1, 20, 0, 255},
+      {7, 20, 200, -100, 100},
+      {6, 50, 200, 1000, 1255},
+      {9, 30, 100, -32768, -32513},
+      {2, 100, 300, 0, 1},
+      {8, 24, 100, 0, 4000},
+      {16, 300, 100, 0, 40000},
+      {12, 30, 100, -2000000, 2000000},
+      {3, 20, 100, INT_MAX - 255, INT_MAX},
+      {4, 20, 100, INT_MIN, INT_MIN + 255},
       {5, 20, 100, INT_MIN, INT_MAX},
+      {16, 40, 203, 0, 255},
+      {5, 3, 7, 0, 255},
   };
   return shapes;
 }
@@ -81,8 +94,8 @@ TEST(SearchNearestSquared, EveryPathGivesThePlainScansResults) {
       cb_internal::SearchNearestSquared(TS, 0, shape.vectors, CB, start.data(),
                                         expectedChosen.data(), expectedBest.data(),
                                         NearestPath::kScalar);
-      for (const NearestPath path : {NearestPath::kVnni, NearestPath::kAvx2,
-                                     NearestPath::kPortable, NearestPath::kAuto}) {
+      for (const NearestPath path :
+           {NearestPath::kVnni, NearestPath::kAvx2, NearestPath::kPortable, NearestPath::kAuto}) {
         if (!cb_internal::NearestPathAvailable(path)) continue;
         std::vector<int> chosen(start.size(), -7);
         std::vector<std::int64_t> best(start.size(), -7);
@@ -94,7 +107,8 @@ TEST(SearchNearestSquared, EveryPathGivesThePlainScansResults) {
           ASSERT_EQ(chosen[i], expectedChosen[i])
               << "path " << static_cast<int>(path) << " dim " << shape.dim << " codes "
               << shape.codes << " range " << shape.low << ".." << shape.high << " vector " << i;
-          ASSERT_EQ(best[i], expectedBest[i]) << "path " << static_cast<int>(path) << " vector " << i;
+          ASSERT_EQ(best[i], expectedBest[i])
+              << "path " << static_cast<int>(path) << " vector " << i;
         }
         for (int i = 0; i < begin; ++i) ASSERT_EQ(chosen[i], -7) << "written outside the part";
       }
@@ -109,8 +123,8 @@ TEST(SearchNearestSquared, TheStartCandidateKeepsItsPlaceOnATie) {
   // Code vectors 1 and 3 are equally near (distance 2) to (5, 5); 0 is farther.
   vqtest::BuildSet(&CB, kCodebookFile, 2, 1, {{{9, 9}}, {{4, 6}}, {{0, 0}}, {{6, 4}}});
   const int start[] = {3, 0, 1};
-  for (const NearestPath path : {NearestPath::kScalar, NearestPath::kPortable, NearestPath::kAvx2,
-                                 NearestPath::kVnni}) {
+  for (const NearestPath path :
+       {NearestPath::kScalar, NearestPath::kPortable, NearestPath::kAvx2, NearestPath::kVnni}) {
     if (!cb_internal::NearestPathAvailable(path)) continue;
     int chosen[3];
     std::int64_t best[3];
