@@ -196,8 +196,7 @@ void PrintCodebook(const Codebook* CB);
 // completed name under which a file was found. An empty name names no
 // file. Fatal: "ERROR: invalid priority order in
 // DetermineCBFileTypeConsideringOrder: %d\n" for another digit.
-int DetermineCBFileTypeConsideringOrder(char* filename, int order,
-                                        int capacity = kTextFieldSize);
+int DetermineCBFileTypeConsideringOrder(char* filename, int order, int capacity = kTextFieldSize);
 
 // ===========================================================================
 // Codebook operations
@@ -289,10 +288,10 @@ struct PartitionSum {
 struct Partitioning {
   char Versionstr[kTextFieldSize] = {};
   int PartitionCount = 0;
-  int TSsize = 0;  // the training set's Booksize
-  std::unique_ptr<int[]> Map;    // TSsize entries: partition, or -1
-  std::unique_ptr<int[]> First;  // AllocatedPartitions entries: first member or -1
-  std::unique_ptr<int[]> Next;   // TSsize entries: next member or -1
+  int TSsize = 0;                                 // the training set's Booksize
+  std::unique_ptr<int[]> Map;                     // TSsize entries: partition, or -1
+  std::unique_ptr<int[]> First;                   // AllocatedPartitions entries: first member or -1
+  std::unique_ptr<int[]> Next;                    // TSsize entries: next member or -1
   std::unique_ptr<PartitionSum[]> PartitionSums;  // AllocatedPartitions entries
   std::unique_ptr<int[]> PartitionSize;           // AllocatedPartitions entries
   int VectorDim = 0;
@@ -499,8 +498,8 @@ int DistType(int errorFunction);
 // distance may be shared among the processor's threads; the results do not
 // depend on it. Fatal: "ERROR: Unknown error function.\n" for codes other
 // than 0, 1, 11, 12, before anything else.
-double GenerateOptimalPartitioningGeneral(const Codebook* TS, const Codebook* CB,
-                                          Partitioning* P, int errorFunction);
+double GenerateOptimalPartitioningGeneral(const Codebook* TS, const Codebook* CB, Partitioning* P,
+                                          int errorFunction);
 // Replaces code vector k by the rounded centroid of partition k (each
 // element sum / CCFreq + 0.5 truncated toward zero), with Freq = CCFreq; a
 // partition whose CCFreq is 0 or below gets Freq 0 and keeps its vector.

@@ -49,6 +49,28 @@ inline int WrapSub32(int a, int b) {
   return static_cast<int>(static_cast<std::uint32_t>(a) - static_cast<std::uint32_t>(b));
 }
 
+// The squared Euclidean distance with the partial-distance stop: the exact
+// distance when it is below `bound`, else the partial sum that reached it.
+// Each square is formed without sign (a difference of two int32 can reach
+// 2^32 - 1, whose square does not fit int64), and a sum beyond the int64
+// range is returned as the largest value, which no bound can exceed. Inline:
+// it is the inner loop of every plain search.
+inline std::int64_t SquaredDistance(const int* first, const int* second, int count,
+                                    std::int64_t bound) {
+  constexpr std::uint64_t kMax = static_cast<std::uint64_t>(kFullDistance);
+  std::uint64_t sum = 0;
+  for (int i = 0; i < count; ++i) {
+    const std::int64_t difference = static_cast<std::int64_t>(first[i]) - second[i];
+    const std::uint64_t magnitude = difference < 0 ? 0 - static_cast<std::uint64_t>(difference)
+                                                   : static_cast<std::uint64_t>(difference);
+    const std::uint64_t square = magnitude * magnitude;
+    if (square > kMax - sum) return kFullDistance;
+    sum += square;
+    if (static_cast<std::int64_t>(sum) >= bound) break;
+  }
+  return static_cast<std::int64_t>(sum);
+}
+
 // Node allocation: makes `CB->Book` an array of n fresh nodes (Booksize =
 // AllocatedSize = n) whose vectors of `dim` zero elements are slices of one
 // new element block. Fatal: "ERROR: allocate CB->Book\n", "ERROR: Not

@@ -12,25 +12,6 @@ namespace {
 constexpr double kScale = 1000000.0;  // the library's fixed point: 1.0
 constexpr int kOne = 1000000;         // a binary element that is set
 
-// Squared Euclidean distance with the partial-distance stop. Each square is
-// formed without sign (a difference of two int32 can reach 2^32 - 1, whose
-// square does not fit int64), and a sum beyond the int64 range is returned
-// as the largest value, which no bound can exceed.
-std::int64_t SquaredDistance(const int* first, const int* second, int count, std::int64_t bound) {
-  constexpr std::uint64_t kMax = static_cast<std::uint64_t>(kFullDistance);
-  std::uint64_t sum = 0;
-  for (int i = 0; i < count; ++i) {
-    const std::int64_t difference = static_cast<std::int64_t>(first[i]) - second[i];
-    const std::uint64_t magnitude = difference < 0 ? 0 - static_cast<std::uint64_t>(difference)
-                                                   : static_cast<std::uint64_t>(difference);
-    const std::uint64_t square = magnitude * magnitude;
-    if (square > kMax - sum) return kFullDistance;
-    sum += square;
-    if (static_cast<std::int64_t>(sum) >= bound) break;
-  }
-  return static_cast<std::int64_t>(sum);
-}
-
 // Code length in bits of the binary vector `second` under the element
 // probabilities of `first`, scaled by 1,000,000.
 std::int64_t CodeLength(const int* first, const int* second, int count, std::int64_t bound) {
@@ -86,7 +67,7 @@ std::int64_t VectorDistance(const int* first, const int* second, int count, std:
                             int metric) {
   switch (metric) {
     case 0:
-      return SquaredDistance(first, second, count, bound);
+      return cb_internal::SquaredDistance(first, second, count, bound);
     case 1:
       return CodeLength(first, second, count, bound);
     case 11:

@@ -17,33 +17,13 @@ using cb_internal::SearchResult;
 
 namespace {
 
-// Squared Euclidean distance with the partial-distance stop, as metric 0 of
-// VectorDistance: the exact distance when it is below `bound` (>= 0),
-// otherwise a value >= bound, kFullDistance for a sum beyond the int64
-// range. The square of a difference of two int32 fits 64 unsigned bits; it
-// is capped at 2^63 so that adding it to a sum below 2^63 cannot wrap. The
-// cap only touches sums that already exceed every bound.
-inline std::int64_t BoundedSquaredDistance(const int* code, const int* vector, int dim,
-                                           std::int64_t bound) {
-  constexpr std::uint64_t kSquareCap = std::uint64_t{1} << 63;
-  const std::uint64_t limit = static_cast<std::uint64_t>(bound);
-  std::uint64_t sum = 0;
-  for (int e = 0; e < dim; ++e) {
-    const std::uint64_t difference =
-        static_cast<std::uint64_t>(static_cast<std::int64_t>(code[e]) - vector[e]);
-    sum += std::min(difference * difference, kSquareCap);
-    if (sum >= limit) break;
-  }
-  return sum > static_cast<std::uint64_t>(kFullDistance) ? kFullDistance
-                                                         : static_cast<std::int64_t>(sum);
-}
-
 SearchResult ScanSquared(const Codebook& CB, const int* vector, int dim, int start) {
   SearchResult result{
-      start, BoundedSquaredDistance(CB.Book[start].Vector.get(), vector, dim, kFullDistance)};
+      start, cb_internal::SquaredDistance(CB.Book[start].Vector.get(), vector, dim, kFullDistance)};
   const CodebookNode* book = CB.Book.get();
   for (int j = 0; j < CB.Booksize; ++j) {
-    const std::int64_t d = BoundedSquaredDistance(book[j].Vector.get(), vector, dim, result.best);
+    const std::int64_t d =
+        cb_internal::SquaredDistance(book[j].Vector.get(), vector, dim, result.best);
     if (d < result.best) {
       result.best = d;
       result.chosen = j;

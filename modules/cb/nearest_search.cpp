@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "cb_internal.h"
+#include "search_rule.h"
 
 namespace cb_internal {
 
@@ -61,21 +62,11 @@ void SearchScalar(const Codebook& TS, int begin, int end, const Codebook& CB, co
                   int* chosen, std::int64_t* best) {
   const int dim = VectorDimension(CB);
   for (int i = begin; i < end; ++i) {
-    const int* x = TS.Book[i].Vector.get();
     int s = start[i - begin];
     if (s < 0 || s >= CB.Booksize) s = 0;
-    std::int64_t bestDistance = VectorDistance(CB.Book[s].Vector.get(), x, dim, kFullDistance, 0);
-    int candidate = s;
-    for (int j = 0; j < CB.Booksize; ++j) {
-      const std::int64_t d = VectorDistance(CB.Book[j].Vector.get(), x, dim, bestDistance, 0);
-      if (d < bestDistance) {
-        bestDistance = d;
-        candidate = j;
-        if (d == 0) break;
-      }
-    }
-    chosen[i - begin] = candidate;
-    best[i - begin] = bestDistance;
+    const SearchResult result = SearchNearest(CB, TS.Book[i].Vector.get(), dim, s, 0);
+    chosen[i - begin] = result.chosen;
+    best[i - begin] = result.best;
   }
 }
 
@@ -263,15 +254,6 @@ void SearchNearestSquared(const Codebook& TS, int begin, int end, const Codebook
     }
   }
   for (std::thread& worker : workers) worker.join();
-}
-
-std::int64_t ExactSquaredDistance(const int* a, const int* b, int dim) {
-  std::int64_t sum = 0;
-  for (int e = 0; e < dim; ++e) {
-    const std::int64_t d = static_cast<std::int64_t>(a[e]) - b[e];
-    sum += d * d;
-  }
-  return sum;
 }
 
 }  // namespace cb_internal

@@ -54,9 +54,6 @@ struct ValueRange {
 };
 ValueRange ElementRange(const Codebook& set, int begin, int end, int dim);
 
-// The exact squared distance of two vectors whose spread keeps it in 64 bits.
-std::int64_t ExactSquaredDistance(const int* a, const int* b, int dim);
-
 // Kernels of the x86 paths (nearest_kernels_x86.cpp). Each handles vectors
 // begin .. end-1 as SearchNearestSquared does, with the sets already checked
 // to fit; `low` is the smallest element of both sets.
