@@ -306,7 +306,8 @@ struct Partitioning {
 // Fills `P` for the training set `TS` with `count` partitions; every vector
 // starts in partition 0 in ascending order. Fatal: "ERROR: Invalid number of
 // partitions (%d).\n" for a count below 1, "ERROR: Not enough memory for
-// the partitioning.\n".
+// the partitioning.\n" (for a count the machine cannot hold, before
+// anything is allocated).
 void CreateNewPartitioning(Partitioning* P, const Codebook* TS, int count);
 void FreePartitioning(Partitioning* P);
 
@@ -331,8 +332,10 @@ void PartitionCentroid(const Partitioning* P, int Pindex, CodebookNode* node);
 // "ERROR: empty header (NULL)\n" and "ERROR: empty header (0x00)\n" for a
 // missing or NUL-led header or description line; "ERROR reading
 // partitioning.\n" for a count or an index that is not a number; "ERROR:
-// Invalid number of partitions (%d).\n" for a count below 1 or above
-// max(TS->Booksize, 1), before anything is allocated; "ERROR: Partitioning
+// Invalid number of partitions (%d).\n" for a count below 1; "ERROR: Not
+// enough memory for the partitioning.\n" for a count the machine cannot
+// hold, before anything is allocated (any other count is valid, and
+// partitions that no vector names stay empty); "ERROR: Partitioning
 // is not for this training set (%d != %d).\n" (file's size, TS->Booksize);
 // "ERROR: Invalid partition index (%d) found.\n" for an index outside 1 ..
 // count.

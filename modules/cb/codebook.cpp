@@ -74,6 +74,12 @@ void AllocateNodes(Codebook* CB, int n, int dim) {
   CB->Booksize = n;
   const std::size_t width = dim > 0 ? static_cast<std::size_t>(dim) : 0;
   const std::size_t count = n > 0 ? static_cast<std::size_t>(n) * width : 0;
+  // A node count may come from a count that no file backs (the partitions
+  // of a partitioning file): refused at once when it cannot be held.
+  if (n > 0 &&
+      !FitsInMemory(static_cast<std::uint64_t>(n), sizeof(CodebookNode) + width * sizeof(int))) {
+    Fatal("ERROR: allocate CB->Book\n");
+  }
   std::unique_ptr<int[]> elements;
   bool elementsFailed = false;
   try {

@@ -46,6 +46,22 @@ void UpdateTotals(const Codebook* TS, Partitioning* P, int k, int v, int sign) {
 
 namespace cb_internal {
 
+void RequirePartitionMemory(int slots, int dim, int vectors) {
+  // A slot holds its First and PartitionSize entries, its totals and its own
+  // sum array, which costs the allocator's bookkeeping on top; a vector its
+  // Map, Next and Prev entries.
+  constexpr std::uint64_t kAllocationOverhead = 16;
+  const std::uint64_t sumBytes =
+      static_cast<std::uint64_t>(dim > 0 ? dim : 1) * sizeof(std::int64_t);
+  const std::uint64_t slotBytes =
+      2 * sizeof(int) + sizeof(PartitionSum) + sumBytes + kAllocationOverhead;
+  const std::uint64_t vectorBytes =
+      3 * sizeof(int) * static_cast<std::uint64_t>(vectors > 0 ? vectors : 0);
+  if (!FitsInMemory(static_cast<std::uint64_t>(slots > 0 ? slots : 0), slotBytes, vectorBytes)) {
+    Fatal("ERROR: Not enough memory for the partitioning.\n");
+  }
+}
+
 std::unique_ptr<PartitionSum[]> NewPartitionSums(int count, int dim) {
   auto sums = std::make_unique<PartitionSum[]>(static_cast<std::size_t>(count));
   for (int k = 0; k < count; ++k) {
@@ -63,6 +79,7 @@ void CreateNewPartitioning(Partitioning* P, const Codebook* TS, int count) {
   P->TSsize = TS->Booksize;
   P->VectorDim = VectorDimension(*TS);
   const int n = P->TSsize;
+  cb_internal::RequirePartitionMemory(count, P->VectorDim, n);
   try {
     P->Map = IntArray(n, 0);
     P->Next = std::make_unique_for_overwrite<int[]>(static_cast<std::size_t>(n));

@@ -47,12 +47,11 @@ void ReadPartitioning(const char* filename, Partitioning* P, const Codebook* TS)
   char header[kTextFieldSize];
   cb_internal::ReadHeaderLine(reader, header);
 
-  // A partitioning needs a partition, and every partition beyond the number
-  // of training vectors would stay empty. Checking before the record is made
-  // keeps a hostile count from costing an allocation of its size.
+  // Any count from 1 up is valid: partitions that no vector names stay
+  // empty (a codebook larger than the training set gives such files). The
+  // record refuses a count that the machine could never hold before it
+  // allocates anything.
   const int count = ReadHeadCount(reader);
-  const int limit = TS->Booksize > 1 ? TS->Booksize : 1;
-  if (count < 1 || count > limit) Fatal("ERROR: Invalid number of partitions (%d).\n", count);
   CreateNewPartitioning(P, TS, count);
 
   const int size = ReadHeadCount(reader);

@@ -133,6 +133,7 @@ void SetNumberOfAllocatedPartitions(Partitioning* P, int n) {
   }
   if (P->AllocatedPartitions >= n) return;
 
+  cb_internal::RequirePartitionMemory(n, P->VectorDim, P->TSsize);
   const int count = P->PartitionCount;
   std::unique_ptr<int[]> first;
   std::unique_ptr<int[]> size;

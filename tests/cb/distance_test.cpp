@@ -15,7 +15,7 @@ std::int64_t Distance(std::vector<int> first, std::vector<int> second, int metri
 TEST(VectorDistance, SquaredDistanceStopsOnceTheBoundIsReached) {
   EXPECT_EQ(Distance({1, 2, 3}, {1, 2, 3}, 0), 0);
   EXPECT_EQ(Distance({1, 2, 3}, {0, 0, 0}, 0), 14);
-  EXPECT_EQ(Distance({1, 2, 3}, {0, 0, 0}, 0, 5), 5);   // 1 + 4 reaches 5
+  EXPECT_EQ(Distance({1, 2, 3}, {0, 0, 0}, 0, 5), 5);    // 1 + 4 reaches 5
   EXPECT_EQ(Distance({1, 2, 3}, {0, 0, 0}, 0, 15), 14);  // below the bound: exact
   EXPECT_EQ(Distance({3, 2, 3}, {0, 0, 0}, 0, 0), 9);    // bound 0: the first square
   EXPECT_EQ(Distance({-5, 7}, {5, -7}, 0), 100 + 196);

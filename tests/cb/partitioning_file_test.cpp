@@ -192,7 +192,7 @@ TEST_F(ReadPartitioningDeathTest, CountsThatAreNotNumbers) {
   EXPECT_FATAL(Read("VQ PARTITIONING 2.0\n", TS, &P), "ERROR reading partitioning.\n");
 }
 
-TEST_F(ReadPartitioningDeathTest, PartitionCountOutsideOneToTheSetSize) {
+TEST_F(ReadPartitioningDeathTest, PartitionCountBelowOneOrBeyondMemory) {
   Codebook TS;
   PlainSet(&TS, 3);
   Partitioning P;
@@ -200,14 +200,40 @@ TEST_F(ReadPartitioningDeathTest, PartitionCountOutsideOneToTheSetSize) {
                "ERROR: Invalid number of partitions (0).\n");
   EXPECT_FATAL(Read(Head(-2, 3) + "1\n1\n1\n", TS, &P),
                "ERROR: Invalid number of partitions (-2).\n");
-  EXPECT_FATAL(Read(Head(4, 3) + "1\n1\n1\n", TS, &P),
-               "ERROR: Invalid number of partitions (4).\n");
-  // Refused before anything of its size is allocated.
+  // A count no machine here can hold is refused before anything of its size
+  // is allocated, so the run ends at once.
   EXPECT_FATAL(Read(Head(2000000000, 3) + "1\n1\n1\n", TS, &P),
-               "ERROR: Invalid number of partitions (2000000000).\n");
+               "ERROR: Not enough memory for the partitioning.\n");
+}
+
+TEST_F(ReadPartitioningTest, MorePartitionsThanVectorsReadChangeAndWriteBack) {
+  Codebook TS;
+  PlainSet(&TS, 5);
+  Partitioning P;
+  Read(Head(7, 5) + "1\n7\n1\n2\n7\n", TS, &P);
+  EXPECT_EQ(P.PartitionCount, 7);
+  EXPECT_EQ(MapOf(P), (std::vector<int>{0, 6, 0, 1, 6}));
+  for (int k = 2; k < 6; ++k) EXPECT_EQ(P.First[k], -1);
+  ExpectConsistent(TS, P);
+
+  ChangePartition(&TS, &P, 4, 1);
+  IncreaseNumberOfPartitions(&P, 9);
+  ChangePartition(&TS, &P, 8, 0);
+  ExpectConsistent(TS, P);
+  WritePartitioning(path_.c_str(), &P, &TS, 1);
+  Partitioning back;
+  ReadPartitioning(path_.c_str(), &back, &TS);
+  EXPECT_EQ(back.PartitionCount, 9);
+  EXPECT_EQ(MapOf(back), (std::vector<int>{8, 4, 0, 1, 6}));
+  ExpectConsistent(TS, back);
+
+  // An empty training set takes any count as well.
   Codebook empty;
   PlainSet(&empty, 0);
-  EXPECT_FATAL(Read(Head(2, 0), empty, &P), "ERROR: Invalid number of partitions (2).\n");
+  Partitioning none;
+  Read(Head(2, 0), empty, &none);
+  EXPECT_EQ(none.PartitionCount, 2);
+  ExpectConsistent(empty, none);
 }
 
 TEST_F(ReadPartitioningDeathTest, PartitioningOfAnotherTrainingSet) {
@@ -347,16 +373,29 @@ TEST_F(WritePartitioningDeathTest, VectorInNoPartitionIsWrittenAsZeroAndRefusedO
                "ERROR: Invalid partition index (0) found.\n");
 }
 
-TEST_F(WritePartitioningDeathTest, OtherTrainingSetFailsAfterTheHead) {
+TEST_F(WritePartitioningDeathTest, FailuresKeepTheOldFile) {
   Codebook TS;
   PlainSet(&TS, 3);
   Codebook other;
   PlainSet(&other, 2);
   Partitioning P;
   CreateNewPartitioning(&P, &TS, 2);
+  WriteFileBytes(path_, "old");
   EXPECT_FATAL(WritePartitioning(path_.c_str(), &P, &other, 1),
                "ERROR: Partitioning is not for this training set (3 != 2).\n");
-  EXPECT_EQ(ReadFileBytes(path_), Head(2, 3));
+  Codebook large;
+  PlainSet(&large, 300);
+  Partitioning all;
+  CreateNewPartitioning(&all, &large, 1);
+  // Room for the message that the test reads back, not for the file.
+  EXPECT_FATAL(
+      {
+        vqtest::LimitFileSize(512);
+        WritePartitioning(path_.c_str(), &all, &large, 1);
+      },
+      "ERROR: unable to write to file. " + path_ + ": File too large\n");
+  EXPECT_EQ(ReadFileBytes(path_), "old");
+  EXPECT_EQ(vqtest::DirectoryNames(dir_.path()), std::vector<std::string>{"p.pa"});
 }
 
 }  // namespace

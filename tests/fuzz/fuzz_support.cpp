@@ -48,6 +48,14 @@ std::string WriteScratch(const std::string& name, const std::string& bytes) {
   return WriteScratch(name, reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
 }
 
+bool ClaimsManyPartitions(const std::string& bytes, long limit) {
+  const std::size_t lineEnd = bytes.find('\n');
+  if (lineEnd == std::string::npos) return false;
+  // A copy, so that strtol stops at the end of the input.
+  const std::string rest = bytes.substr(lineEnd + 1, 64);
+  return std::strtol(rest.c_str(), nullptr, 0) > limit;
+}
+
 std::string Splitter::Part(std::size_t limit) {
   std::size_t length = Byte();
   length = (length << 8) | Byte();

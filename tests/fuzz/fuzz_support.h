@@ -27,6 +27,13 @@ const std::string& ScratchDirectory();
 std::string WriteScratch(const std::string& name, const std::uint8_t* data, std::size_t size);
 std::string WriteScratch(const std::string& name, const std::string& bytes);
 
+// Whether `bytes`, read as a partitioning file, claims more than `limit`
+// partitions (the number after the first line, as "%i" reads it). Such
+// counts are valid and cost memory and time in proportion, beyond what a
+// fuzzer's budget gives one input, so the targets pass over them; the
+// refusal of counts that no machine can hold has tests of its own.
+bool ClaimsManyPartitions(const std::string& bytes, long limit = 1 << 16);
+
 // Runs `body`; an exit through the library's fatal convention returns here.
 template <typename Body>
 void RunGuarded(Body&& body) {

@@ -15,8 +15,8 @@ int VqpeekMain(int argc, char** argv);
 
 namespace {
 
-const char* const kOptions[] = {"-Q0", "-Q1", "-Q2", "-q3", "-E", "-F0", "-F1",
-                                "-F2", "-B",  "-Q99", "-Q100", "-", "-F", "-Z"};
+const char* const kOptions[] = {"-Q0", "-Q1", "-Q2",  "-q3",   "-E", "-F0", "-F1",
+                                "-F2", "-B",  "-Q99", "-Q100", "-",  "-F",  "-Z"};
 
 std::string Argument(vqfuzz::Splitter& input) {
   const std::uint8_t choice = input.Byte();
@@ -45,8 +45,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::vector<std::string> arguments = {"vqpeek"};
   const int count = input.Byte() % 6;
   for (int k = 0; k < count; ++k) arguments.push_back(Argument(input));
-  vqfuzz::WriteScratch("a", input.Part(8192));
-  vqfuzz::WriteScratch("b", input.Rest());
+  const std::string first = input.Part(8192);
+  const std::string second = input.Rest();
+  if (vqfuzz::ClaimsManyPartitions(first) || vqfuzz::ClaimsManyPartitions(second)) return 0;
+  vqfuzz::WriteScratch("a", first);
+  vqfuzz::WriteScratch("b", second);
 
   std::vector<char*> argv;
   for (std::string& argument : arguments) {

@@ -1,9 +1,12 @@
 #include "test_support.h"
 
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -68,7 +71,23 @@ std::string CaptureOutput(const std::function<void(FILE*)>& print) {
   return text;
 }
 
-RunResult RunVqpeek(const std::vector<std::string>& args, const std::string& workdir) {
+std::vector<std::string> DirectoryNames(const std::string& path) {
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(path)) {
+    names.push_back(entry.path().filename().string());
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+void LimitFileSize(std::uint64_t bytes) {
+  std::signal(SIGXFSZ, SIG_IGN);
+  const struct rlimit limit = {bytes, bytes};
+  if (setrlimit(RLIMIT_FSIZE, &limit) != 0) std::abort();
+}
+
+RunResult RunVqpeek(const std::vector<std::string>& args, const std::string& workdir,
+                    std::uint64_t addressSpaceLimit) {
   TempDir capture;
   const std::string outPath = capture.Path("stdout");
   const std::string errPath = capture.Path("stderr");
@@ -85,6 +104,10 @@ RunResult RunVqpeek(const std::vector<std::string>& args, const std::string& wor
     const int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     if (out < 0 || err < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0) _exit(127);
     if (!workdir.empty() && chdir(workdir.c_str()) != 0) _exit(127);
+    if (addressSpaceLimit != 0) {
+      const struct rlimit limit = {addressSpaceLimit, addressSpaceLimit};
+      if (setrlimit(RLIMIT_AS, &limit) != 0) _exit(127);
+    }
     execv(argv[0], argv.data());
     _exit(127);
   }

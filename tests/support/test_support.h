@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <cstdio>
 #include <functional>
 #include <string>
@@ -30,6 +31,12 @@ class TempDir {
 };
 
 std::string ReadFileBytes(const std::string& path);
+// The names in a directory, sorted.
+std::vector<std::string> DirectoryNames(const std::string& path);
+
+// For the child of a death test: from now on no file may grow beyond
+// `bytes`, and a write past that fails (EFBIG) instead of ending the process.
+void LimitFileSize(std::uint64_t bytes);
 void WriteFileBytes(const std::string& path, const std::string& bytes);
 
 // A regular expression that matches exactly `text` (the whole stderr of a
@@ -51,8 +58,10 @@ struct RunResult {
 };
 
 // Runs the built vqpeek with `args` in the directory `workdir` (the current
-// one when empty).
-RunResult RunVqpeek(const std::vector<std::string>& args, const std::string& workdir = "");
+// one when empty), under an address-space limit of `addressSpaceLimit` bytes
+// when that is not 0.
+RunResult RunVqpeek(const std::vector<std::string>& args, const std::string& workdir = "",
+                    std::uint64_t addressSpaceLimit = 0);
 
 // Compares `actual` with the file tests/<relativePath> of the source tree.
 // With VQPEEK_UPDATE_GOLDEN=1 in the environment the file is rewritten

@@ -2,6 +2,7 @@
 // against a plain printf version on random sets, and whole runs of vqpeek in
 // the two-file modes.
 #include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <random>
 #include <string>
@@ -273,6 +274,30 @@ TEST_F(PartitionViewRun, TrainingSetAndPartitioning) {
   EXPECT_EQ(Run({"example", "only"}).out, Run({"example.ts", "example.pa"}).out);
 }
 
+TEST_F(PartitionViewRun, MorePartitionsThanTrainingVectors) {
+  WriteFileBytes(dir_.Path("m.pa"),
+                 "VQ PARTITIONING 2.0\n7\n5\n" + kSeparator + "\n1\n7\n1\n2\n7\n");
+  ExpectGoldenRun({"example.ts", "m.pa"}, "partition_file_more_partitions.txt");
+}
+
+TEST_F(PartitionViewRun, PartitionCountBeyondMemoryEndsAtOnce) {
+  // 100 bytes that claim two billion partitions. Under an address-space
+  // limit as well, the count is refused before anything is allocated (the
+  // sanitizers reserve more address space than any such limit allows).
+  const std::string text =
+      "VQ PARTITIONING 2.0\n2000000000\n5\n" + kSeparator + "\n1\n1\n1\n1\n1\n";
+  WriteFileBytes(dir_.Path("huge.pa"), text + std::string(100 - text.size(), '\n'));
+#if defined(__SANITIZE_ADDRESS__)
+  const std::uint64_t limit = 0;
+#else
+  const std::uint64_t limit = std::uint64_t{8} << 30;
+#endif
+  const vqtest::RunResult result = RunVqpeek({"example.ts", "huge.pa"}, dir_.path(), limit);
+  EXPECT_EQ(result.out, "");
+  EXPECT_EQ(result.err, "ERROR: Not enough memory for the partitioning.\n");
+  EXPECT_EQ(result.status, 255);
+}
+
 TEST_F(PartitionViewRun, EmptyTrainingSet) {
   WriteFileBytes(dir_.Path("empty.pa"), "VQ PARTITIONING 2.0\n1\n0\n" + kSeparator + "\n");
   const vqtest::RunResult withCodebook = Run({"-Q2", "empty.ts", "example.cb"});
@@ -298,8 +323,8 @@ TEST_F(PartitionViewRun, MalformedPartitioningFiles) {
                  "VQ PARTITIONING 2.0\n2\n4\n" + kSeparator + "\n1\n1\n1\n1\n");
   ExpectFailure({"example.ts", "size.pa"},
                 "ERROR: Partitioning is not for this training set (4 != 5).\n");
-  WriteFileBytes(dir_.Path("count.pa"), "VQ PARTITIONING 2.0\n99999\n5\n" + kSeparator + "\n");
-  ExpectFailure({"example.ts", "count.pa"}, "ERROR: Invalid number of partitions (99999).\n");
+  WriteFileBytes(dir_.Path("count.pa"), "VQ PARTITIONING 2.0\n0\n5\n" + kSeparator + "\n");
+  ExpectFailure({"example.ts", "count.pa"}, "ERROR: Invalid number of partitions (0).\n");
   WriteFileBytes(dir_.Path("words.pa"), "VQ PARTITIONING 2.0\ntwo\n5\n" + kSeparator + "\n");
   ExpectFailure({"example.ts", "words.pa"}, "ERROR reading partitioning.\n");
   WriteFileBytes(dir_.Path("head.pa"), "VQ PARTITIONING 2.0\n2\n5\n");
