@@ -180,10 +180,13 @@ void ReadCodebook(const char* filename, Codebook* CB);
 // another version (a record read from a version-1 file); a line that names
 // neither a kind nor version 2 is refused with "ERROR: The header line
 // \"%s\" does not name a version-2 set file.\n". `overwrite` 1
-// replaces an existing file; otherwise an existing file is reported by
-// FileOpen and nothing is written (not fatal). Elements that do not fit
-// BytesPerElement are reported before the file is opened and nothing is
-// written.
+// replaces an existing file; otherwise an existing file is reported ("ERROR:
+// File already exists: %s") and nothing is written (not fatal). Elements
+// that do not fit BytesPerElement are reported before the file is opened and
+// nothing is written. The file is written whole through a FileReplacement:
+// the old file is replaced only once the new one is complete on disk.
+// Fatal: the FileReplacement messages, when the file cannot be created or
+// written (the old file then stays as it was).
 void WriteCodebook(const char* filename, Codebook* CB, int overwrite);
 
 // Prints a plain listing of `CB` through PrintMessage.
@@ -344,10 +347,11 @@ void ReadPartitioning(const char* filename, Partitioning* P, const Codebook* TS)
 // Writes `P` as a partitioning file: header, count, size, the description
 // when not empty, the separator, then per vector Map + 1 (a vector in no
 // partition comes out as 0) and, for a named vector, a blank and the name.
-// A file that cannot be opened is reported by FileOpen and nothing is
-// written (not fatal); a failed write reports "ERROR: unable to write to
-// file." (not fatal). Fatal: "ERROR: Partitioning is not for this training
-// set (%d != %d).\n", after the head has been written.
+// An existing file is reported without `overwrite` 1 ("ERROR: File already
+// exists: %s") and nothing is written (not fatal). The file is written whole
+// through a FileReplacement, as WriteCodebook's. Fatal: "ERROR: Partitioning
+// is not for this training set (%d != %d).\n", with nothing written; the
+// FileReplacement messages when the file cannot be created or written.
 void WritePartitioning(const char* filename, const Partitioning* P, const Codebook* TS,
                        int overwrite);
 
@@ -689,9 +693,11 @@ int IsGraphFile(const char* path);
 // MinCoord the smallest, 2147483647 when there are none. Returns null when
 // the file cannot be opened or the header is refused.
 GraphPtr GraphRead(const char* path);
-// Creates `path` (FileOpen mode 0 with `overwrite`) and writes the graph.
-// Returns 0, or 1 when the file cannot be created or written, or, before
-// anything is created, when a count is negative (no reader would accept it).
+// Writes the graph to `path` whole through a FileReplacement, as
+// WriteCodebook does. Returns 0; 1 with nothing written when the file exists
+// and `overwrite` is not 1, or when a count is negative (no reader would
+// accept it). Fatal: the FileReplacement messages when the file cannot be
+// created or written (an old file stays as it was).
 int GraphWrite(const char* path, const Graph* graph, int overwrite);
 // Writes the vector lines of the file form to standard output, no header.
 // Returns 0.

@@ -267,34 +267,33 @@ void WriteCodebook(const char* filename, Codebook* CB, int overwrite) {
     return;
   }
 
-  FilePtr file(FileOpen(filename, 0, overwrite));
-  if (file == nullptr) return;
-  std::fprintf(file.get(), "%s\n", versionLine);
+  FileReplacement file(filename, overwrite);
+  if (file.stream() == nullptr) return;
+  std::string text = std::string(versionLine) + '\n';
   for (const int field : {CB->BlockSizeX, CB->BlockSizeY, CB->Booksize, CB->TotalFreq,
                           CB->BytesPerElement, CB->MinValue, CB->MaxValue, CB->Preprocessing}) {
-    std::fprintf(file.get(), "%i\n", field);
+    text += std::to_string(field) + '\n';
   }
-  if (CB->GenerationMethod[0] != '\0') std::fprintf(file.get(), "%s\n", CB->GenerationMethod);
-  std::fprintf(file.get(), "%s\n", std::string(kSeparatorLength, '-').c_str());
+  if (CB->GenerationMethod[0] != '\0') text += std::string(CB->GenerationMethod) + '\n';
+  text += std::string(kSeparatorLength, '-') + '\n';
 
   // The body is built in blocks and written in few calls.
   constexpr std::size_t kBlock = 1 << 20;
   const int dim = VectorDimension(*CB);
-  std::string body;
-  body.reserve(kBlock + 256);
-  bool failed = false;
-  for (int i = 0; i < CB->Booksize && !failed; ++i) {
+  text.reserve(kBlock + 256);
+  for (int i = 0; i < CB->Booksize; ++i) {
     const CodebookNode& node = CB->Book[i];
-    if (node.Name != nullptr) body += node.Name.get();
-    body += '\0';
-    for (int e = 0; e < dim; ++e) AppendField(body, node.Vector[e], CB->BytesPerElement);
-    AppendField(body, node.Freq, 4);
-    if (body.size() >= kBlock || i + 1 == CB->Booksize) {
-      failed = std::fwrite(body.data(), 1, body.size(), file.get()) != body.size();
-      body.clear();
+    if (node.Name != nullptr) text += node.Name.get();
+    text += '\0';
+    for (int e = 0; e < dim; ++e) AppendField(text, node.Vector[e], CB->BytesPerElement);
+    AppendField(text, node.Freq, 4);
+    if (text.size() >= kBlock) {
+      file.Write(text.data(), text.size());
+      text.clear();
     }
   }
-  if (failed || std::fflush(file.get()) != 0) ErrorMessage("ERROR: unable to write to file.");
+  file.Write(text.data(), text.size());
+  file.Commit();
 }
 
 int DetermineCBFileTypeConsideringOrder(char* filename, int order, int capacity) {

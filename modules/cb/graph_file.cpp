@@ -5,6 +5,7 @@
 // numbers are clamped to the int range, a header must leave room in the file
 // for what it promises before anything is allocated for it, and a line is
 // read to its end whatever its length.
+#include <cerrno>
 #include <charconv>
 #include <climits>
 #include <cstddef>
@@ -256,15 +257,15 @@ int WriteGraphVectorToFile(FILE* file, const Graph* graph, const GraphVector* ve
 int GraphWrite(const char* path, const Graph* graph, int overwrite) {
   // A negative count would give a file that no reader accepts.
   if (graph == nullptr || graph->NumberVectors < 0 || graph->K < 0 || graph->Dim < 0) return 1;
-  FilePtr file(FileOpen(path, 0, overwrite));
-  if (file == nullptr) return 1;
-  int failed = WriteGraphkFileHeader(file.get(), graph);
+  FileReplacement file(path, overwrite);
+  if (file.stream() == nullptr) return 1;
+  int failed = WriteGraphkFileHeader(file.stream(), graph);
   for (int i = 0; i < graph->NumberVectors && failed == 0; ++i) {
-    failed = WriteGraphVectorToFile(file.get(), graph, graph->Vectors[i].get());
+    failed = WriteGraphVectorToFile(file.stream(), graph, graph->Vectors[i].get());
   }
-  // Buffered data meets the disk only on closing, so the close is checked too.
-  if (std::fclose(file.release()) != 0) failed = 1;
-  return failed;
+  if (failed != 0) file.Fail(errno);
+  file.Commit();
+  return 0;
 }
 
 // --- Reading ---

@@ -78,24 +78,24 @@ void ReadPartitioning(const char* filename, Partitioning* P, const Codebook* TS)
 
 void WritePartitioning(const char* filename, const Partitioning* P, const Codebook* TS,
                        int overwrite) {
-  FilePtr file(FileOpen(filename, 0, overwrite));
-  if (file == nullptr) return;
-  std::fprintf(file.get(), "%s\n%i\n%i\n", P->Versionstr, P->PartitionCount, P->TSsize);
-  if (P->GenerationMethod[0] != '\0') std::fprintf(file.get(), "%s\n", P->GenerationMethod);
-  std::fprintf(file.get(), "%s\n", std::string(kSeparatorLength, '-').c_str());
+  FileReplacement file(filename, overwrite);
+  if (file.stream() == nullptr) return;
   if (P->TSsize != TS->Booksize) {
+    file.Abandon();
     Fatal("ERROR: Partitioning is not for this training set (%d != %d).\n", P->TSsize,
           TS->Booksize);
   }
+  std::string lines = std::string(P->Versionstr) + '\n' + std::to_string(P->PartitionCount) + '\n' +
+                      std::to_string(P->TSsize) + '\n';
+  if (P->GenerationMethod[0] != '\0') lines += std::string(P->GenerationMethod) + '\n';
+  lines += std::string(kSeparatorLength, '-') + '\n';
 
   // The index lines are built in blocks and written in few calls. A vector
   // in no partition (Map -1) comes out as 0, which no reader accepts.
   constexpr std::size_t kBlock = 1 << 20;
-  std::string lines;
   lines.reserve(kBlock + 128);
-  bool failed = false;
   char number[16];
-  for (int i = 0; i < P->TSsize && !failed; ++i) {
+  for (int i = 0; i < P->TSsize; ++i) {
     const int length = std::snprintf(number, sizeof number, "%i", P->Map[i] + 1);
     lines.append(number, static_cast<std::size_t>(length));
     const char* name = TS->Book[i].Name.get();
@@ -104,10 +104,11 @@ void WritePartitioning(const char* filename, const Partitioning* P, const Codebo
       lines += name;
     }
     lines += '\n';
-    if (lines.size() >= kBlock || i + 1 == P->TSsize) {
-      failed = std::fwrite(lines.data(), 1, lines.size(), file.get()) != lines.size();
+    if (lines.size() >= kBlock) {
+      file.Write(lines.data(), lines.size());
       lines.clear();
     }
   }
-  if (failed || std::fflush(file.get()) != 0) ErrorMessage("ERROR: unable to write to file.");
+  file.Write(lines.data(), lines.size());
+  file.Commit();
 }

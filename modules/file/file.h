@@ -1,19 +1,21 @@
 // file: what every file format of the system shares. Opening a file under
-// the rules for existing files, integer fields of 1 to 4 bytes, file-name
-// completion and comparison, and a bit stream.
+// the rules for existing files, writing a file whole, integer fields of 1 to
+// 4 bytes, file-name completion and comparison, and a bit stream.
 //
 // Streams are standard I/O streams opened in binary mode. No operation
 // closes a stream it was given. File names are NUL-terminated texts; both
 // '/' and '\\' separate directories. Operations that write into a caller's
 // name buffer take its capacity and never write past it.
 //
-// Messages go to standard error through ErrorMessage. Only OpenFile ends the
-// process; everything else reports and returns a failure value.
+// Messages go to standard error through ErrorMessage. Only OpenFile and the
+// failures of FileReplacement end the process; everything else reports and
+// returns a failure value.
 #ifndef VQPEEK_MODULES_FILE_FILE_H_
 #define VQPEEK_MODULES_FILE_FILE_H_
 
 #include <cstddef>
 #include <cstdio>
+#include <string>
 
 // The size of the file-name buffers of this system, terminator included.
 inline constexpr std::size_t kFileNameSize = 80;
@@ -24,8 +26,10 @@ inline constexpr std::size_t kFileNameSize = 80;
 int ExistFile(const char* name);
 
 // Mode 1 opens `name` for reading ("rb"). Mode 0 creates it for writing
-// ("wb+"); an existing file is first deleted when `overwrite` is exactly 1
-// and otherwise left untouched. Returns the stream, or null after one of
+// ("wb+"); an existing file (told from its metadata, without opening it) is
+// left untouched unless `overwrite` is exactly 1, and then a plain file is
+// deleted first while a device, a pipe or a symbolic link is opened as it
+// stands. Returns the stream, or null after one of
 // the messages "ERROR: Cannot find the file: %s", "ERROR: File already
 // exists: %s", "ERROR: Couldn't open the file: %s" or "ERROR: Invalid file
 // mode:%d" (none ends with a newline).
@@ -34,6 +38,57 @@ FILE* FileOpen(const char* name, int mode, int overwrite);
 // As FileOpen. Fatal: where FileOpen gives no stream, exits with -1 after
 // its message.
 FILE* OpenFile(const char* name, int mode, int overwrite);
+
+// --- Writing a file whole --------------------------------------------------
+//
+// The writers of the data files go through a FileReplacement, so that a
+// failed write never costs the old file and never leaves part of a new one.
+// A regular file (new, or an existing one replaced; through a symbolic link
+// the file it points to, the link staying) is written into a temporary file
+// beside it, which is flushed to disk and then renamed over it; a replaced
+// file keeps its permission bits. Anything else that exists (a device, a
+// pipe, a terminal) is written in place and never deleted. Every failure
+// removes the temporary file, leaves the old file exactly as it was and is
+// fatal, naming the file and the system's reason.
+class FileReplacement {
+ public:
+  // Prepares to write `name`. With `overwrite` other than 1 an existing file
+  // is reported ("ERROR: File already exists: %s", no newline, not fatal)
+  // and stream() is null: nothing is written. Fatal: "ERROR: Couldn't open
+  // the file: %s: %s\n" (name, reason) when it cannot be created.
+  FileReplacement(const char* name, int overwrite);
+  // Removes an unfinished temporary file: the target stays as it was.
+  ~FileReplacement();
+  FileReplacement(const FileReplacement&) = delete;
+  FileReplacement& operator=(const FileReplacement&) = delete;
+
+  // Where to write, or null when nothing is to be written.
+  FILE* stream() const { return stream_; }
+
+  // Writes `size` bytes. Fatal: "ERROR: unable to write to file. %s: %s\n"
+  // (name, reason).
+  void Write(const void* data, std::size_t size);
+
+  // Flushes the file to disk and puts it in the target's place. Fatal: as
+  // Write.
+  void Commit();
+
+  // Drops the new file without touching the target; for a caller that ends
+  // the run over an error of its own.
+  void Abandon();
+
+  // Drops the new file, reports the failure with the system's reason
+  // `error` (an errno value) as Write does, and ends the run.
+  [[noreturn]] void Fail(int error);
+
+ private:
+  [[noreturn]] void FailToOpen(int error);
+
+  std::string name_;       // as the caller gave it, for messages
+  std::string target_;     // the file a regular target finally stands for
+  std::string temporary_;  // the new file until it replaces the target
+  FILE* stream_ = nullptr;
+};
 
 // --- Integer fields --------------------------------------------------------
 //

@@ -1,7 +1,10 @@
 // Opening files under the rules for existing files.
+#include <sys/stat.h>
+
 #include <cstdio>
 
 #include "file.h"
+#include "file_internal.h"
 #include "interfc.h"
 
 int ExistFile(const char* name) {
@@ -21,12 +24,15 @@ FILE* FileOpen(const char* name, int mode, int overwrite) {
     ErrorMessage("ERROR: Invalid file mode:%d", mode);
     return nullptr;
   }
-  if (ExistFile(name)) {
+  if (file_internal::StateOf(name) != file_internal::TargetState::kMissing) {
     if (overwrite != 1) {
       ErrorMessage("ERROR: File already exists: %s", name);
       return nullptr;
     }
-    std::remove(name);
+    // Only a plain file is deleted; a device, a pipe or a symbolic link is
+    // opened as it stands, so that it is never turned into a plain file.
+    struct stat info {};
+    if (lstat(name, &info) == 0 && S_ISREG(info.st_mode)) std::remove(name);
   }
   FILE* stream = std::fopen(name, "wb+");
   if (stream == nullptr) ErrorMessage("ERROR: Couldn't open the file: %s", name);

@@ -73,6 +73,23 @@ TEST(WriteCodebook, KeepsAnExistingFileUnlessOverwriting) {
   EXPECT_EQ(ReadFileBytes(path), "precious");
 }
 
+TEST(WriteCodebookDeathTest, AFailedWriteKeepsTheOldFile) {
+  TempDir dir;
+  const std::string path = dir.Path("set.ts");
+  WriteFileBytes(path, "old");
+  Codebook set;
+  BuildSet(&set, kTrainingSetFile, 1, 1, std::vector<NodeSpec>(200, {{1}, 1}));
+  // Room for the message that the test reads back, not for the set.
+  EXPECT_FATAL(
+      {
+        vqtest::LimitFileSize(512);
+        WriteCodebook(path.c_str(), &set, 1);
+      },
+      "ERROR: unable to write to file. " + path + ": File too large\n");
+  EXPECT_EQ(ReadFileBytes(path), "old");
+  EXPECT_EQ(vqtest::DirectoryNames(dir.path()), std::vector<std::string>{"set.ts"});
+}
+
 TEST(WriteCodebook, RefusesWhatTheReaderCouldNotTakeBack) {
   TempDir dir;
   const std::string path = dir.Path("bad.ts");
@@ -83,11 +100,13 @@ TEST(WriteCodebook, RefusesWhatTheReaderCouldNotTakeBack) {
   };
   const Case cases[] = {
       {{{{256}, 1}}, 1, "ERROR: Vector element value is too big (256). Increase bytes/elem ratio."},
-      {{{{65536}, 1}}, 2,
+      {{{{65536}, 1}},
+       2,
        "ERROR: Vector element value is too big (65536). Increase bytes/elem ratio."},
       {{{{1}, 1}}, 0, "ERROR: Invalid bytes per element (0).\n"},
       {{{{1}, 1}}, 5, "ERROR: Invalid bytes per element (5).\n"},
-      {{{{1}, 1, std::string(80, 'n')}}, 1,
+      {{{{1}, 1, std::string(80, 'n')}},
+       1,
        "ERROR: Too long vector name:\n" + std::string(80, 'n') + "\nMaximum is 80 characters.\n"},
   };
   for (const Case& c : cases) {
@@ -159,8 +178,8 @@ TEST(ReadCodebook, NarrowFieldsAreNeverNegativeAndMeansRoundTowardZeroPlusHalf) 
   TempDir dir;
   const std::string path = dir.Path("n.ts");
   WriteFileBytes(path, Head("VQ TRAINING SET 2.0", {2, 1, 2, 2, 1, 0, 255, 0}) +
-                           Bytes({0, 0xFF, 0xFE, 0, 0, 0, 1}) +
-                           Bytes({0}) + Bytes({0, 5, 0, 0, 0, 1}));
+                           Bytes({0, 0xFF, 0xFE, 0, 0, 0, 1}) + Bytes({0}) +
+                           Bytes({0, 5, 0, 0, 0, 1}));
   Codebook set;
   ReadCodebook(path.c_str(), &set);
   EXPECT_EQ(Elements(set, 0), (std::vector<int>{255, 254}));
@@ -244,8 +263,9 @@ TEST(ReadCodebook, HeaderIntegersFollowTheIntegerConversion) {
   const std::string path = dir.Path("h.ts");
   // Octal after a leading 0, hexadecimal after 0x, blank lines and blanks
   // between the numbers, and a version digit preceded by other text.
-  WriteFileBytes(path, "VQ TRAINING SET v2\n  010\n\n\n0x1\n 1 \n\t3\n1\n-4\n0X1F\n0\n" + kSeparator +
-                           "\n" + Bytes({0}) + std::string(8, '\x01') + Bytes({0, 0, 0, 3}));
+  WriteFileBytes(path, "VQ TRAINING SET v2\n  010\n\n\n0x1\n 1 \n\t3\n1\n-4\n0X1F\n0\n" +
+                           kSeparator + "\n" + Bytes({0}) + std::string(8, '\x01') +
+                           Bytes({0, 0, 0, 3}));
   Codebook set;
   ReadCodebook(path.c_str(), &set);
   EXPECT_EQ(set.BlockSizeX, 8);
@@ -290,7 +310,8 @@ TEST(ReadCodebook, MethodLinesAndTheSeparator) {
   EXPECT_EQ(Elements(longer, 0), (std::vector<int>{4}));
 
   // Any number of minus signs, even none, makes the separator.
-  WriteFileBytes(path, "VQ CODEBOOK 2.0\n1\n1\n1\n6\n1\n0\n255\n0\nm\n\n" + Bytes({0, 4, 0, 0, 0, 6}));
+  WriteFileBytes(path,
+                 "VQ CODEBOOK 2.0\n1\n1\n1\n6\n1\n0\n255\n0\nm\n\n" + Bytes({0, 4, 0, 0, 0, 6}));
   Codebook bare;
   ReadCodebook(path.c_str(), &bare);
   EXPECT_STREQ(bare.GenerationMethod, "m");
@@ -305,7 +326,8 @@ TEST(ReadCodebook, WarnsWhenTheHeaderTotalDiffersFromTheSum) {
   Codebook set;
   CaptureStdout();
   ReadCodebook(path.c_str(), &set);
-  EXPECT_EQ(GetCapturedStdout(), "WARNING: TotalFreq header field = 10 but calculated totalfreq = 5.\n");
+  EXPECT_EQ(GetCapturedStdout(),
+            "WARNING: TotalFreq header field = 10 but calculated totalfreq = 5.\n");
   EXPECT_EQ(set.TotalFreq, 5);
 }
 
@@ -326,7 +348,8 @@ class ReadCodebookDeathTest : public ::testing::Test {
     const std::string path = dir_.Path("bad.ts");
     WriteFileBytes(path, bytes);
     Codebook set;
-    EXPECT_FATAL(ReadCodebook(path.c_str(), &set), message) << "file " << testing::PrintToString(bytes);
+    EXPECT_FATAL(ReadCodebook(path.c_str(), &set), message)
+        << "file " << testing::PrintToString(bytes);
   }
   TempDir dir_;
 };
@@ -345,7 +368,8 @@ TEST_F(ReadCodebookDeathTest, ReportsEveryHeaderFault) {
 }
 
 TEST_F(ReadCodebookDeathTest, RefusesHeadersThatCannotDescribeASet) {
-  ExpectFailure("VQ TRAINING SET 2.0\n4\nfour\n", "ERROR: Invalid header: a number was expected.\n");
+  ExpectFailure("VQ TRAINING SET 2.0\n4\nfour\n",
+                "ERROR: Invalid header: a number was expected.\n");
   ExpectFailure("VQ TRAINING SET 2.0\n4\n4\n", "ERROR: Invalid header: a number was expected.\n");
   ExpectFailure(Head("VQ TRAINING SET 2.0", {-2, 1, 0, 0, 1, 0, 255, 0}),
                 "ERROR: Invalid block size (-2 x 1).\n");
@@ -375,9 +399,9 @@ TEST_F(ReadCodebookDeathTest, RefusesAHeaderThatPromisesMoreThanTheFileHolds) {
 
 TEST_F(ReadCodebookDeathTest, ReportsTruncatedAndOverlongNames) {
   const std::string head = Head("VQ TRAINING SET 2.0", {1, 1, 1, 1, 1, 0, 255, 0});
-  ExpectFailure(head + std::string(80, 'x') + Bytes({0, 1, 0, 0, 0, 1}),
-                "ERROR: Too long vector name:\n" + std::string(80, 'x') +
-                    "\nMaximum is 80 characters.\n");
+  ExpectFailure(
+      head + std::string(80, 'x') + Bytes({0, 1, 0, 0, 0, 1}),
+      "ERROR: Too long vector name:\n" + std::string(80, 'x') + "\nMaximum is 80 characters.\n");
   ExpectFailure(head + "abcdef", "ERROR: premature end of file\n");
 }
 

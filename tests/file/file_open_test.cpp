@@ -1,3 +1,6 @@
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cstdio>
 #include <string>
 
@@ -56,6 +59,29 @@ TEST(FileOpen, WritingKeepsAnExistingFileUnlessOverwriteIsExactlyOne) {
   std::rewind(stream);
   EXPECT_EQ(std::getc(stream), 'h');
   std::fclose(stream);
+}
+
+TEST(FileOpen, OverwritingNeverDeletesAPipeOrALink) {
+  TempDir dir;
+  const std::string pipe = dir.Path("pipe");
+  ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
+  WriteFileBytes(dir.Path("data"), "old");
+  ASSERT_EQ(symlink("data", dir.Path("link").c_str()), 0);
+  // Told to exist from its metadata: opening the pipe to test it would block.
+  CaptureStderr();
+  EXPECT_EQ(FileOpen(pipe.c_str(), 0, 0), nullptr);
+  EXPECT_EQ(GetCapturedStderr(), "ERROR: File already exists: " + pipe);
+  for (const std::string& name : {pipe, dir.Path("link")}) {
+    FILE* stream = FileOpen(name.c_str(), 0, 1);
+    ASSERT_NE(stream, nullptr);
+    std::fclose(stream);
+  }
+  struct stat info {};
+  ASSERT_EQ(lstat(pipe.c_str(), &info), 0);
+  EXPECT_TRUE(S_ISFIFO(info.st_mode));
+  ASSERT_EQ(lstat(dir.Path("link").c_str(), &info), 0);
+  EXPECT_TRUE(S_ISLNK(info.st_mode));
+  EXPECT_EQ(ReadFileBytes(dir.Path("data")), "");
 }
 
 TEST(FileOpen, ReportsFilesThatCannotBeCreatedAndInvalidModes) {
