@@ -52,7 +52,7 @@ bool ClaimsManyPartitions(const std::string& bytes, long limit) {
   const std::size_t lineEnd = bytes.find('\n');
   if (lineEnd == std::string::npos) return false;
   // A copy, so that strtol stops at the end of the input.
-  const std::string rest = bytes.substr(lineEnd + 1, 64);
+  const std::string rest = bytes.substr(lineEnd + 1);
   return std::strtol(rest.c_str(), nullptr, 0) > limit;
 }
 
