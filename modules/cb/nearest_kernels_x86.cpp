@@ -13,6 +13,8 @@
 // rest of the program (and any template they use) stays plain x86-64; they
 // run only after the processor has been asked.
 
+#if defined(__x86_64__)
+
 // GCC 12's AVX-512 intrinsics start many results from an undefined value on
 // purpose, which its own -Wuninitialized then reports at every use.
 #if defined(__GNUC__) && !defined(__clang__)
@@ -317,3 +319,5 @@ void SearchNearestAvx2(const Codebook& TS, int begin, int end, const Codebook& C
 }
 
 }  // namespace cb_internal
+
+#endif  // defined(__x86_64__)

@@ -12,6 +12,15 @@
 #include "cb_internal.h"
 #include "search_rule.h"
 
+// The plain C++ path's inner loops are cloned for the wider vector units of
+// x86-64 and picked when the program loads; elsewhere the compiler's own
+// choice stands.
+#if defined(__x86_64__) && defined(__GNUC__)
+#define VQPEEK_CLONED_FOR_VECTOR_UNITS __attribute__((target_clones("avx512f", "avx2", "default")))
+#else
+#define VQPEEK_CLONED_FOR_VECTOR_UNITS
+#endif
+
 namespace cb_internal {
 
 namespace {
@@ -73,7 +82,7 @@ void SearchScalar(const Codebook& TS, int begin, int end, const Codebook& CB, co
 // Adds the squared differences of one element of a training vector from that
 // element of every code vector. Cloned for wider vector units, picked when
 // the program loads, so the plain C++ path uses what the processor has.
-__attribute__((target_clones("avx512f", "avx2", "default"))) void AddSquares32(
+VQPEEK_CLONED_FOR_VECTOR_UNITS void AddSquares32(
     const std::int32_t* column, std::int32_t value, std::int32_t* distances, int codes) {
   for (int j = 0; j < codes; ++j) {
     const std::int32_t difference = value - column[j];
@@ -81,7 +90,7 @@ __attribute__((target_clones("avx512f", "avx2", "default"))) void AddSquares32(
   }
 }
 
-__attribute__((target_clones("avx512f", "avx2", "default"))) void AddSquares64(
+VQPEEK_CLONED_FOR_VECTOR_UNITS void AddSquares64(
     const std::int64_t* column, std::int64_t value, std::int64_t* distances, int codes) {
   for (int j = 0; j < codes; ++j) {
     const std::int64_t difference = value - column[j];
@@ -133,24 +142,31 @@ void SearchPortable(const Codebook& TS, int begin, int end, const Codebook& CB, 
 }
 
 bool ProcessorHas(const char* feature) {
+#if defined(VQPEEK_X86_KERNELS)
   __builtin_cpu_init();
   if (std::string_view(feature) == "vnni") {
     return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
            __builtin_cpu_supports("avx512vnni");
   }
   return __builtin_cpu_supports("avx2");
+#else
+  static_cast<void>(feature);
+  return false;
+#endif
 }
 
 // Runs one path on the calling thread; the sets are known to fit it.
 void RunPath(NearestPath path, const Codebook& TS, int begin, int end, const Codebook& CB, int low,
              bool narrow, const int* start, int* chosen, std::int64_t* best) {
   switch (path) {
+#if defined(VQPEEK_X86_KERNELS)
     case NearestPath::kVnni:
       SearchNearestVnni(TS, begin, end, CB, low, start, chosen, best);
       break;
     case NearestPath::kAvx2:
       SearchNearestAvx2(TS, begin, end, CB, low, start, chosen, best);
       break;
+#endif
     case NearestPath::kPortable:
       if (narrow) {
         SearchPortable<std::int32_t>(TS, begin, end, CB, start, chosen, best);
@@ -158,6 +174,12 @@ void RunPath(NearestPath path, const Codebook& TS, int begin, int end, const Cod
         SearchPortable<std::int64_t>(TS, begin, end, CB, start, chosen, best);
       }
       break;
+#if !defined(VQPEEK_X86_KERNELS)
+    case NearestPath::kVnni:  // never available here
+    case NearestPath::kAvx2:
+      static_cast<void>(low);
+      [[fallthrough]];
+#endif
     case NearestPath::kScalar:
     case NearestPath::kAuto:
       SearchScalar(TS, begin, end, CB, start, chosen, best);

@@ -17,7 +17,7 @@
 
 #include <cstdint>
 
-#include "cb.h"
+#include "vqpeek/cb.h"
 
 namespace cb_internal {
 
@@ -54,13 +54,17 @@ struct ValueRange {
 };
 ValueRange ElementRange(const Codebook& set, int begin, int end, int dim);
 
-// Kernels of the x86 paths (nearest_kernels_x86.cpp). Each handles vectors
-// begin .. end-1 as SearchNearestSquared does, with the sets already checked
-// to fit; `low` is the smallest element of both sets.
+// Kernels of the x86 paths (nearest_kernels_x86.cpp), built for x86-64
+// only; elsewhere the processor is never found to have them. Each handles
+// vectors begin .. end-1 as SearchNearestSquared does, with the sets already
+// checked to fit; `low` is the smallest element of both sets.
+#if defined(__x86_64__)
+#define VQPEEK_X86_KERNELS 1
 void SearchNearestVnni(const Codebook& TS, int begin, int end, const Codebook& CB, int low,
                        const int* start, int* chosen, std::int64_t* best);
 void SearchNearestAvx2(const Codebook& TS, int begin, int end, const Codebook& CB, int low,
                        const int* start, int* chosen, std::int64_t* best);
+#endif
 
 }  // namespace cb_internal
 
