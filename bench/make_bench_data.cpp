@@ -17,7 +17,7 @@
 #include <string>
 #include <vector>
 
-#include "cb.h"
+#include "vqpeek/cb.h"
 
 namespace {
 

@@ -20,8 +20,8 @@
 #include <vector>
 
 #include "bench_timing.h"
-#include "cb.h"
 #include "nearest_search.h"
+#include "vqpeek/cb.h"
 
 namespace {
 

@@ -12,8 +12,8 @@
 #include <vector>
 
 #include "bench_timing.h"
-#include "cb.h"
 #include "viewer.h"
+#include "vqpeek/cb.h"
 
 namespace {
 

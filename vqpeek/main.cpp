@@ -2,10 +2,10 @@
 // partitions of a training set given a codebook or a partitioning.
 #include <cstdio>
 
-#include "cb.h"
-#include "file.h"
 #include "parameters.h"
 #include "viewer.h"
+#include "vqpeek/cb.h"
+#include "vqpeek/file.h"
 
 int main(int argc, char** argv) {
   char firstName[kFileNameSize];

@@ -8,8 +8,8 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "file.h"
-#include "interfc.h"
+#include "vqpeek/file.h"
+#include "vqpeek/interfc.h"
 
 // Document, Key, Number, Type, Value, Min, Max, Default, SaveToFile,
 // NameOfValue, ShallWePrint. Records 0 and 5 are the empty end records.

@@ -19,10 +19,12 @@
 
 #include <cstdio>
 
+#include "vqpeek/version.h"
+
 // The program's name, version and date, as the usage text and the header
-// block show them.
+// block show them; the version is the project's.
 inline constexpr const char* kProgramName = "VQPEEK";
-inline constexpr const char* kProgramVersion = "V.0.17";
+inline constexpr const char* kProgramVersion = "V." VQPEEK_VERSION_STRING;
 inline constexpr const char* kProgramDate = "9.11.00";
 
 inline constexpr int kParameterRecords = 6;

@@ -5,9 +5,9 @@
 #include <cstring>
 #include <string_view>
 
-#include "interfc.h"
 #include "text_buffer.h"
 #include "viewer.h"
+#include "vqpeek/interfc.h"
 
 void LoadPartitionView(ViewMode mode, const char* secondName, const Codebook& trainingSet,
                        Codebook* second, Partitioning* partitioning) {

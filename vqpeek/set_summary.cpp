@@ -6,9 +6,9 @@
 #include <cstdio>
 #include <cstring>
 
-#include "interfc.h"
 #include "parameters.h"
 #include "viewer.h"
+#include "vqpeek/interfc.h"
 
 namespace {
 

@@ -11,8 +11,8 @@
 
 #include <cstdio>
 
-#include "cb.h"
 #include "parameters.h"
+#include "vqpeek/cb.h"
 
 enum ViewMode : int {
   ViewSet = 1,

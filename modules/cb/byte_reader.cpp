@@ -4,8 +4,8 @@
 #include <cstring>
 #include <limits>
 
-#include "cb.h"
 #include "cb_internal.h"
+#include "vqpeek/cb.h"
 
 namespace cb_internal {
 

@@ -7,8 +7,8 @@
 #include <functional>
 #include <memory>
 
-#include "cb.h"
-#include "interfc.h"
+#include "vqpeek/cb.h"
+#include "vqpeek/interfc.h"
 
 namespace cb_internal {
 

@@ -12,8 +12,8 @@
 #include <thread>
 #include <vector>
 
-#include "cb.h"
 #include "cb_internal.h"
+#include "vqpeek/cb.h"
 
 namespace cb_internal {
 

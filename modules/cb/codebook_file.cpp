@@ -11,9 +11,9 @@
 #include <string>
 
 #include "byte_reader.h"
-#include "cb.h"
 #include "cb_internal.h"
-#include "file.h"
+#include "vqpeek/cb.h"
+#include "vqpeek/file.h"
 
 using cb_internal::ByteReader;
 using cb_internal::Fatal;

@@ -16,8 +16,8 @@
 #include <numeric>
 #include <vector>
 
-#include "cb.h"
 #include "cb_internal.h"
+#include "vqpeek/cb.h"
 
 using cb_internal::Fatal;
 

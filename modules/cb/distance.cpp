@@ -2,8 +2,8 @@
 #include <cmath>
 #include <cstdint>
 
-#include "cb.h"
 #include "cb_internal.h"
+#include "vqpeek/cb.h"
 
 using cb_internal::Fatal;
 

@@ -11,9 +11,9 @@
 #include <cstdint>
 #include <vector>
 
-#include "cb.h"
 #include "cb_internal.h"
 #include "search_rule.h"
+#include "vqpeek/cb.h"
 
 using cb_internal::CodeVectorOf;
 using cb_internal::Fatal;

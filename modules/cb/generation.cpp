@@ -5,10 +5,10 @@
 #include <cstdint>
 #include <vector>
 
-#include "cb.h"
 #include "cb_internal.h"
 #include "nearest_search.h"
 #include "search_rule.h"
+#include "vqpeek/cb.h"
 
 using cb_internal::CodeVectorOf;
 using cb_internal::Fatal;

@@ -7,7 +7,7 @@
 #include <new>
 #include <utility>
 
-#include "cb.h"
+#include "vqpeek/cb.h"
 
 namespace {
 

@@ -15,8 +15,8 @@
 #include <new>
 #include <vector>
 
-#include "cb.h"
-#include "file.h"
+#include "vqpeek/cb.h"
+#include "vqpeek/file.h"
 
 namespace {
 

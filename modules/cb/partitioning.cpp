@@ -7,8 +7,8 @@
 // exactly those of the singly linked form.
 #include <new>
 
-#include "cb.h"
 #include "cb_internal.h"
+#include "vqpeek/cb.h"
 
 using cb_internal::Fatal;
 using cb_internal::WrapAdd;

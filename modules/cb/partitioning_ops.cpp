@@ -13,8 +13,8 @@
 #include <utility>
 #include <vector>
 
-#include "cb.h"
 #include "cb_internal.h"
+#include "vqpeek/cb.h"
 
 using cb_internal::Fatal;
 using cb_internal::WrapAdd;

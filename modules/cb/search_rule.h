@@ -6,8 +6,8 @@
 
 #include <cstdint>
 
-#include "cb.h"
 #include "cb_internal.h"
+#include "vqpeek/cb.h"
 
 namespace cb_internal {
 

@@ -3,8 +3,8 @@
 #include <cstring>
 #include <string>
 
-#include "cb.h"
 #include "cb_internal.h"
+#include "vqpeek/cb.h"
 
 namespace {
 

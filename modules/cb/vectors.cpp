@@ -3,8 +3,8 @@
 #include <new>
 #include <string>
 
-#include "cb.h"
 #include "cb_internal.h"
+#include "vqpeek/cb.h"
 
 VectorPtr CreateEmptyVector(int count) {
   try {

@@ -11,8 +11,8 @@
 #include <cstdint>
 #include <cstdio>
 
-#include "file.h"
-#include "interfc.h"
+#include "vqpeek/file.h"
+#include "vqpeek/interfc.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 #include <cctype>
 #include <cstring>
 
-#include "file.h"
+#include "vqpeek/file.h"
 
 void CheckFileName(char* name, const char* extension, std::size_t capacity) {
   const std::size_t length = std::strlen(name);

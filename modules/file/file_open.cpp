@@ -3,9 +3,9 @@
 
 #include <cstdio>
 
-#include "file.h"
 #include "file_internal.h"
-#include "interfc.h"
+#include "vqpeek/file.h"
+#include "vqpeek/interfc.h"
 
 int ExistFile(const char* name) {
   FILE* stream = std::fopen(name, "rb");

@@ -12,9 +12,9 @@
 #include <string>
 #include <vector>
 
-#include "file.h"
 #include "file_internal.h"
-#include "interfc.h"
+#include "vqpeek/file.h"
+#include "vqpeek/interfc.h"
 
 namespace {
 

@@ -5,8 +5,8 @@
 #include <cstdint>
 #include <cstdio>
 
-#include "file.h"
-#include "interfc.h"
+#include "vqpeek/file.h"
+#include "vqpeek/interfc.h"
 
 int ReadIntegerFromFile(FILE* stream, int* value, int n) {
   std::uint32_t result = 0;

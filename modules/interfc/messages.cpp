@@ -3,8 +3,8 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "interfc.h"
 #include "interfc_internal.h"
+#include "vqpeek/interfc.h"
 
 int ExitRequestHonoredStatus = 0;
 

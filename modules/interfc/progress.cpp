@@ -7,8 +7,8 @@
 #include <cstddef>
 #include <cstdio>
 
-#include "interfc.h"
 #include "interfc_internal.h"
+#include "vqpeek/interfc.h"
 
 namespace {
 

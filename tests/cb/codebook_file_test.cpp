@@ -5,10 +5,10 @@
 #include <string>
 #include <vector>
 
-#include "cb.h"
-#include "file.h"
 #include "set_builder.h"
 #include "test_support.h"
+#include "vqpeek/cb.h"
+#include "vqpeek/file.h"
 
 namespace {
 

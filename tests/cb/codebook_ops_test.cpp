@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
-#include "cb.h"
 #include "set_builder.h"
 #include "test_support.h"
+#include "vqpeek/cb.h"
 
 namespace {
 

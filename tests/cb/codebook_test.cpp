@@ -1,9 +1,9 @@
 #include <cstring>
 #include <string>
 
-#include "cb.h"
 #include "set_builder.h"
 #include "test_support.h"
+#include "vqpeek/cb.h"
 
 namespace {
 

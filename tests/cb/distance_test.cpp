@@ -1,9 +1,9 @@
 #include <climits>
 #include <cstdint>
 
-#include "cb.h"
 #include "set_builder.h"
 #include "test_support.h"
+#include "vqpeek/cb.h"
 
 namespace {
 

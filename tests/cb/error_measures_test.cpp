@@ -3,9 +3,9 @@
 #include <cstdint>
 #include <vector>
 
-#include "cb.h"
 #include "set_builder.h"
 #include "test_support.h"
+#include "vqpeek/cb.h"
 
 namespace {
 

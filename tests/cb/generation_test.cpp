@@ -4,10 +4,10 @@
 #include <string>
 #include <vector>
 
-#include "cb.h"
 #include "partitioning_check.h"
 #include "set_builder.h"
 #include "test_support.h"
+#include "vqpeek/cb.h"
 
 namespace {
 

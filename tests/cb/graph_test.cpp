@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
-#include "cb.h"
-#include "file.h"
 #include "test_support.h"
+#include "vqpeek/cb.h"
+#include "vqpeek/file.h"
 
 namespace {
 

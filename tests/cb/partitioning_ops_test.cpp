@@ -7,10 +7,10 @@
 #include <utility>
 #include <vector>
 
-#include "cb.h"
 #include "partitioning_check.h"
 #include "set_builder.h"
 #include "test_support.h"
+#include "vqpeek/cb.h"
 
 namespace {
 

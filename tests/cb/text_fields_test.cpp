@@ -1,8 +1,8 @@
 #include <cstring>
 #include <string>
 
-#include "cb.h"
 #include "test_support.h"
+#include "vqpeek/cb.h"
 
 namespace {
 

@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "file.h"
 #include "test_support.h"
+#include "vqpeek/file.h"
 
 namespace {
 

@@ -4,8 +4,8 @@
 #include <cstdio>
 #include <string>
 
-#include "file.h"
 #include "test_support.h"
+#include "vqpeek/file.h"
 
 namespace {
 

@@ -5,8 +5,8 @@
 #include <thread>
 #include <vector>
 
-#include "file.h"
 #include "test_support.h"
+#include "vqpeek/file.h"
 
 namespace {
 

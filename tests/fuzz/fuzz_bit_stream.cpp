@@ -4,8 +4,8 @@
 #include <cstdlib>
 #include <vector>
 
-#include "file.h"
 #include "fuzz_support.h"
+#include "vqpeek/file.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   vqfuzz::Setup();

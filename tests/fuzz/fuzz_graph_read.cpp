@@ -1,6 +1,6 @@
 // GraphRead on any bytes; a graph that reads is written and printed too.
-#include "cb.h"
 #include "fuzz_support.h"
+#include "vqpeek/cb.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   vqfuzz::Setup();

@@ -4,9 +4,9 @@
 
 #include <cstdio>
 
-#include "cb.h"
-#include "file.h"
 #include "fuzz_support.h"
+#include "vqpeek/cb.h"
+#include "vqpeek/file.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   vqfuzz::Setup();

@@ -5,9 +5,9 @@
 #include <cstring>
 #include <vector>
 
-#include "cb.h"
-#include "file.h"
 #include "fuzz_support.h"
+#include "vqpeek/cb.h"
+#include "vqpeek/file.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <filesystem>
 #include <fstream>
 
-#include "interfc.h"
+#include "vqpeek/interfc.h"
 
 namespace vqfuzz {
 

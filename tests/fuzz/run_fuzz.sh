@@ -17,7 +17,7 @@ fi
 cxx=$(command -v clang++-14 || command -v clang++)
 CXX=$cxx cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVQPEEK_FUZZ=ON \
   -DVQPEEK_BUILD_TESTS=OFF -DVQPEEK_BUILD_BENCH=OFF >/dev/null
-cmake --build "$build" -j "$(nproc)" --target $(printf 'fuzz_%s ' $targets)
+cmake --build "$build" -j "$(nproc)" --target $(printf 'vqpeek_fuzz_%s ' $targets)
 
 status=0
 for target in $targets; do
@@ -28,7 +28,7 @@ for target in $targets; do
   echo "== $target: ${seconds}s"
   # -close_fd_mask=3: the targets' own output is noise here; findings are
   # still reported. Allocations above 2 GB count as findings.
-  if ! ASAN_OPTIONS=allocator_may_return_null=1 "$build/tests/fuzz/fuzz_$target" \
+  if ! ASAN_OPTIONS=allocator_may_return_null=1 "$build/tests/fuzz/vqpeek_fuzz_$target" \
       -max_total_time="$seconds" -timeout=30 -rss_limit_mb=2048 -close_fd_mask=3 \
       -artifact_prefix="$PWD/$artifacts/" "$PWD/$corpus" "$PWD/tests/fuzz/corpus/$target" \
       >"$log" 2>&1; then

@@ -1,4 +1,4 @@
-#include "interfc.h"
+#include "vqpeek/interfc.h"
 
 #include <string>
 

@@ -1,8 +1,8 @@
 #include <climits>
 #include <string>
 
-#include "interfc.h"
 #include "test_support.h"
+#include "vqpeek/interfc.h"
 
 namespace {
 

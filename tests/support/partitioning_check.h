@@ -5,7 +5,7 @@
 
 #include <vector>
 
-#include "cb.h"
+#include "vqpeek/cb.h"
 
 namespace vqtest {
 

@@ -7,7 +7,7 @@
 #include <utility>
 #include <vector>
 
-#include "cb.h"
+#include "vqpeek/cb.h"
 
 namespace vqtest {
 

@@ -86,12 +86,28 @@ void LimitFileSize(std::uint64_t bytes) {
   if (setrlimit(RLIMIT_FSIZE, &limit) != 0) std::abort();
 }
 
+namespace {
+
+// The built vqpeek, or the command that VQPEEK_UNDER_TEST names (words
+// separated by blanks): a vqpeek built for another processor, say, with
+// the emulator that runs it.
+std::vector<std::string> ProgramUnderTest() {
+  const char* command = std::getenv("VQPEEK_UNDER_TEST");
+  if (command == nullptr || command[0] == '\0') return {VQPEEK_BINARY};
+  std::vector<std::string> words;
+  std::istringstream stream(command);
+  for (std::string word; stream >> word;) words.push_back(word);
+  return words;
+}
+
+}  // namespace
+
 RunResult RunVqpeek(const std::vector<std::string>& args, const std::string& workdir,
                     std::uint64_t addressSpaceLimit) {
   TempDir capture;
   const std::string outPath = capture.Path("stdout");
   const std::string errPath = capture.Path("stderr");
-  std::vector<std::string> argvStrings = {VQPEEK_BINARY};
+  std::vector<std::string> argvStrings = ProgramUnderTest();
   argvStrings.insert(argvStrings.end(), args.begin(), args.end());
   std::vector<char*> argv;
   for (std::string& arg : argvStrings) argv.push_back(arg.data());
@@ -108,7 +124,7 @@ RunResult RunVqpeek(const std::vector<std::string>& args, const std::string& wor
       const struct rlimit limit = {addressSpaceLimit, addressSpaceLimit};
       if (setrlimit(RLIMIT_AS, &limit) != 0) _exit(127);
     }
-    execv(argv[0], argv.data());
+    execvp(argv[0], argv.data());
     _exit(127);
   }
   int status = 0;

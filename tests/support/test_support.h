@@ -57,7 +57,8 @@ struct RunResult {
   int status = -1;  // exit status as the shell sees it
 };
 
-// Runs the built vqpeek with `args` in the directory `workdir` (the current
+// Runs the built vqpeek (or the command in the environment variable
+// VQPEEK_UNDER_TEST) with `args` in the directory `workdir` (the current
 // one when empty), under an address-space limit of `addressSpaceLimit` bytes
 // when that is not 0.
 RunResult RunVqpeek(const std::vector<std::string>& args, const std::string& workdir = "",

@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "file.h"
 #include "test_support.h"
+#include "vqpeek/file.h"
 
 namespace {
 

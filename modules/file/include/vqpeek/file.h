@@ -10,8 +10,10 @@
 // Messages go to standard error through ErrorMessage. Only OpenFile and the
 // failures of FileReplacement end the process; everything else reports and
 // returns a failure value.
-#ifndef VQPEEK_MODULES_FILE_FILE_H_
-#define VQPEEK_MODULES_FILE_FILE_H_
+#ifndef VQPEEK_FILE_H_
+#define VQPEEK_FILE_H_
+
+#include "vqpeek/export.h"
 
 #include <cstddef>
 #include <cstdio>
@@ -23,7 +25,7 @@ inline constexpr std::size_t kFileNameSize = 80;
 // --- Opening files ---------------------------------------------------------
 
 // 1 when the file can be opened for reading ("rb"), else 0.
-int ExistFile(const char* name);
+VQPEEK_EXPORT int ExistFile(const char* name);
 
 // Mode 1 opens `name` for reading ("rb"). Mode 0 creates it for writing
 // ("wb+"); an existing file (told from its metadata, without opening it) is
@@ -33,11 +35,11 @@ int ExistFile(const char* name);
 // the messages "ERROR: Cannot find the file: %s", "ERROR: File already
 // exists: %s", "ERROR: Couldn't open the file: %s" or "ERROR: Invalid file
 // mode:%d" (none ends with a newline).
-FILE* FileOpen(const char* name, int mode, int overwrite);
+VQPEEK_EXPORT FILE* FileOpen(const char* name, int mode, int overwrite);
 
 // As FileOpen. Fatal: where FileOpen gives no stream, exits with -1 after
 // its message.
-FILE* OpenFile(const char* name, int mode, int overwrite);
+VQPEEK_EXPORT FILE* OpenFile(const char* name, int mode, int overwrite);
 
 // --- Writing a file whole --------------------------------------------------
 //
@@ -50,7 +52,7 @@ FILE* OpenFile(const char* name, int mode, int overwrite);
 // pipe, a terminal) is written in place and never deleted. Every failure
 // removes the temporary file, leaves the old file exactly as it was and is
 // fatal, naming the file and the system's reason.
-class FileReplacement {
+class VQPEEK_EXPORT FileReplacement {
  public:
   // Prepares to write `name`. With `overwrite` other than 1 an existing file
   // is reported ("ERROR: File already exists: %s", no newline, not fatal)
@@ -100,11 +102,11 @@ class FileReplacement {
 // bytes read, `n` on success. At end of file writes "ERROR: unable to read
 // from file." and stops; `value` then holds the bytes read so far followed
 // by one zero byte. A width of 0 or less reads nothing and stores 0.
-int ReadIntegerFromFile(FILE* stream, int* value, int n);
+VQPEEK_EXPORT int ReadIntegerFromFile(FILE* stream, int* value, int n);
 
 // As ReadIntegerFromFile for a little-endian field (least significant byte
 // first); after a short read `value` holds the bytes read in their places.
-int ReadLittleEndianIntegerFromFile(FILE* stream, int* value, int n);
+VQPEEK_EXPORT int ReadLittleEndianIntegerFromFile(FILE* stream, int* value, int n);
 
 // Writes `value` as a big-endian field of `n` bytes and returns the number
 // of bytes written. For n of 1 to 3 a value of 256^n or more is refused
@@ -112,7 +114,7 @@ int ReadLittleEndianIntegerFromFile(FILE* stream, int* value, int n);
 // ratio." and 0 is returned; a negative value is written as the low n bytes
 // of its two's complement. A write error gives "ERROR: unable to write to
 // file." and the count so far.
-int WriteIntegerToFile(FILE* stream, int value, int n);
+VQPEEK_EXPORT int WriteIntegerToFile(FILE* stream, int value, int n);
 
 // --- File names ------------------------------------------------------------
 
@@ -120,18 +122,20 @@ int WriteIntegerToFile(FILE* stream, int value, int n);
 // name whose last '.', '/' or '\\' is a '.' already has an extension and is
 // left unchanged. A completion that would not fit in `capacity` bytes is not
 // made.
-void CheckFileName(char* name, const char* extension, std::size_t capacity = kFileNameSize);
+VQPEEK_EXPORT void CheckFileName(char* name, const char* extension,
+                                 std::size_t capacity = kFileNameSize);
 
 // 1 when the text after the first '.' of `name` equals `extension` exactly.
-int CheckExtention(const char* name, const char* extension);
+VQPEEK_EXPORT int CheckExtention(const char* name, const char* extension);
 
 // 1 when the names are equal regardless of letter case, else 0. Nothing else
 // is normalised.
-int EqualFileNames(const char* a, const char* b);
+VQPEEK_EXPORT int EqualFileNames(const char* a, const char* b);
 
 // Copies `source` into `destination` up to, not including, its first '.'.
 // At most `capacity` - 1 characters are copied.
-void PickFileName(const char* source, char* destination, std::size_t capacity = kFileNameSize);
+VQPEEK_EXPORT void PickFileName(const char* source, char* destination,
+                                std::size_t capacity = kFileNameSize);
 
 // --- Bit stream ------------------------------------------------------------
 //
@@ -156,35 +160,35 @@ struct BitStream {
 };
 
 // Attaches `file` and empties the record.
-void InitializeBitStream(BitStream* stream, FILE* file);
+VQPEEK_EXPORT void InitializeBitStream(BitStream* stream, FILE* file);
 
 // Appends one bit; every eighth bit writes a byte. Requires `bit` to be 0 or
 // 1: any other value fails the assertion "bit == 0 || bit == 1" and stops
 // the process, in optimised builds as well.
-void OutputBit(BitStream* stream, unsigned bit);
+VQPEEK_EXPORT void OutputBit(BitStream* stream, unsigned bit);
 
 // Appends the `n` lowest bits of `value`, bit 0 first, as n calls of
 // OutputBit would. For n above 32 the value is sign-extended: the extra bits
 // are 1 for a negative value, 0 otherwise. n <= 0 writes nothing.
-void OutputValue(BitStream* stream, int value, int n);
+VQPEEK_EXPORT void OutputValue(BitStream* stream, int value, int n);
 
 // Writes a pending partial byte, filled with 0 bits at the low end; with no
 // pending bits writes nothing. Does not flush the stream.
-void FlushOutput(BitStream* stream);
+VQPEEK_EXPORT void FlushOutput(BitStream* stream);
 
 // The next bit, 0 or 1. At end of file (or a read error) writes "Unexpected
 // EOF in input file." (no newline) and returns -1; the next call tries to
 // read again.
-int InputBit(BitStream* stream);
+VQPEEK_EXPORT int InputBit(BitStream* stream);
 
 // Reads `n` bits, the first becoming bit 0 of the result. A bit past the end
 // of the file counts as 1, with the message of InputBit for each. For n
 // above 32 every bit is read but only the first 32 are kept. n <= 0 reads
 // nothing and gives 0.
-int InputValue(BitStream* stream, int n);
+VQPEEK_EXPORT int InputValue(BitStream* stream, int n);
 
 // Drops the rest of the current byte: the next read starts with bit 7 of
 // the next byte.
-void FlushInput(BitStream* stream);
+VQPEEK_EXPORT void FlushInput(BitStream* stream);
 
-#endif  // VQPEEK_MODULES_FILE_FILE_H_
+#endif  // VQPEEK_FILE_H_

@@ -14,8 +14,10 @@
 // Error messages and the progress display always go to standard error.
 //
 // Single-threaded: the module keeps plain globals without locking.
-#ifndef VQPEEK_MODULES_INTERFC_INTERFC_H_
-#define VQPEEK_MODULES_INTERFC_INTERFC_H_
+#ifndef VQPEEK_INTERFC_H_
+#define VQPEEK_INTERFC_H_
+
+#include "vqpeek/export.h"
 
 #define VQ_PRINTF_FORMAT(fmt, args) __attribute__((format(printf, fmt, args)))
 
@@ -24,43 +26,43 @@
 // Formats the text and writes it to the module flow, then flushes that flow.
 // A text of any length is written whole. Returns the number of characters
 // written, negative on a write error.
-int PrintMessage(const char* format, ...) VQ_PRINTF_FORMAT(1, 2);
+VQPEEK_EXPORT int PrintMessage(const char* format, ...) VQ_PRINTF_FORMAT(1, 2);
 
 // As PrintMessage, but writes to and flushes the program flow.
-int PrintProgramMessage(const char* format, ...) VQ_PRINTF_FORMAT(1, 2);
+VQPEEK_EXPORT int PrintProgramMessage(const char* format, ...) VQ_PRINTF_FORMAT(1, 2);
 
 // Formats the text and writes it to standard error. Does not end the process
 // and does not touch the flows. Returns the number of characters written.
-int ErrorMessage(const char* format, ...) VQ_PRINTF_FORMAT(1, 2);
+VQPEEK_EXPORT int ErrorMessage(const char* format, ...) VQ_PRINTF_FORMAT(1, 2);
 
 // Flushes the module flow, then points it to standard error when `toStderr`
 // is non-zero, to standard output when it is 0. Returns 0.
-int OpenInfoFlow(int toStderr);
+VQPEEK_EXPORT int OpenInfoFlow(int toStderr);
 
 // Flushes the module flow and then the program flow, where set. Returns 0.
-int CloseInfoFlow();
+VQPEEK_EXPORT int CloseInfoFlow();
 
 // --- Stop requests and the end of the process -------------------------------
 
 // Whether a long computation has honoured a request to stop (0 at start).
-extern int ExitRequestHonoredStatus;
+extern VQPEEK_EXPORT int ExitRequestHonoredStatus;
 
 // Whether a stop of the running computation was requested: always 0 on the
 // console.
-int ExitRequested();
-void SetExitRequestHonored(int status);
-int ExitRequestHonored();
+VQPEEK_EXPORT int ExitRequested();
+VQPEEK_EXPORT void SetExitRequestHonored(int status);
+VQPEEK_EXPORT int ExitRequestHonored();
 
 // Ends the process with `status` through the normal exit, so open streams are
 // flushed and exit handlers run. This is the only place that ends the
 // process; -1 (255 as the shell sees it) is the status of every fatal error.
-[[noreturn]] void ExitProcessing(int status);
+[[noreturn]] VQPEEK_EXPORT void ExitProcessing(int status);
 
 // Lets a host that embeds the library (a fuzzing harness, say) take over the
 // end of the process: ExitProcessing calls the handler, which must not
 // return (it may throw). A null handler restores the process exit.
 using ExitHandler = void (*)(int status);
-void SetExitHandler(ExitHandler handler);
+VQPEEK_EXPORT void SetExitHandler(ExitHandler handler);
 
 // --- Progress display (standard error) --------------------------------------
 //
@@ -72,34 +74,34 @@ void SetExitHandler(ExitHandler handler);
 // the counters. Both take effect at the next call. The counters do not
 // depend on the open state.
 
-void SetProgressVisibility(int visible);
-void FreezeProgressBar(int frozen);
+VQPEEK_EXPORT void SetProgressVisibility(int visible);
+VQPEEK_EXPORT void FreezeProgressBar(int frozen);
 
 // Opens the display when it is enabled and not yet open, and flushes
 // standard error. Returns 0.
-int OpenProgressWindow();
+VQPEEK_EXPORT int OpenProgressWindow();
 
 // Blanks the label line ("\r", 70 blanks, "\r"), writes the formatted label
 // whole, whatever its length, followed by 12 blanks (the room the counters
 // back over), and flushes. Writes nothing while no display is open. Returns
 // the length of the formatted label, 0 when closed, negative when the label
 // cannot be formatted.
-int UpdateProgressLabel(const char* format, ...) VQ_PRINTF_FORMAT(1, 2);
+VQPEEK_EXPORT int UpdateProgressLabel(const char* format, ...) VQ_PRINTF_FORMAT(1, 2);
 
 // Writes 12 backspaces and "%3i %% done  " with done * 100 / total, truncated
 // toward zero; the percentage is formed in 64 bits, so it is exact for any
 // `done`. Writes nothing when total is 0. Returns 0.
-int UpdateProgressBar(int done, int total);
+VQPEEK_EXPORT int UpdateProgressBar(int done, int total);
 
 // As UpdateProgressBar, with 13 backspaces and a turning character in
 // parentheses before the percentage ('-', '\\', '|', '/', continuing across
 // calls for the life of the process). total 0 writes 14 backspaces and
 // " stage complete"; otherwise done 0 writes 12 backspaces and "  wait...".
 // Returns 0.
-int UpdateFancyProgressBar(int done, int total);
+VQPEEK_EXPORT int UpdateFancyProgressBar(int done, int total);
 
 // Blanks the label line of an open, enabled display and returns to its
 // start; in every case leaves the display closed. Returns 0.
-int CloseProgressWindow();
+VQPEEK_EXPORT int CloseProgressWindow();
 
-#endif  // VQPEEK_MODULES_INTERFC_INTERFC_H_
+#endif  // VQPEEK_INTERFC_H_

@@ -1,0 +1,76 @@
+#!/usr/bin/env bash
+# Builds examples/read_set.cpp three ways against the library and runs it:
+# with find_package and with pkg-config against an installed prefix, and
+# with add_subdirectory of the source tree (which must build no tests,
+# benchmarks or fuzz targets, and leave the build type to its parent).
+#
+#   run_consumers.sh SOURCE_DIR BUILD_DIR   install BUILD_DIR (already built)
+#   run_consumers.sh SOURCE_DIR --shared    build and install shared libraries
+#   run_consumers.sh SOURCE_DIR --prefix P  use the installation under P
+set -euo pipefail
+source_dir=$(cd "$1" && pwd)
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+jobs=$(nproc 2>/dev/null || echo 2)
+shared=OFF
+
+case "$2" in
+  --shared)
+    shared=ON
+    cmake -S "$source_dir" -B "$work/build" -DCMAKE_BUILD_TYPE=Release -DBUILD_SHARED_LIBS=ON \
+      -DVQPEEK_BUILD_TESTS=OFF -DVQPEEK_BUILD_BENCH=OFF -DVQPEEK_BUILD_EXAMPLES=OFF >/dev/null
+    cmake --build "$work/build" -j "$jobs" >/dev/null
+    cmake --install "$work/build" --prefix "$work/prefix" >/dev/null
+    prefix=$work/prefix
+    # The installed program finds its shared libraries too.
+    "$prefix/bin/vqpeek" -Q1 "$source_dir/examples/blocks.ts" >/dev/null ;;
+  --prefix)
+    prefix=$(cd "$3" && pwd) ;;
+  *)
+    cmake --install "$2" --prefix "$work/prefix" >/dev/null
+    prefix=$work/prefix ;;
+esac
+libdir=$(dirname "$(find "$prefix" -name vqpeek.pc | head -n 1)")/..
+
+expected="examples/blocks.ts: 33 vectors of 16 elements
+missing.ts: not read"
+check() {  # NAME PROGRAM
+  local out
+  out=$(cd "$source_dir" && "$2" examples/blocks.ts missing.ts 2>"$work/stderr") || true
+  if [ "$out" != "$expected" ]; then
+    cat "$work/stderr" >&2
+    printf 'FAIL %s: the program printed\n%s\n' "$1" "$out" >&2
+    exit 1
+  fi
+  echo "ok   $1"
+}
+
+# find_package, from the installed CMake package.
+cmake -S "$source_dir/tests/package/find_package" -B "$work/find_package" \
+  -DCMAKE_PREFIX_PATH="$prefix" -DREAD_SET_SOURCE="$source_dir/examples/read_set.cpp" >/dev/null
+cmake --build "$work/find_package" >/dev/null
+check "find_package (shared=$shared)" "$work/find_package/read_set"
+
+# pkg-config, from the installed .pc file.
+export PKG_CONFIG_PATH="$libdir/pkgconfig"
+# shellcheck disable=SC2046
+g++ -o "$work/pkg_config_read_set" "$source_dir/examples/read_set.cpp" \
+  $(pkg-config --cflags --libs vqpeek) -Wl,-rpath,"$(pkg-config --variable=libdir vqpeek)"
+check "pkg-config (shared=$shared)" "$work/pkg_config_read_set"
+
+# add_subdirectory of the source tree, only when building from one.
+if [ "$2" != --prefix ]; then
+  cmake -S "$source_dir/tests/package/subdirectory" -B "$work/subdirectory" \
+    -DVQPEEK_SOURCE_DIR="$source_dir" -DBUILD_SHARED_LIBS="$shared" \
+    -DREAD_SET_SOURCE="$source_dir/examples/read_set.cpp" >/dev/null
+  if cmake --build "$work/subdirectory" --target help | grep -E 'test|bench|fuzz|gtest'; then
+    echo "FAIL add_subdirectory: the parent build got the targets above" >&2
+    exit 1
+  fi
+  if grep -E '^CMAKE_BUILD_TYPE:[A-Z]+=.+' "$work/subdirectory/CMakeCache.txt"; then
+    echo "FAIL add_subdirectory: the build type was set for the parent" >&2
+    exit 1
+  fi
+  cmake --build "$work/subdirectory" -j "$jobs" >/dev/null
+  check "add_subdirectory (shared=$shared)" "$work/subdirectory/read_set"
+fi
