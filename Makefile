@@ -4,23 +4,28 @@ ASAN_BUILD ?= build-asan
 JOBS       ?= $(shell nproc 2>/dev/null || echo 2)
 EXAMPLE    ?= examples/blocks.ts
 
-.PHONY: help build run test asan bench fuzz install format clean
+.PHONY: help program build run test asan bench fuzz portability package install format clean
 
 help:  ## list the targets
 	@grep -E '^[a-z]+:.*## ' $(MAKEFILE_LIST) | sed -E 's/:.*## /\t/'
 
-build:  ## configure and build the optimised program, libraries and tests
+program:  ## configure and build the program and library alone (no GoogleTest needed)
 	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release
+	cmake --build $(BUILD) -j $(JOBS) --target vqpeek
+
+build:  ## configure and build the optimised program, libraries and tests
+	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release -DVQPEEK_BUILD_TESTS=ON
 	cmake --build $(BUILD) -j $(JOBS)
 
-run: build  ## build, then show the bundled example training set
+run: program  ## build, then show the bundled example training set
 	./$(BUILD)/vqpeek/vqpeek $(EXAMPLE)
 
 test: build  ## build, then run every test through CTest
 	ctest --test-dir $(BUILD) -j $(JOBS) --output-on-failure
 
 asan:  ## build with AddressSanitizer + UndefinedBehaviorSanitizer and run every test
-	cmake -S . -B $(ASAN_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVQPEEK_SANITIZE=ON -DVQPEEK_BUILD_BENCH=OFF
+	cmake -S . -B $(ASAN_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVQPEEK_SANITIZE=ON \
+	  -DVQPEEK_BUILD_TESTS=ON -DVQPEEK_BUILD_BENCH=OFF
 	cmake --build $(ASAN_BUILD) -j $(JOBS)
 	ctest --test-dir $(ASAN_BUILD) -j $(JOBS) --output-on-failure
 
@@ -30,11 +35,18 @@ bench: build  ## generate benchmark data and time the viewer and its kernels
 fuzz:  ## run every fuzz target for FUZZ_SECONDS seconds each (default 60)
 	tests/fuzz/run_fuzz.sh
 
-install: build  ## install the program, libraries, headers and manual page (PREFIX=...)
+portability: build  ## cross-build for aarch64 (run under qemu-user) and build with clang, compare with this build
+	tests/portability/run_portability.sh $(BUILD)
+
+package: build  ## make the Debian package (build/packages/) and check it against the installation
+	cmake --build $(BUILD) --target package
+	tests/package/check_deb.sh . $(BUILD)
+
+install: build  ## install the program, libraries, headers, package files and manual page (PREFIX=...)
 	cmake --install $(BUILD) $(if $(PREFIX),--prefix $(PREFIX))
 
 format:  ## format every C++ source with clang-format
 	git ls-files '*.cpp' '*.h' | xargs clang-format -i
 
 clean:  ## remove the build directories
-	rm -rf $(BUILD) $(ASAN_BUILD)
+	rm -rf $(BUILD) $(ASAN_BUILD) build-portability build-fuzz

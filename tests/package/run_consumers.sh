@@ -6,7 +6,7 @@
 #
 #   run_consumers.sh SOURCE_DIR BUILD_DIR   install BUILD_DIR (already built)
 #   run_consumers.sh SOURCE_DIR --shared    build and install shared libraries
-#   run_consumers.sh SOURCE_DIR --prefix P  use the installation under P
+#   run_consumers.sh SOURCE_DIR --prefix P  find_package alone, of the installation under P
 set -euo pipefail
 source_dir=$(cd "$1" && pwd)
 work=$(mktemp -d)
@@ -45,11 +45,22 @@ check() {  # NAME PROGRAM
   echo "ok   $1"
 }
 
+# The README shows the program as it is.
+if ! diff <(sed -n '/^#include <cstdio>/,$p' "$source_dir/examples/read_set.cpp") \
+    <(sed -n '/^```cpp$/,/^```$/p' "$source_dir/README.md" | sed '1d;$d'); then
+  echo "FAIL: README.md shows another program than examples/read_set.cpp" >&2
+  exit 1
+fi
+
 # find_package, from the installed CMake package.
 cmake -S "$source_dir/tests/package/find_package" -B "$work/find_package" \
   -DCMAKE_PREFIX_PATH="$prefix" -DREAD_SET_SOURCE="$source_dir/examples/read_set.cpp" >/dev/null
 cmake --build "$work/find_package" >/dev/null
 check "find_package (shared=$shared)" "$work/find_package/read_set"
+
+# An unpacked package serves find_package alone: its pkg-config file names
+# the prefix the package installs to.
+[ "$2" = --prefix ] && exit 0
 
 # pkg-config, from the installed .pc file.
 export PKG_CONFIG_PATH="$libdir/pkgconfig"
@@ -58,19 +69,17 @@ g++ -o "$work/pkg_config_read_set" "$source_dir/examples/read_set.cpp" \
   $(pkg-config --cflags --libs vqpeek) -Wl,-rpath,"$(pkg-config --variable=libdir vqpeek)"
 check "pkg-config (shared=$shared)" "$work/pkg_config_read_set"
 
-# add_subdirectory of the source tree, only when building from one.
-if [ "$2" != --prefix ]; then
-  cmake -S "$source_dir/tests/package/subdirectory" -B "$work/subdirectory" \
-    -DVQPEEK_SOURCE_DIR="$source_dir" -DBUILD_SHARED_LIBS="$shared" \
-    -DREAD_SET_SOURCE="$source_dir/examples/read_set.cpp" >/dev/null
-  if cmake --build "$work/subdirectory" --target help | grep -E 'test|bench|fuzz|gtest'; then
-    echo "FAIL add_subdirectory: the parent build got the targets above" >&2
-    exit 1
-  fi
-  if grep -E '^CMAKE_BUILD_TYPE:[A-Z]+=.+' "$work/subdirectory/CMakeCache.txt"; then
-    echo "FAIL add_subdirectory: the build type was set for the parent" >&2
-    exit 1
-  fi
-  cmake --build "$work/subdirectory" -j "$jobs" >/dev/null
-  check "add_subdirectory (shared=$shared)" "$work/subdirectory/read_set"
+# add_subdirectory of the source tree.
+cmake -S "$source_dir/tests/package/subdirectory" -B "$work/subdirectory" \
+  -DVQPEEK_SOURCE_DIR="$source_dir" -DBUILD_SHARED_LIBS="$shared" \
+  -DREAD_SET_SOURCE="$source_dir/examples/read_set.cpp" >/dev/null
+if cmake --build "$work/subdirectory" --target help | grep -E 'test|bench|fuzz|gtest'; then
+  echo "FAIL add_subdirectory: the parent build got the targets above" >&2
+  exit 1
 fi
+if grep -E '^CMAKE_BUILD_TYPE:[A-Z]+=.+' "$work/subdirectory/CMakeCache.txt"; then
+  echo "FAIL add_subdirectory: the build type was set for the parent" >&2
+  exit 1
+fi
+cmake --build "$work/subdirectory" -j "$jobs" >/dev/null
+check "add_subdirectory (shared=$shared)" "$work/subdirectory/read_set"

@@ -1,0 +1,16 @@
+# `make package`: a Debian package of everything `cmake --install` installs.
+set(CPACK_GENERATOR DEB)
+set(CPACK_PACKAGE_NAME vqpeek)
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "${PROJECT_DESCRIPTION}")
+set(CPACK_PACKAGE_DESCRIPTION
+    "The vqpeek viewer and the C++ library it is built on: read, write and inspect training sets, codebooks, partitionings and neighbour graphs, with exact nearest-vector partitioning.")
+set(CPACK_PACKAGE_CONTACT "The vqpeek authors <vqpeek@users.noreply.example>")
+set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_SECTION science)
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS OFF)
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "libc6, libstdc++6")
+set(CPACK_OUTPUT_FILE_PREFIX ${PROJECT_BINARY_DIR}/packages)
+include(CPack)
