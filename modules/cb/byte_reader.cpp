@@ -64,6 +64,7 @@ bool ByteReader::Refill(std::size_t count) {
       break;
     }
     end_ += got;
+    read_ += got;
     if (unread_ >= 0) unread_ = unread_ > static_cast<std::int64_t>(got) ? unread_ - got : 0;
   }
   return end_ > position_;
@@ -82,35 +83,30 @@ void ByteReader::SkipWhitespace() {
   while (IsWhitespace(Peek())) ++position_;
 }
 
-bool ByteReader::ReadInteger(int* value) {
-  SkipWhitespace();
+const unsigned char* ParseInteger(const unsigned char* begin, const unsigned char* end,
+                                  int* value) {
+  const unsigned char* p = begin;
   bool negative = false;
-  int c = Peek();
-  if (c == '+' || c == '-') {
-    negative = c == '-';
-    Advance(1);
-    c = Peek();
-  }
+  if (p < end && (*p == '+' || *p == '-')) negative = *p++ == '-';
   int base = 10;
   bool digits = false;
-  if (c == '0') {
-    // "0x" opens a hexadecimal number only when a hexadecimal digit follows.
-    Advance(1);
+  if (p < end && *p == '0') {
+    ++p;
     digits = true;
     base = 8;
-    if ((Peek() == 'x' || Peek() == 'X') && Ensure(2) >= 2 && DigitValue(Data()[1]) < 16) {
-      Advance(1);
+    if (p + 1 < end && (*p == 'x' || *p == 'X') && DigitValue(p[1]) < 16) {
+      ++p;
       base = 16;
     }
   }
   constexpr std::uint64_t kLimit = std::uint64_t{1} << 32;
   std::uint64_t magnitude = 0;
-  for (int d; (d = DigitValue(Peek())) < base; Advance(1)) {
+  for (int d; p < end && (d = DigitValue(*p)) < base; ++p) {
     digits = true;
     magnitude = magnitude * base + static_cast<std::uint64_t>(d);
     if (magnitude > kLimit) magnitude = kLimit;
   }
-  if (!digits) return false;
+  if (!digits) return begin;
   if (negative) {
     *value =
         magnitude >= 2147483648u ? std::numeric_limits<int>::min() : -static_cast<int>(magnitude);
@@ -118,7 +114,21 @@ bool ByteReader::ReadInteger(int* value) {
     *value =
         magnitude >= 2147483647u ? std::numeric_limits<int>::max() : static_cast<int>(magnitude);
   }
-  return true;
+  return p;
+}
+
+bool ByteReader::ReadInteger(int* value) {
+  SkipWhitespace();
+  for (std::size_t wanted = 64;; wanted *= 2) {
+    const std::size_t available = Ensure(wanted);
+    const unsigned char* start = Data();
+    const unsigned char* stop = ParseInteger(start, start + available, value);
+    // A number, or the "0x" before one, that reaches the end of what is in
+    // memory may go on in the file.
+    if (available >= wanted && stop + 2 > start + available) continue;
+    Advance(static_cast<std::size_t>(stop - start));
+    return stop != start;
+  }
 }
 
 ByteReader::LineResult ByteReader::ReadLine(char* text, std::size_t size) {
@@ -139,9 +149,9 @@ ByteReader::LineResult ByteReader::ReadLine(char* text, std::size_t size) {
 void ReadHeaderLine(ByteReader& reader, char* field) {
   switch (reader.ReadLine(field, kTextFieldSize)) {
     case ByteReader::LineResult::kEndOfFile:
-      Fatal("ERROR: empty header (NULL)\n");
+      FatalError("ERROR: empty header (NULL)\n");
     case ByteReader::LineResult::kStartsWithNul:
-      Fatal("ERROR: empty header (0x00)\n");
+      FatalError("ERROR: empty header (0x00)\n");
     case ByteReader::LineResult::kRead:
       break;
   }

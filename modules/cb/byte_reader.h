@@ -15,6 +15,15 @@
 
 namespace cb_internal {
 
+// Parses an integer from the bytes [begin, end) as the "%i" conversion reads
+// it, without skipping white space: an optional sign, then decimal digits,
+// octal digits after a leading 0, or hexadecimal digits after a leading 0x
+// (which opens a hexadecimal number only when a hexadecimal digit follows).
+// Values beyond the int range are clamped. Returns the end of the number,
+// or `begin` when no number starts there. The one integer-field parser of
+// every text head the library reads.
+const unsigned char* ParseInteger(const unsigned char* begin, const unsigned char* end, int* value);
+
 class ByteReader {
  public:
   explicit ByteReader(FILE* file);
@@ -43,6 +52,10 @@ class ByteReader {
 
   // The bytes from the current position to the end of the file.
   std::uint64_t Remaining();
+
+  // The bytes consumed since the reader was made: where the stream would
+  // stand had it been read byte by byte.
+  std::uint64_t Consumed() const { return read_ - (end_ - position_); }
 
   // Skips white space (blanks, tabs, line ends, vertical tabs, form feeds).
   void SkipWhitespace();
@@ -76,6 +89,7 @@ class ByteReader {
   // Bytes of the file after what has been read into the buffer; -1 while
   // unknown (a stream that cannot seek).
   std::int64_t unread_ = -1;
+  std::uint64_t read_ = 0;  // bytes read from the file
 };
 
 // Reads a line of a file's head (a version or header line, a method or

@@ -12,9 +12,6 @@
 
 namespace cb_internal {
 
-// Reports `format` through ErrorMessage and ends the process with -1.
-[[noreturn]] void Fatal(const char* format, ...) VQ_PRINTF_FORMAT(1, 2);
-
 // Closes a stream when its owner goes, also when a fatal exit unwinds.
 struct FileCloser {
   void operator()(FILE* file) const noexcept { std::fclose(file); }

@@ -17,20 +17,6 @@
 
 namespace cb_internal {
 
-void Fatal(const char* format, ...) {
-  std::va_list args;
-  va_start(args, format);
-  std::va_list again;
-  va_copy(again, args);
-  const int length = std::vsnprintf(nullptr, 0, format, args);
-  std::vector<char> text(length > 0 ? static_cast<std::size_t>(length) + 1 : 1, '\0');
-  if (length > 0) std::vsnprintf(text.data(), text.size(), format, again);
-  va_end(again);
-  va_end(args);
-  ErrorMessage("%s", text.data());
-  ExitProcessing(-1);
-}
-
 int TruncateToInt(double value) {
   if (std::isnan(value)) return 0;
   if (value >= 2147483647.0) return std::numeric_limits<int>::max();
@@ -78,7 +64,7 @@ void AllocateNodes(Codebook* CB, int n, int dim) {
   // of a partitioning file): refused at once when it cannot be held.
   if (n > 0 &&
       !FitsInMemory(static_cast<std::uint64_t>(n), sizeof(CodebookNode) + width * sizeof(int))) {
-    Fatal("ERROR: allocate CB->Book\n");
+    FatalError("ERROR: allocate CB->Book\n");
   }
   std::unique_ptr<int[]> elements;
   bool elementsFailed = false;
@@ -99,8 +85,8 @@ void AllocateNodes(Codebook* CB, int n, int dim) {
       bookFailed = true;
     }
   });
-  if (bookFailed) Fatal("ERROR: allocate CB->Book\n");
-  if (elementsFailed) Fatal("ERROR: Not enough memory for new vector element.\n");
+  if (bookFailed) FatalError("ERROR: allocate CB->Book\n");
+  if (elementsFailed) FatalError("ERROR: Not enough memory for new vector element.\n");
   for (int i = 0; i < n; ++i) {
     book[i].Vector =
         VectorPtr(elements.get() + static_cast<std::size_t>(i) * width, VectorDeleter{false});

@@ -16,7 +16,6 @@
 #include "vqpeek/file.h"
 
 using cb_internal::ByteReader;
-using cb_internal::Fatal;
 using cb_internal::FilePtr;
 using cb_internal::ReadHeaderLine;
 
@@ -27,7 +26,7 @@ constexpr int kSeparatorLength = 37;
 
 int ReadHeaderInteger(ByteReader& reader) {
   int value = 0;
-  if (!reader.ReadInteger(&value)) Fatal("ERROR: Invalid header: a number was expected.\n");
+  if (!reader.ReadInteger(&value)) FatalError("ERROR: Invalid header: a number was expected.\n");
   reader.SkipWhitespace();
   return value;
 }
@@ -43,10 +42,10 @@ int VersionDigit(const char* versionLine) {
 // The version of a set file: the first decimal digit of its version line.
 int FileVersion(const char* versionLine) {
   const int value = VersionDigit(versionLine);
-  if (value < 0) Fatal("ERROR: No version number found in header.\n");
+  if (value < 0) FatalError("ERROR: No version number found in header.\n");
   if (value <= 1) return 1;
   if (value == 2) return 2;
-  Fatal("ERROR: Unknown file version number (%d).\n", value);
+  FatalError("ERROR: Unknown file version number (%d).\n", value);
 }
 
 // Decodes `count` big-endian elements of `width` bytes; returns their sum.
@@ -92,11 +91,11 @@ int DecodeFrequency(const unsigned char* bytes, int version) {
 void CheckHeader(const Codebook& CB, int version) {
   const std::int64_t dim = static_cast<std::int64_t>(CB.BlockSizeX) * CB.BlockSizeY;
   if (CB.BlockSizeX < 1 || CB.BlockSizeY < 1 || dim > 2147483647) {
-    Fatal("ERROR: Invalid block size (%d x %d).\n", CB.BlockSizeX, CB.BlockSizeY);
+    FatalError("ERROR: Invalid block size (%d x %d).\n", CB.BlockSizeX, CB.BlockSizeY);
   }
-  if (CB.Booksize < 0) Fatal("ERROR: Invalid booksize (%d).\n", CB.Booksize);
+  if (CB.Booksize < 0) FatalError("ERROR: Invalid booksize (%d).\n", CB.Booksize);
   if (version == 2 && (CB.BytesPerElement < 1 || CB.BytesPerElement > 4)) {
-    Fatal("ERROR: Invalid bytes per element (%d).\n", CB.BytesPerElement);
+    FatalError("ERROR: Invalid bytes per element (%d).\n", CB.BytesPerElement);
   }
 }
 
@@ -113,7 +112,7 @@ void ReadBody(ByteReader& reader, Codebook* CB, int version) {
   const std::uint64_t shortestNode = fieldBytes + nameBytes;
   if (CB->Booksize > 0 &&
       reader.Remaining() / shortestNode < static_cast<std::uint64_t>(CB->Booksize)) {
-    Fatal("ERROR: premature end of file\n");
+    FatalError("ERROR: premature end of file\n");
   }
   cb_internal::AllocateNodes(CB, CB->Booksize, dim);
 
@@ -125,12 +124,12 @@ void ReadBody(ByteReader& reader, Codebook* CB, int version) {
       const std::size_t searched = window < kMaxNameBytes ? window : kMaxNameBytes;
       const void* nul = std::memchr(reader.Data(), '\0', searched);
       if (nul == nullptr) {
-        if (searched < kMaxNameBytes) Fatal("ERROR: premature end of file\n");
+        if (searched < kMaxNameBytes) FatalError("ERROR: premature end of file\n");
         char name[kMaxNameBytes + 1];
         std::memcpy(name, reader.Data(), kMaxNameBytes);
         name[kMaxNameBytes] = '\0';
-        Fatal("ERROR: Too long vector name:\n%*s\nMaximum is %d characters.\n", kMaxNameBytes, name,
-              kMaxNameBytes);
+        FatalError("ERROR: Too long vector name:\n%*s\nMaximum is %d characters.\n", kMaxNameBytes,
+                   name, kMaxNameBytes);
       }
       const std::size_t length = static_cast<const unsigned char*>(nul) - reader.Data();
       if (length > 0)
@@ -138,7 +137,7 @@ void ReadBody(ByteReader& reader, Codebook* CB, int version) {
       reader.Advance(length + 1);
     }
     // A truncated field ends the read: the file no longer matches its head.
-    if (reader.Ensure(fieldBytes) < fieldBytes) Fatal("ERROR: premature end of file\n");
+    if (reader.Ensure(fieldBytes) < fieldBytes) FatalError("ERROR: premature end of file\n");
     const unsigned char* bytes = reader.Data();
     const std::int64_t sum = DecodeElements(bytes, width, dim, node.Vector.get());
     node.Freq = DecodeFrequency(bytes + fieldBytes - (version == 2 ? 4 : 2), version);
@@ -168,7 +167,7 @@ void ReadCodebook(const char* filename, Codebook* CB) {
   FilePtr file(FileOpen(filename, 1, 0));
   if (file == nullptr) {
     // The open message has no line end of its own; this one ends the run.
-    Fatal("\n");
+    FatalError("\n");
   }
   ByteReader reader(file.get());
 
@@ -319,7 +318,8 @@ int DetermineCBFileTypeConsideringOrder(char* filename, int order, int capacity)
         extension = "pa";
         break;
       default:
-        Fatal("ERROR: invalid priority order in DetermineCBFileTypeConsideringOrder: %d\n", order);
+        FatalError("ERROR: invalid priority order in DetermineCBFileTypeConsideringOrder: %d\n",
+                   order);
     }
     std::string working(filename);
     working.resize(static_cast<std::size_t>(capacity) + 1, '\0');

@@ -19,8 +19,6 @@
 #include "cb_internal.h"
 #include "vqpeek/cb.h"
 
-using cb_internal::Fatal;
-
 namespace {
 
 // Takes over the node array and element block of `from`; the old nodes of
@@ -38,8 +36,8 @@ void RequireEqualDimensions(const Codebook* source, const Codebook* destination)
   const int sourceDim = VectorDimension(*source);
   const int destinationDim = VectorDimension(*destination);
   if (sourceDim != destinationDim) {
-    Fatal("ERROR: Codebooks have different vector dimensions (%d -> %d).\n", sourceDim,
-          destinationDim);
+    FatalError("ERROR: Codebooks have different vector dimensions (%d -> %d).\n", sourceDim,
+               destinationDim);
   }
 }
 
@@ -67,8 +65,8 @@ void ChangeCodebookSize(Codebook* CB, int n) {
 
 void SetAllocatedCodebookSize(Codebook* CB, int n) {
   if (n <= CB->Booksize) {
-    Fatal("CB::SetAllocatedCodebookSize: New allocated size (%i) <= logical booksize (%i).\n", n,
-          CB->Booksize);
+    FatalError("CB::SetAllocatedCodebookSize: New allocated size (%i) <= logical booksize (%i).\n",
+               n, CB->Booksize);
   }
   if (n <= CB->AllocatedSize) return;  // the allocation never shrinks
 
@@ -112,8 +110,8 @@ void CopyCodebookHeader(const Codebook* source, Codebook* destination) {
 
 void CopyCodebook(const Codebook* source, Codebook* destination) {
   if (destination->AllocatedSize < source->Booksize) {
-    Fatal("ERROR: Destination codebook is too small (%d -> %d).\n", source->Booksize,
-          destination->AllocatedSize);
+    FatalError("ERROR: Destination codebook is too small (%d -> %d).\n", source->Booksize,
+               destination->AllocatedSize);
   }
   // Every allocated node of the destination takes the source's block size
   // with the header, so its vectors must already have the source's length.
@@ -133,7 +131,7 @@ void AddCodebook(Codebook* CB, const Codebook* other) {
   if (added <= 0) ExitProcessing(-1);
   RequireEqualDimensions(other, CB);
   const std::int64_t newSize = static_cast<std::int64_t>(oldSize) + added;
-  if (newSize > INT32_MAX) Fatal("ERROR: allocate CB->Book\n");
+  if (newSize > INT32_MAX) FatalError("ERROR: allocate CB->Book\n");
 
   const int m = static_cast<int>(newSize);
   if (m > CB->AllocatedSize) SetAllocatedCodebookSize(CB, m);
@@ -179,7 +177,7 @@ void CodebookCentroid(const Codebook* CB, int* centroid) {
     if (dim < 0) throw std::bad_alloc();
     sums = std::make_unique<std::int64_t[]>(static_cast<std::size_t>(dim));
   } catch (const std::bad_alloc&) {
-    Fatal("ERROR: Not enough memory for the centroid sums.\n");
+    FatalError("ERROR: Not enough memory for the centroid sums.\n");
   }
   // Products and sums wrap in 64 bits instead of overflowing; only sets far
   // beyond any real size come near that.
@@ -215,8 +213,8 @@ void UnrollTrainingSet(Codebook* TS) {
     if (TS->Book[i].Freq > 0) copies += TS->Book[i].Freq;
   }
   if (copies != TS->TotalFreq) {
-    Fatal("ERROR: TotalFreq (%d) is not the sum of the positive frequencies (%lld).\n",
-          TS->TotalFreq, static_cast<long long>(copies));
+    FatalError("ERROR: TotalFreq (%d) is not the sum of the positive frequencies (%lld).\n",
+               TS->TotalFreq, static_cast<long long>(copies));
   }
 
   Codebook unrolled;

@@ -5,8 +5,6 @@
 #include "cb_internal.h"
 #include "vqpeek/cb.h"
 
-using cb_internal::Fatal;
-
 namespace {
 
 constexpr double kScale = 1000000.0;  // the library's fixed point: 1.0
@@ -20,7 +18,7 @@ std::int64_t CodeLength(const int* first, const int* second, int count, std::int
   for (int i = 0; i < count; ++i) {
     const int t = second[i];
     if (t != 0 && t != kOne) {
-      Fatal("ERROR: input vector elements should be either 0 or 1000000 (was %d).\n", t);
+      FatalError("ERROR: input vector elements should be either 0 or 1000000 (was %d).\n", t);
     }
     const int v = first[i];
     double term;
@@ -74,7 +72,7 @@ std::int64_t VectorDistance(const int* first, const int* second, int count, std:
     case 12:
       return SetDissimilarity(first, second, count, metric);
     default:
-      Fatal("ERROR: unsupported vector distance metric %d\n", metric);
+      FatalError("ERROR: unsupported vector distance metric %d\n", metric);
   }
 }
 
@@ -93,6 +91,6 @@ int DistType(int errorFunction) {
     case 12:
       return errorFunction;
     default:
-      Fatal("ERROR: Unknown error function %d (DistType).\n", errorFunction);
+      FatalError("ERROR: Unknown error function %d (DistType).\n", errorFunction);
   }
 }

@@ -16,7 +16,6 @@
 #include "vqpeek/cb.h"
 
 using cb_internal::CodeVectorOf;
-using cb_internal::Fatal;
 using cb_internal::WrapAdd;
 using cb_internal::WrapMul;
 
@@ -45,8 +44,9 @@ double CodeLengthOfSolution(const Codebook& TS, const Codebook& CB, const Partit
   cb_internal::RequirePartitioningOf(TS, P);
   const int M = CB.Booksize;
   if (M > P.AllocatedPartitions) {
-    Fatal("ERROR: The codebook has more vectors (%d) than the partitioning has partitions (%d).\n",
-          M, P.AllocatedPartitions);
+    FatalError(
+        "ERROR: The codebook has more vectors (%d) than the partitioning has partitions (%d).\n", M,
+        P.AllocatedPartitions);
   }
   const std::int64_t T = TS.TotalFreq;
   const int dim = VectorDimension(TS);
@@ -157,7 +157,7 @@ double AverageErrorForSolution(const Codebook* TS, const Codebook* CB, const Par
     case 1:
       return CodeLengthOfSolution(*TS, *CB, *P);
     default:
-      Fatal("ERROR: Unknown error function.\n");
+      FatalError("ERROR: Unknown error function.\n");
   }
 }
 
@@ -171,6 +171,6 @@ double AverageErrorCBFast(const Codebook* TS, const Codebook* CB, const Partitio
     case 1:
       return CodeLengthUnderFullSearch(*TS, *CB);
     default:
-      Fatal("ERROR: Unknown error function.\n");
+      FatalError("ERROR: Unknown error function.\n");
   }
 }

@@ -1,50 +1,33 @@
-// Nearest-vector partitioning and centroid generation: the search rule
-// shared by every search, the searches that move training vectors between
-// partitions, and the codebook of partition centroids.
+// Nearest-vector partitioning and centroid generation: the searches that
+// move training vectors between partitions, and the codebook of partition
+// centroids.
 #include <algorithm>
 #include <cstdint>
 #include <vector>
 
 #include "cb_internal.h"
-#include "nearest_search.h"
 #include "search_rule.h"
 #include "vqpeek/cb.h"
 
 using cb_internal::CodeVectorOf;
-using cb_internal::Fatal;
 using cb_internal::SearchNearest;
 using cb_internal::SearchResult;
 
 namespace {
 
-SearchResult ScanSquared(const Codebook& CB, const int* vector, int dim, int start) {
-  SearchResult result{
-      start, cb_internal::SquaredDistance(CB.Book[start].Vector.get(), vector, dim, kFullDistance)};
-  const CodebookNode* book = CB.Book.get();
-  for (int j = 0; j < CB.Booksize; ++j) {
-    const std::int64_t d =
-        cb_internal::SquaredDistance(book[j].Vector.get(), vector, dim, result.best);
-    if (d < result.best) {
-      result.best = d;
-      result.chosen = j;
-      if (d == 0) break;
-    }
-  }
-  return result;
-}
-
 // Fatal unless code vector k has a partition of its own in `P`.
 void RequireCodebookFits(const Codebook& CB, int partitions) {
   if (CB.Booksize > partitions) {
-    Fatal("ERROR: The codebook has more vectors (%d) than the partitioning has partitions (%d).\n",
-          CB.Booksize, partitions);
+    FatalError(
+        "ERROR: The codebook has more vectors (%d) than the partitioning has partitions (%d).\n",
+        CB.Booksize, partitions);
   }
 }
 
 // Fatal unless `index` names a code vector.
 void RequireCodeVector(const Codebook& CB, int index) {
   if (index < 0 || index >= CB.Booksize) {
-    Fatal("ERROR: Code vector %d is not in the codebook (%d vectors).\n", index, CB.Booksize);
+    FatalError("ERROR: Code vector %d is not in the codebook (%d vectors).\n", index, CB.Booksize);
   }
 }
 
@@ -57,67 +40,10 @@ void RequireSearchRecords(const Codebook& TS, const Codebook& CB, const Partitio
 
 }  // namespace
 
-namespace cb_internal {
-
-SearchResult SearchNearest(const Codebook& CB, const int* vector, int dim, int start, int metric) {
-  if (metric == 0) return ScanSquared(CB, vector, dim, start);
-  SearchResult result{
-      start, VectorDistance(CB.Book[start].Vector.get(), vector, dim, kFullDistance, metric)};
-  for (int j = 0; j < CB.Booksize; ++j) {
-    const std::int64_t d =
-        VectorDistance(CB.Book[j].Vector.get(), vector, dim, result.best, metric);
-    if (d < result.best) {
-      result.best = d;
-      result.chosen = j;
-      if (d == 0) break;
-    }
-  }
-  return result;
-}
-
-void SearchBlock(const Codebook& TS, const Codebook& CB, int first, int count, const int* start,
-                 int metric, int* chosen, std::int64_t* best) {
-  if (metric == 0) {
-    SearchNearestSquared(TS, first, first + count, CB, start, chosen, best);
-    return;
-  }
-  const int dim = VectorDimension(CB);
-  for (int k = 0; k < count; ++k) {
-    const SearchResult result =
-        SearchNearest(CB, TS.Book[first + k].Vector.get(), dim, start[k], metric);
-    chosen[k] = result.chosen;
-    best[k] = result.best;
-  }
-}
-
-void RequireSearchableCodebook(const Codebook& TS, const Codebook& CB) {
-  if (CB.Booksize < 1) Fatal("ERROR: The codebook is empty.\n");
-  RequireSameDimension(TS, CB);
-}
-
-void RequireSameDimension(const Codebook& TS, const Codebook& CB) {
-  if (VectorDimension(CB) != VectorDimension(TS)) {
-    Fatal("ERROR: Codebook and training set differ in vector dimension (%d != %d).\n",
-          VectorDimension(CB), VectorDimension(TS));
-  }
-}
-
-void RequirePartitioningOf(const Codebook& TS, const Partitioning& P) {
-  if (P.TSsize != TS.Booksize) {
-    Fatal("ERROR: Partitioning is not for this training set (%d != %d).\n", P.TSsize, TS.Booksize);
-  }
-  if (P.VectorDim != VectorDimension(TS)) {
-    Fatal("ERROR: Partitioning is not for this training set (vector dimension %d != %d).\n",
-          P.VectorDim, VectorDimension(TS));
-  }
-}
-
-}  // namespace cb_internal
-
 double GenerateOptimalPartitioningGeneral(const Codebook* TS, const Codebook* CB, Partitioning* P,
                                           int errorFunction) {
   if (errorFunction != 0 && errorFunction != 1 && errorFunction != 11 && errorFunction != 12) {
-    Fatal("ERROR: Unknown error function.\n");
+    FatalError("ERROR: Unknown error function.\n");
   }
   RequireSearchRecords(*TS, *CB, *P);
   const int metric = DistType(errorFunction);
@@ -162,12 +88,12 @@ void GenerateOptimalCodebookGeneral(const Codebook*, Codebook* CB, const Partiti
     case 12:
       break;
     default:
-      Fatal("cb::GenerateOptimalCodebookGeneral: Unknown error function.\n");
+      FatalError("cb::GenerateOptimalCodebookGeneral: Unknown error function.\n");
   }
   RequireCodebookFits(*CB, P->AllocatedPartitions);
   if (CB->Booksize > 0 && VectorDimension(*CB) != P->VectorDim) {
-    Fatal("ERROR: Codebook and partitioning differ in vector dimension (%d != %d).\n",
-          VectorDimension(*CB), P->VectorDim);
+    FatalError("ERROR: Codebook and partitioning differ in vector dimension (%d != %d).\n",
+               VectorDimension(*CB), P->VectorDim);
   }
   for (int k = 0; k < CB->Booksize; ++k) {
     // A partition without frequency has no centroid; its code vector stays.
@@ -192,8 +118,8 @@ void LocalRepartitioningGeneral(const Codebook* TS, const Codebook* CB, Partitio
                                 int metric) {
   RequireSearchRecords(*TS, *CB, *P);
   if (p < 0 || p >= P->PartitionCount) {
-    Fatal("ERROR: Partition %d is not in the partitioning (%d partitions).\n", p,
-          P->PartitionCount);
+    FatalError("ERROR: Partition %d is not in the partitioning (%d partitions).\n", p,
+               P->PartitionCount);
   }
   const int dim = VectorDimension(*CB);
   for (int v = P->First[p]; v != -1;) {

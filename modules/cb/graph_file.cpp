@@ -15,15 +15,15 @@
 #include <new>
 #include <vector>
 
+#include "byte_reader.h"
+#include "cb_internal.h"
 #include "vqpeek/cb.h"
 #include "vqpeek/file.h"
 
-namespace {
+using cb_internal::ByteReader;
+using cb_internal::FilePtr;
 
-struct FileCloser {
-  void operator()(FILE* file) const noexcept { std::fclose(file); }
-};
-using FilePtr = std::unique_ptr<FILE, FileCloser>;
+namespace {
 
 constexpr int kVersion = 1;
 constexpr char kDashLine[] = "-------------------------------------";
@@ -39,14 +39,6 @@ bool IsBlank(int c) {
 
 bool IsDecimal(int c) { return c >= '0' && c <= '9'; }
 
-// The value of a digit in bases up to 16, or 16 for anything else.
-int DigitValue(int c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return 16;
-}
-
 std::int64_t AddDigit(std::int64_t magnitude, int base, int digit) {
   const std::int64_t next = magnitude * base + digit;
   return next < kSaturated ? next : kSaturated;
@@ -59,87 +51,45 @@ int ClampToInt(bool negative, std::int64_t magnitude) {
   return static_cast<int>(value);
 }
 
-void PushBack(FILE* file, int c) {
-  if (c != EOF) std::ungetc(c, file);
-}
-
-void SkipBlanks(FILE* file) {
-  int c;
-  while ((c = std::getc(file)) != EOF && IsBlank(c)) {
-  }
-  PushBack(file, c);
-}
-
 // Matches `text` as a scanf format without conversions: a blank matches any
-// run of whitespace, including none; every other character itself.
-bool MatchText(FILE* file, const char* text) {
+// run of white space, including none; every other character itself.
+bool MatchText(ByteReader& reader, const char* text) {
   for (; *text != '\0'; ++text) {
     if (*text == ' ') {
-      SkipBlanks(file);
-      continue;
-    }
-    const int c = std::getc(file);
-    if (c != static_cast<unsigned char>(*text)) {
-      PushBack(file, c);
+      reader.SkipWhitespace();
+    } else if (reader.Peek() == static_cast<unsigned char>(*text)) {
+      reader.Advance(1);
+    } else {
       return false;
     }
   }
   return true;
 }
 
-// Reads an integer as scanf's "%i" does: leading whitespace, an optional
-// sign, then "0x" and hexadecimal digits, "0" and octal digits, or decimal
-// digits. "0x" without a hexadecimal digit after it reads as 0. Returns false
-// when no number is there; like scanf, it keeps what it consumed before it
-// found out (a lone sign).
-bool ScanInteger(FILE* file, int* value) {
-  SkipBlanks(file);
-  int c = std::getc(file);
-  bool negative = false;
-  if (c == '+' || c == '-') {
-    negative = c == '-';
-    c = std::getc(file);
+// Reads the head into `counts` (NumberVectors, K, Dim) and passes the dash
+// line and the one character after it (its newline). The version number is
+// read and not used.
+bool ReadHead(ByteReader& reader, int counts[3]) {
+  if (!MatchText(reader, "Graph v. ")) return false;
+  int version = 0;
+  reader.ReadInteger(&version);
+  for (int i = 0; i < 3; ++i) {
+    if (!reader.ReadInteger(&counts[i])) return false;
+    reader.SkipWhitespace();
   }
-  int base = 10;
-  if (c == '0') {
-    c = std::getc(file);
-    base = 8;
-    if (c == 'x' || c == 'X') {
-      base = 16;
-      c = std::getc(file);
-    }
-  } else if (!IsDecimal(c)) {
-    PushBack(file, c);
-    return false;
-  }
-  std::int64_t magnitude = 0;
-  while (DigitValue(c) < base) {
-    magnitude = AddDigit(magnitude, base, DigitValue(c));
-    c = std::getc(file);
-  }
-  PushBack(file, c);
-  *value = ClampToInt(negative, magnitude);
+  while (reader.Peek() == '-') reader.Advance(1);
+  reader.Get();
   return true;
-}
-
-// The bytes from the current position to the end of the stream, or -1 when
-// the stream cannot tell (it cannot seek).
-long RemainingBytes(FILE* file) {
-  const long here = std::ftell(file);
-  if (here < 0 || std::fseek(file, 0, SEEK_END) != 0) return -1;
-  const long end = std::ftell(file);
-  if (std::fseek(file, here, SEEK_SET) != 0 || end < here) return -1;
-  return end - here;
 }
 
 // Whether `remaining` bytes can hold `numberVectors` complete vector lines:
 // the shortest line with n numbers is "0 0 ... 0\n", 2n bytes, and a line
 // with none is 1 byte. Without this, a header of a few bytes could make the
 // reader allocate gigabytes.
-bool RoomForVectors(long remaining, int numberVectors, int k, int dim) {
-  const std::int64_t numbers = std::int64_t{k} + dim;
-  const std::int64_t lineBytes = numbers > 0 ? 2 * numbers : 1;
-  return numberVectors <= remaining / lineBytes;
+bool RoomForVectors(std::uint64_t remaining, int numberVectors, int k, int dim) {
+  const std::uint64_t numbers = static_cast<std::uint64_t>(k) + static_cast<std::uint64_t>(dim);
+  const std::uint64_t lineBytes = numbers > 0 ? 2 * numbers : 1;
+  return static_cast<std::uint64_t>(numberVectors) <= remaining / lineBytes;
 }
 
 // Reads the numbers of one line (see ReadGraphVectorFromFile), keeping at
@@ -282,25 +232,23 @@ int readline(FILE* file, char* buffer) {
 }
 
 GraphPtr ReadGraphFileHeader(FILE* file) {
-  if (!MatchText(file, "Graph v. ")) return nullptr;
-  int version = 0;
-  ScanInteger(file, &version);  // read and not used
-
-  int numberVectors = 0;
-  int k = 0;
-  int dim = 0;
-  for (int* count : {&numberVectors, &k, &dim}) {
-    if (!ScanInteger(file, count)) return nullptr;
-    SkipBlanks(file);
+  // The head is parsed from memory, and the stream then put back to where
+  // the head ends, so that the vector lines are read from there. A stream
+  // that cannot be put back cannot tell its size either, and is refused.
+  const long start = std::ftell(file);
+  if (start < 0) return nullptr;
+  ByteReader reader(file);
+  int counts[3] = {0, 0, 0};
+  const bool read = ReadHead(reader, counts);
+  const std::uint64_t remaining = reader.Remaining();
+  if (std::fseek(file, start + static_cast<long>(reader.Consumed()), SEEK_SET) != 0 || !read) {
+    return nullptr;
   }
-  // The dash line, and the one character after it (its newline).
-  int c;
-  while ((c = std::getc(file)) == '-') {
-  }
-
+  const int numberVectors = counts[0];
+  const int k = counts[1];
+  const int dim = counts[2];
   if (numberVectors < 0 || k < 0 || dim < 0) return nullptr;
-  const long remaining = RemainingBytes(file);
-  if (remaining < 0 || !RoomForVectors(remaining, numberVectors, k, dim)) return nullptr;
+  if (!RoomForVectors(remaining, numberVectors, k, dim)) return nullptr;
   return AllocateMemoryForGraph(numberVectors, k, dim);
 }
 

@@ -82,16 +82,16 @@ void SearchScalar(const Codebook& TS, int begin, int end, const Codebook& CB, co
 // Adds the squared differences of one element of a training vector from that
 // element of every code vector. Cloned for wider vector units, picked when
 // the program loads, so the plain C++ path uses what the processor has.
-VQPEEK_CLONED_FOR_VECTOR_UNITS void AddSquares32(
-    const std::int32_t* column, std::int32_t value, std::int32_t* distances, int codes) {
+VQPEEK_CLONED_FOR_VECTOR_UNITS void AddSquares32(const std::int32_t* column, std::int32_t value,
+                                                 std::int32_t* distances, int codes) {
   for (int j = 0; j < codes; ++j) {
     const std::int32_t difference = value - column[j];
     distances[j] += difference * difference;
   }
 }
 
-VQPEEK_CLONED_FOR_VECTOR_UNITS void AddSquares64(
-    const std::int64_t* column, std::int64_t value, std::int64_t* distances, int codes) {
+VQPEEK_CLONED_FOR_VECTOR_UNITS void AddSquares64(const std::int64_t* column, std::int64_t value,
+                                                 std::int64_t* distances, int codes) {
   for (int j = 0; j < codes; ++j) {
     const std::int64_t difference = value - column[j];
     distances[j] += difference * difference;

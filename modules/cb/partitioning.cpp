@@ -10,7 +10,6 @@
 #include "cb_internal.h"
 #include "vqpeek/cb.h"
 
-using cb_internal::Fatal;
 using cb_internal::WrapAdd;
 using cb_internal::WrapMul;
 using cb_internal::WrapSub;
@@ -58,7 +57,7 @@ void RequirePartitionMemory(int slots, int dim, int vectors) {
   const std::uint64_t vectorBytes =
       3 * sizeof(int) * static_cast<std::uint64_t>(vectors > 0 ? vectors : 0);
   if (!FitsInMemory(static_cast<std::uint64_t>(slots > 0 ? slots : 0), slotBytes, vectorBytes)) {
-    Fatal("ERROR: Not enough memory for the partitioning.\n");
+    FatalError("ERROR: Not enough memory for the partitioning.\n");
   }
 }
 
@@ -73,7 +72,7 @@ std::unique_ptr<PartitionSum[]> NewPartitionSums(int count, int dim) {
 }  // namespace cb_internal
 
 void CreateNewPartitioning(Partitioning* P, const Codebook* TS, int count) {
-  if (count < 1) Fatal("ERROR: Invalid number of partitions (%d).\n", count);
+  if (count < 1) FatalError("ERROR: Invalid number of partitions (%d).\n", count);
   SetVerString(P->Versionstr, kPartitioningFile);
   P->PartitionCount = count;
   P->TSsize = TS->Booksize;
@@ -88,7 +87,7 @@ void CreateNewPartitioning(Partitioning* P, const Codebook* TS, int count) {
     P->PartitionSize = IntArray(count, 0);
     P->PartitionSums = cb_internal::NewPartitionSums(count, P->VectorDim > 0 ? P->VectorDim : 0);
   } catch (const std::bad_alloc&) {
-    Fatal("ERROR: Not enough memory for the partitioning.\n");
+    FatalError("ERROR: Not enough memory for the partitioning.\n");
   }
   P->AllocatedPartitions = count;
   ClearString(P->GenerationMethod);
@@ -113,7 +112,7 @@ void FreePartitioning(Partitioning* P) {
 
 void ChangePartition(const Codebook* TS, Partitioning* P, int newPartition, int v) {
   if (v < 0 || v >= P->TSsize || newPartition < -1 || newPartition >= P->PartitionCount) {
-    Fatal("ERROR: ChangePartition: invalid vector %d or partition %d.\n", v, newPartition);
+    FatalError("ERROR: ChangePartition: invalid vector %d or partition %d.\n", v, newPartition);
   }
   const int old = P->Map[v];
   if (old != -1) {
@@ -143,7 +142,7 @@ void ChangePartition(const Codebook* TS, Partitioning* P, int newPartition, int 
 
 void PartitionCentroid(const Partitioning* P, int Pindex, CodebookNode* node) {
   const int freq = P->PartitionSums[Pindex].CCFreq;
-  if (freq < 1) Fatal("ERROR: PartitionCentroid Pindex=%i CCFreq=%i\n", Pindex, freq);
+  if (freq < 1) FatalError("ERROR: PartitionCentroid Pindex=%i CCFreq=%i\n", Pindex, freq);
   cb_internal::CentroidOf(P->PartitionSums[Pindex], P->VectorDim, node);
 }
 

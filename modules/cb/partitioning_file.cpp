@@ -11,7 +11,6 @@
 #include "vqpeek/file.h"
 
 using cb_internal::ByteReader;
-using cb_internal::Fatal;
 using cb_internal::FilePtr;
 
 namespace {
@@ -21,7 +20,7 @@ constexpr int kSeparatorLength = 37;
 // A count of the head and the white space after it, as "%i\n" reads it.
 int ReadHeadCount(ByteReader& reader) {
   int value = 0;
-  if (!reader.ReadInteger(&value)) Fatal("ERROR reading partitioning.\n");
+  if (!reader.ReadInteger(&value)) FatalError("ERROR reading partitioning.\n");
   reader.SkipWhitespace();
   return value;
 }
@@ -38,7 +37,7 @@ void ReadPartitioning(const char* filename, Partitioning* P, const Codebook* TS)
   FilePtr file(FileOpen(filename, 1, 0));
   if (file == nullptr) {
     // The open message has no line end of its own; this one ends the run.
-    Fatal("\n");
+    FatalError("\n");
   }
   ByteReader reader(file.get());
 
@@ -56,7 +55,8 @@ void ReadPartitioning(const char* filename, Partitioning* P, const Codebook* TS)
 
   const int size = ReadHeadCount(reader);
   if (size != TS->Booksize) {
-    Fatal("ERROR: Partitioning is not for this training set (%d != %d).\n", size, TS->Booksize);
+    FatalError("ERROR: Partitioning is not for this training set (%d != %d).\n", size,
+               TS->Booksize);
   }
 
   // The description is present exactly when the separator does not follow;
@@ -69,9 +69,10 @@ void ReadPartitioning(const char* filename, Partitioning* P, const Codebook* TS)
   // running from the highest vector index to the lowest.
   for (int i = 0; i < TS->Booksize; ++i) {
     int index = 0;
-    if (!reader.ReadInteger(&index)) Fatal("ERROR reading partitioning.\n");
+    if (!reader.ReadInteger(&index)) FatalError("ERROR reading partitioning.\n");
     SkipRestOfLine(reader);
-    if (index < 1 || index > count) Fatal("ERROR: Invalid partition index (%d) found.\n", index);
+    if (index < 1 || index > count)
+      FatalError("ERROR: Invalid partition index (%d) found.\n", index);
     ChangePartition(TS, P, index - 1, i);
   }
 }
@@ -82,8 +83,8 @@ void WritePartitioning(const char* filename, const Partitioning* P, const Codebo
   if (file.stream() == nullptr) return;
   if (P->TSsize != TS->Booksize) {
     file.Abandon();
-    Fatal("ERROR: Partitioning is not for this training set (%d != %d).\n", P->TSsize,
-          TS->Booksize);
+    FatalError("ERROR: Partitioning is not for this training set (%d != %d).\n", P->TSsize,
+               TS->Booksize);
   }
   std::string lines = std::string(P->Versionstr) + '\n' + std::to_string(P->PartitionCount) + '\n' +
                       std::to_string(P->TSsize) + '\n';

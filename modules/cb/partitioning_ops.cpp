@@ -16,7 +16,6 @@
 #include "cb_internal.h"
 #include "vqpeek/cb.h"
 
-using cb_internal::Fatal;
 using cb_internal::WrapAdd;
 using cb_internal::WrapAdd32;
 using cb_internal::WrapMul;
@@ -28,13 +27,13 @@ namespace {
 // assigned) beyond its end.
 void RequireTrainingSet(const Codebook* TS, const Partitioning* P) {
   if (TS->Booksize != P->TSsize) {
-    Fatal("ERROR: Partitioning is not for this training set (%d != %d).\n", P->TSsize,
-          TS->Booksize);
+    FatalError("ERROR: Partitioning is not for this training set (%d != %d).\n", P->TSsize,
+               TS->Booksize);
   }
   const int dim = VectorDimension(*TS);
   if (dim != P->VectorDim) {
-    Fatal("ERROR: Partitioning is not for this training set (dimension %d != %d).\n", P->VectorDim,
-          dim);
+    FatalError("ERROR: Partitioning is not for this training set (dimension %d != %d).\n",
+               P->VectorDim, dim);
   }
 }
 
@@ -55,7 +54,8 @@ void ShrinkPartitionCount(Partitioning* P, int n) {
   }
   const int kept = std::max(n, 0);
   for (int k = kept; k < P->PartitionCount; ++k) {
-    if (P->First[k] != -1) Fatal("CB::DecreaseNumberOfPartitions: Partition %i not empty.\n", k);
+    if (P->First[k] != -1)
+      FatalError("CB::DecreaseNumberOfPartitions: Partition %i not empty.\n", k);
   }
   P->PartitionCount = kept;
 }
@@ -99,7 +99,7 @@ std::vector<Candidate> WorstRepresented(const Codebook* TS, const Codebook* CB,
   try {
     heap.reserve(static_cast<std::size_t>(std::min(wanted, P->TSsize)));
   } catch (const std::bad_alloc&) {
-    Fatal("ERROR: Not enough memory for the candidate list.\n");
+    FatalError("ERROR: Not enough memory for the candidate list.\n");
   }
   const int dim = P->VectorDim;
   for (int j = 0; j < P->TSsize; ++j) {
@@ -126,7 +126,7 @@ std::vector<Candidate> WorstRepresented(const Codebook* TS, const Codebook* CB,
 
 void SetNumberOfAllocatedPartitions(Partitioning* P, int n) {
   if (n < P->PartitionCount) {
-    Fatal(
+    FatalError(
         "CB::SetNumberOfAllocatedPartitions: New allocated size of partitions (%i) < logical "
         "partition count (%i).\n",
         n, P->PartitionCount);
@@ -149,7 +149,7 @@ void SetNumberOfAllocatedPartitions(Partitioning* P, int n) {
           std::make_unique<std::int64_t[]>(static_cast<std::size_t>(std::max(P->VectorDim, 0)));
     }
   } catch (const std::bad_alloc&) {
-    Fatal("ERROR: Not enough memory for the partitioning.\n");
+    FatalError("ERROR: Not enough memory for the partitioning.\n");
   }
   for (int k = 0; k < count; ++k) {
     first[k] = P->First[k];
@@ -167,15 +167,16 @@ void SetNumberOfAllocatedPartitions(Partitioning* P, int n) {
 
 void IncreaseNumberOfPartitions(Partitioning* P, int n) {
   if (n <= P->PartitionCount) {
-    Fatal("CB::IncreaseNumberOfPartitions: New partition count (%i) less or equal to old (%i).\n",
-          n, P->PartitionCount);
+    FatalError(
+        "CB::IncreaseNumberOfPartitions: New partition count (%i) less or equal to old (%i).\n", n,
+        P->PartitionCount);
   }
   GrowPartitionCount(P, n);
 }
 
 void DecreaseNumberOfPartitions(Partitioning* P, int n) {
   if (n >= P->PartitionCount) {
-    Fatal(
+    FatalError(
         "CB::DecreaseNumberOfPartitions: New partition count (%i) greater or equal to old "
         "(%i).\n",
         n, P->PartitionCount);
@@ -222,8 +223,8 @@ void JoinPartitions(const Codebook* /*TS*/, Partitioning* P, int a, int b) {
   // the members one by one would give.
   const int count = P->PartitionCount;
   if (a < 0 || a >= count || b < 0 || b >= count || a == b) {
-    Fatal("ERROR: JoinPartitions: cannot join partition %d into %d of %d partitions.\n", b, a,
-          count);
+    FatalError("ERROR: JoinPartitions: cannot join partition %d into %d of %d partitions.\n", b, a,
+               count);
   }
   int* const map = P->Map.get();
   int* const first = P->First.get();
@@ -287,11 +288,12 @@ void FillEmptyPartitions(const Codebook* TS, Codebook* CB, Partitioning* P) {
   const int dim = P->VectorDim;
   const int codebookDim = VectorDimension(*CB);
   if (codebookDim != dim) {
-    Fatal("ERROR: Codebooks have different vector dimensions (%d -> %d).\n", dim, codebookDim);
+    FatalError("ERROR: Codebooks have different vector dimensions (%d -> %d).\n", dim, codebookDim);
   }
   if (CB->Booksize < P->PartitionCount) {
-    Fatal("ERROR: Codebook has fewer vectors (%d) than the partitioning has partitions (%d).\n",
-          CB->Booksize, P->PartitionCount);
+    FatalError(
+        "ERROR: Codebook has fewer vectors (%d) than the partitioning has partitions (%d).\n",
+        CB->Booksize, P->PartitionCount);
   }
 
   // Chosen once, against the code vectors as they are now.
@@ -319,11 +321,11 @@ void FillEmptyPartitions(const Codebook* TS, Codebook* CB, Partitioning* P) {
 
 void CopyPartitioning(const Partitioning* source, Partitioning* destination) {
   if (destination->AllocatedPartitions < source->PartitionCount) {
-    Fatal("ERROR: Destination partitioning is too small (%d -> %d).\n", source->PartitionCount,
-          destination->AllocatedPartitions);
+    FatalError("ERROR: Destination partitioning is too small (%d -> %d).\n", source->PartitionCount,
+               destination->AllocatedPartitions);
   }
   if (destination->TSsize != source->TSsize || destination->VectorDim != source->VectorDim) {
-    Fatal("ERROR: Partitionings are not for same training set.\n");
+    FatalError("ERROR: Partitionings are not for same training set.\n");
   }
   if (source == destination) return;
 

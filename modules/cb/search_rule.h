@@ -54,7 +54,7 @@ void RequirePartitioningOf(const Codebook& TS, const Partitioning& P);
 inline int CodeVectorOf(const Partitioning& P, int i, const Codebook& CB) {
   const int k = P.Map[i];
   if (static_cast<unsigned>(k) >= static_cast<unsigned>(CB.Booksize)) {
-    Fatal("ERROR: Training vector %d is in partition %d, which has no code vector.\n", i, k);
+    FatalError("ERROR: Training vector %d is in partition %d, which has no code vector.\n", i, k);
   }
   return k;
 }

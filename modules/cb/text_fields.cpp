@@ -32,7 +32,7 @@ void SetVerString(char* text, int kind) {
       name = kPartitioningName;
       break;
     default:
-      cb_internal::Fatal("ERROR: Unknown file type (SetVersionString)\n");
+      FatalError("ERROR: Unknown file type (SetVersionString)\n");
   }
   std::snprintf(text, kTextFieldSize, "%s %s", name, kVersionNumber);
 }
@@ -50,7 +50,7 @@ void ClearString(char* text) { text[0] = '\0'; }
 
 void AddString(char* text, const char* addition, int limit) {
   if (static_cast<long long>(std::strlen(addition)) > limit) {
-    cb_internal::Fatal("ERROR: string too long:\n%*s\n", limit, addition);
+    FatalError("ERROR: string too long:\n%*s\n", limit, addition);
   }
   if (limit <= 0) return;
   // The joined text keeps limit - 1 characters at most, so that its

@@ -12,7 +12,7 @@ VectorPtr CreateEmptyVector(int count) {
     return VectorPtr(std::make_unique<int[]>(static_cast<std::size_t>(count)).release(),
                      VectorDeleter{true});
   } catch (const std::bad_alloc&) {
-    cb_internal::Fatal("ERROR: Not enough memory for new vector element.\n");
+    FatalError("ERROR: Not enough memory for new vector element.\n");
   }
 }
 
@@ -20,8 +20,8 @@ void FreeVector(VectorPtr& vector) { vector.reset(); }
 
 void CopyVector(const int* source, int* dest, int count) {
   if (source == nullptr || dest == nullptr) {
-    cb_internal::Fatal("ERROR: CopyVector source=%p dest=%p\n", static_cast<const void*>(source),
-                       static_cast<void*>(dest));
+    FatalError("ERROR: CopyVector source=%p dest=%p\n", static_cast<const void*>(source),
+               static_cast<void*>(dest));
   }
   // Source and destination may be the same vector.
   if (count > 0) std::memmove(dest, source, static_cast<std::size_t>(count) * sizeof(int));

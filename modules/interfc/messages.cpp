@@ -62,6 +62,14 @@ int ErrorMessage(const char* format, ...) {
   return written;
 }
 
+void FatalError(const char* format, ...) {
+  std::va_list args;
+  va_start(args, format);
+  WriteFormatted<kErrorBufferSize>(stderr, format, args);
+  va_end(args);
+  ExitProcessing(-1);
+}
+
 int OpenInfoFlow(int toStderr) {
   SetUnsetFlows();
   std::fflush(__ModuleInfoFlow);

@@ -58,6 +58,10 @@ VQPEEK_EXPORT int ExitRequestHonored();
 // process; -1 (255 as the shell sees it) is the status of every fatal error.
 [[noreturn]] VQPEEK_EXPORT void ExitProcessing(int status);
 
+// The library's fatal convention in one call: writes the formatted message
+// through ErrorMessage, then ends the process with ExitProcessing(-1).
+[[noreturn]] VQPEEK_EXPORT void FatalError(const char* format, ...) VQ_PRINTF_FORMAT(1, 2);
+
 // Lets a host that embeds the library (a fuzzing harness, say) take over the
 // end of the process: ExitProcessing calls the handler, which must not
 // return (it may throw). A null handler restores the process exit.
