@@ -1,6 +1,7 @@
 // The main flow's steps around the listing: the dispatch on the kinds of the
 // named files, the header block, the set statistics and the entropy line.
 #include <cerrno>
+#include <charconv>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -23,11 +24,11 @@ constexpr int kKindPriority = 123;
 }  // namespace
 
 int DecimalWidth(int x) {
-  if (x == 0) return 1;
-  // The magnitude as a double: -x does not fit an int for INT_MIN.
-  const double magnitude = std::fabs(static_cast<double>(x));
-  const int digits = static_cast<int>(std::log10(magnitude)) + 1;
-  return x < 0 ? digits + 1 : digits;
+  // The length of the decimal form itself: exact for every int, where a
+  // logarithm depends on how exactly the platform rounds it near powers of
+  // ten.
+  char text[16];
+  return static_cast<int>(std::to_chars(text, text + sizeof text, x).ptr - text);
 }
 
 SetStatistics ComputeSetStatistics(const Codebook& set) {

@@ -2,6 +2,7 @@
 // training-set size, an optional description line, a line of minus signs)
 // and one line per training vector with its 1-based partition and, for a
 // named vector, a blank and the name.
+#include <charconv>
 #include <cstdio>
 #include <string>
 
@@ -97,8 +98,8 @@ void WritePartitioning(const char* filename, const Partitioning* P, const Codebo
   lines.reserve(kBlock + 128);
   char number[16];
   for (int i = 0; i < P->TSsize; ++i) {
-    const int length = std::snprintf(number, sizeof number, "%i", P->Map[i] + 1);
-    lines.append(number, static_cast<std::size_t>(length));
+    char* end = std::to_chars(number, number + sizeof number, P->Map[i] + 1).ptr;
+    lines.append(number, static_cast<std::size_t>(end - number));
     const char* name = TS->Book[i].Name.get();
     if (name != nullptr && name[0] != '\0') {
       lines += ' ';
