@@ -70,6 +70,33 @@ void ZeroInParallel(void* data, std::size_t bytes, const std::function<void()>& 
   for (std::thread& helper : helpers) helper.join();
 }
 
+int ThreadsFor(std::int64_t count, std::int64_t partSize) {
+  const std::int64_t parts = partSize > 0 ? (count + partSize - 1) / partSize : 0;
+  if (parts < 2) return 1;
+  const std::int64_t hardware = std::max(1u, std::thread::hardware_concurrency());
+  return static_cast<int>(std::min({hardware, parts, std::int64_t{8}}));
+}
+
+void RunInParts(std::int64_t count, std::int64_t partSize, int threads,
+                const std::function<void(std::int64_t, std::int64_t, int)>& work) {
+  std::atomic<std::int64_t> next{0};
+  auto take = [&](int worker) {
+    for (std::int64_t begin; (begin = next.fetch_add(partSize)) < count;) {
+      work(begin, std::min(count, begin + partSize), worker);
+    }
+  };
+  std::vector<std::thread> helpers;
+  for (int worker = 1; worker < threads; ++worker) {
+    try {
+      helpers.emplace_back(take, worker);
+    } catch (const std::system_error&) {
+      break;  // no more threads to be had: the others share the work
+    }
+  }
+  take(0);
+  for (std::thread& helper : helpers) helper.join();
+}
+
 void AllocateNodes(Codebook* CB, int n, int dim) {
   CB->Booksize = n;
   const std::size_t width = dim > 0 ? static_cast<std::size_t>(dim) : 0;

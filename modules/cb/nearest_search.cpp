@@ -199,7 +199,8 @@ bool NearestPathFits(NearestPath path, const Codebook& TS, int begin, int end, c
 }
 
 void SearchNearestSquared(const Codebook& TS, int begin, int end, const Codebook& CB,
-                          const int* start, int* chosen, std::int64_t* best, NearestPath path) {
+                          const int* start, int* chosen, std::int64_t* best, NearestPath path,
+                          bool oneThread) {
   if (begin >= end) return;
   const int dim = VectorDimension(CB);
   const ValueRange c = ElementRange(CB, 0, CB.Booksize, dim);
@@ -226,7 +227,7 @@ void SearchNearestSquared(const Codebook& TS, int begin, int end, const Codebook
             ProductFits(dim, spread, 1, kInt32Limit), start + offset, chosen + offset,
             best + offset);
   };
-  if (path != NearestPath::kAuto) {
+  if (path != NearestPath::kAuto || oneThread) {
     search(begin, end, path);
     return;
   }

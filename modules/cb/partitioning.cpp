@@ -5,7 +5,10 @@
 // predecessor of every member (Prev), so a vector leaves its list in
 // constant time. The lists themselves, and so every member order, are
 // exactly those of the singly linked form.
+#include <algorithm>
+#include <cstdint>
 #include <new>
+#include <vector>
 
 #include "cb.h"
 #include "cb_internal.h"
@@ -22,6 +25,66 @@ std::unique_ptr<int[]> IntArray(int count, int value) {
   for (int i = 0; i < count; ++i) array[i] = value;
   return array;
 }
+
+// Vectors per part of the work that is split between threads.
+constexpr std::int64_t kPartSize = 1 << 14;
+
+// The totals of moves, in wrapping arithmetic: for every vector i of
+// begin .. end-1 with from(i) != to(i), its weighted elements, its Freq and
+// 1 leave the slot of from(i) and join the slot of to(i) (-1: none). A slot
+// holds dim element sums, the frequency and the size. from is `map`, or -1
+// for every vector when `map` is null. Cloned for wider vector units: the
+// product of two int32 values always fits int64, and only the sums wrap.
+VQ_WIDE_VECTOR_CLONES void AddMoves(const CodebookNode* book, const int* map, const int* target,
+                                    int begin, int end, std::size_t dim, std::uint64_t* slots) {
+  constexpr std::size_t kPiece = 64;
+  std::uint64_t product[kPiece];
+  for (int i = begin; i < end; ++i) {
+    const int from = map != nullptr ? map[i] : -1;
+    const int to = target[i];
+    if (from == to) continue;
+    std::uint64_t* out = from != -1 ? slots + static_cast<std::size_t>(from) * (dim + 2) : nullptr;
+    std::uint64_t* in = to != -1 ? slots + static_cast<std::size_t>(to) * (dim + 2) : nullptr;
+    const std::int64_t freq = book[i].Freq;
+    const int* elements = book[i].Vector.get();
+    for (std::size_t first = 0; first < dim; first += kPiece) {
+      const std::size_t count = std::min(kPiece, dim - first);
+      for (std::size_t e = 0; e < count; ++e) {
+        product[e] = static_cast<std::uint64_t>(freq * elements[first + e]);
+      }
+      if (out != nullptr) {
+        for (std::size_t e = 0; e < count; ++e) out[first + e] -= product[e];
+      }
+      if (in != nullptr) {
+        for (std::size_t e = 0; e < count; ++e) in[first + e] += product[e];
+      }
+    }
+    if (out != nullptr) {
+      out[dim] -= static_cast<std::uint64_t>(freq);
+      out[dim + 1] -= 1;
+    }
+    if (in != nullptr) {
+      in[dim] += static_cast<std::uint64_t>(freq);
+      in[dim + 1] += 1;
+    }
+  }
+}
+
+// Adds the slots that AddMoves filled to the totals of the partitions.
+void AddSlots(const std::uint64_t* slots, std::size_t dim, Partitioning* P) {
+  for (int k = 0; k < P->PartitionCount; ++k, slots += dim + 2) {
+    PartitionSum& totals = P->PartitionSums[k];
+    for (std::size_t e = 0; e < dim; ++e) {
+      totals.VectorSum[e] = WrapAdd(totals.VectorSum[e], static_cast<std::int64_t>(slots[e]));
+    }
+    totals.CCFreq = cb_internal::WrapAdd32(totals.CCFreq, static_cast<int>(slots[dim]));
+    P->PartitionSize[k] += static_cast<int>(slots[dim + 1]);
+  }
+}
+
+// Partition totals a worker may keep of its own when moving vectors in
+// bulk (each a 64-bit number).
+constexpr std::size_t kMaxWorkerTotals = std::size_t{1} << 16;
 
 // Adds (sign +1) or removes (sign -1) the weighted vector of training vector
 // v to or from the totals of partition k.
@@ -64,7 +127,7 @@ void CreateNewPartitioning(Partitioning* P, const Codebook* TS, int count) {
   P->VectorDim = VectorDimension(*TS);
   const int n = P->TSsize;
   try {
-    P->Map = IntArray(n, 0);
+    P->Map = std::make_unique_for_overwrite<int[]>(static_cast<std::size_t>(n));
     P->Next = std::make_unique_for_overwrite<int[]>(static_cast<std::size_t>(n));
     P->Prev = std::make_unique_for_overwrite<int[]>(static_cast<std::size_t>(n));
     P->First = IntArray(count, -1);
@@ -76,12 +139,32 @@ void CreateNewPartitioning(Partitioning* P, const Codebook* TS, int count) {
   P->AllocatedPartitions = count;
   ClearString(P->GenerationMethod);
 
-  // Every vector starts in partition 0, in ascending order.
-  for (int i = 0; i < n; ++i) {
-    P->Next[i] = i + 1 < n ? i + 1 : -1;
-    P->Prev[i] = i - 1;
-    UpdateTotals(TS, P, 0, i, +1);
+  // Every vector starts in partition 0, in ascending order. The arrays are
+  // filled and partition 0's totals summed in parts on several threads;
+  // the wrapping sums come out the same in any order of the additions.
+  const std::size_t dim = static_cast<std::size_t>(std::max(P->VectorDim, 0));
+  const int threads = cb_internal::ThreadsFor(n, kPartSize);
+  // Partition 0's slot of the totals, one per worker.
+  std::vector<std::uint64_t> slots(static_cast<std::size_t>(threads) * (dim + 2), 0);
+  auto fill = [&](std::int64_t begin, std::int64_t end, int worker) {
+    for (int i = static_cast<int>(begin); i < end; ++i) {
+      P->Map[i] = 0;
+      P->Next[i] = i + 1 < n ? i + 1 : -1;
+      P->Prev[i] = i - 1;
+    }
+    AddMoves(TS->Book.get(), nullptr, P->Map.get(), static_cast<int>(begin), static_cast<int>(end),
+             dim, slots.data() + static_cast<std::size_t>(worker) * (dim + 2));
+  };
+  cb_internal::RunInParts(n, kPartSize, threads, fill);
+  for (int w = 0; w < threads; ++w) {
+    const std::uint64_t* slot = slots.data() + static_cast<std::size_t>(w) * (dim + 2);
+    PartitionSum& totals = P->PartitionSums[0];
+    for (std::size_t e = 0; e < dim; ++e) {
+      totals.VectorSum[e] = WrapAdd(totals.VectorSum[e], static_cast<std::int64_t>(slot[e]));
+    }
+    totals.CCFreq = cb_internal::WrapAdd32(totals.CCFreq, static_cast<int>(slot[dim]));
   }
+  P->PartitionSize[0] = n;
   P->First[0] = n > 0 ? 0 : -1;
 }
 
@@ -123,6 +206,80 @@ void ChangePartition(const Codebook* TS, Partitioning* P, int newPartition, int 
   P->First[newPartition] = v;
   UpdateTotals(TS, P, newPartition, v, +1);
 }
+
+namespace cb_internal {
+
+void MoveInBulk(const Codebook& TS, Partitioning* P, int* target, bool everyVector,
+                const std::function<void(int, int)>& prepare) {
+  const int n = P->TSsize;
+  const int count = P->PartitionCount;
+  if (!prepare) {
+    for (int i = 0; i < n; ++i) {
+      if (target[i] < -1 || target[i] >= count) {
+        Fatal("ERROR: ChangePartition: invalid vector %d or partition %d.\n", i, target[i]);
+      }
+    }
+  }
+
+  // The totals: each worker sums the changes of its parts on its own, and
+  // the sums are added up afterwards (the wrapping sums come out the same
+  // in any order). A vector that moves to its own partition changes
+  // nothing. Where a worker's share of the totals would be large, they are
+  // changed one vector at a time below instead.
+  const std::size_t dim = static_cast<std::size_t>(std::max(P->VectorDim, 0));
+  const std::size_t slots = static_cast<std::size_t>(count) * (dim + 2);
+  const bool inParts = slots <= kMaxWorkerTotals;
+  const int threads = cb_internal::ThreadsFor(n, kPartSize);
+  std::vector<std::uint64_t> changes(inParts ? static_cast<std::size_t>(threads) * slots : 0, 0);
+  auto takeTotals = [&](std::int64_t begin, std::int64_t end, int worker) {
+    if (prepare) prepare(static_cast<int>(begin), static_cast<int>(end));
+    if (!inParts) return;
+    AddMoves(TS.Book.get(), P->Map.get(), target, static_cast<int>(begin), static_cast<int>(end),
+             dim, changes.data() + static_cast<std::size_t>(worker) * slots);
+  };
+  if (inParts || prepare) cb_internal::RunInParts(n, kPartSize, threads, takeTotals);
+  for (int w = 0; inParts && w < threads; ++w) {
+    AddSlots(changes.data() + static_cast<std::size_t>(w) * slots, dim, P);
+  }
+
+  // The lists, in ascending order as the run makes them: a vector leaves
+  // its list (through Prev) and joins the head of its new one.
+  int* map = P->Map.get();
+  int* next = P->Next.get();
+  int* prev = P->Prev.get();
+  int* first = P->First.get();
+  for (int i = 0; i < n; ++i) {
+    const int from = map[i];
+    const int to = target[i];
+    if (from == to && !everyVector) continue;
+    if (!inParts && from != to) {
+      if (from != -1) UpdateTotals(&TS, P, from, i, -1);
+      if (to != -1) UpdateTotals(&TS, P, to, i, +1);
+    }
+    if (from != -1) {
+      const int before = prev[i];
+      const int after = next[i];
+      if (before == -1) {
+        first[from] = after;
+      } else {
+        next[before] = after;
+      }
+      if (after != -1) prev[after] = before;
+    }
+    map[i] = to;
+    prev[i] = -1;
+    if (to == -1) {
+      next[i] = -1;
+      continue;
+    }
+    const int head = first[to];
+    next[i] = head;
+    if (head != -1) prev[head] = i;
+    first[to] = i;
+  }
+}
+
+}  // namespace cb_internal
 
 void PartitionCentroid(const Partitioning* P, int Pindex, CodebookNode* node) {
   const int freq = P->PartitionSums[Pindex].CCFreq;

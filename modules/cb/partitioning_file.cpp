@@ -3,6 +3,8 @@
 // and one line per training vector with its 1-based partition and, for a
 // named vector, a blank and the name.
 #include <cstdio>
+#include <memory>
+#include <new>
 #include <string>
 
 #include "byte_reader.h"
@@ -30,6 +32,32 @@ int ReadHeadCount(ByteReader& reader) {
 void SkipRestOfLine(ByteReader& reader) {
   for (int c = reader.Get(); c != EOF && c != '\n'; c = reader.Get()) {
   }
+}
+
+// Reads an index line: the index as "%i" reads it, and the rest of the line
+// is dropped. Returns false when no number starts the line. The usual line,
+// up to nine decimal digits and a line end, is read without the general
+// number reader.
+bool ReadIndexLine(ByteReader& reader, int* index) {
+  constexpr std::size_t kMaxDigits = 9;
+  const std::size_t available = reader.Ensure(kMaxDigits + 1);
+  const unsigned char* line = reader.Data();
+  if (available > 0 && line[0] >= '1' && line[0] <= '9') {
+    int value = line[0] - '0';
+    std::size_t length = 1;
+    for (; length < available && length < kMaxDigits && line[length] >= '0' && line[length] <= '9';
+         ++length) {
+      value = value * 10 + (line[length] - '0');
+    }
+    if (length < available && line[length] == '\n') {
+      reader.Advance(length + 1);
+      *index = value;
+      return true;
+    }
+  }
+  if (!reader.ReadInteger(index)) return false;
+  SkipRestOfLine(reader);
+  return true;
 }
 
 }  // namespace
@@ -66,15 +94,22 @@ void ReadPartitioning(const char* filename, Partitioning* P, const Codebook* TS)
   while (reader.Peek() == '-') reader.Advance(1);
   reader.Get();
 
-  // Vector i joins the head of its partition's list, so every list ends up
-  // running from the highest vector index to the lowest.
+  // Every index line is read and checked first; then vector i joins the
+  // head of its partition's list in ascending order of i, so every list
+  // ends up running from the highest vector index to the lowest.
+  std::unique_ptr<int[]> target;
+  try {
+    target = std::make_unique_for_overwrite<int[]>(static_cast<std::size_t>(TS->Booksize));
+  } catch (const std::bad_alloc&) {
+    Fatal("ERROR: Not enough memory for the partitioning.\n");
+  }
   for (int i = 0; i < TS->Booksize; ++i) {
     int index = 0;
-    if (!reader.ReadInteger(&index)) Fatal("ERROR reading partitioning.\n");
-    SkipRestOfLine(reader);
+    if (!ReadIndexLine(reader, &index)) Fatal("ERROR reading partitioning.\n");
     if (index < 1 || index > count) Fatal("ERROR: Invalid partition index (%d) found.\n", index);
-    ChangePartition(TS, P, index - 1, i);
+    target[i] = index - 1;
   }
+  cb_internal::MoveInBulk(*TS, P, target.get(), true);
 }
 
 void WritePartitioning(const char* filename, const Partitioning* P, const Codebook* TS,
