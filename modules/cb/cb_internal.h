@@ -19,6 +19,14 @@
 #define VQ_WIDE_VECTOR_CLONES
 #endif
 
+// Tells the compiler that a pointer parameter is the only way to what it
+// points to, so that loops over several arrays vectorise without checks.
+#if defined(__GNUC__)
+#define VQ_RESTRICT __restrict__
+#else
+#define VQ_RESTRICT
+#endif
+
 namespace cb_internal {
 
 // Reports `format` through ErrorMessage and ends the process with -1.
@@ -85,6 +93,12 @@ inline std::int64_t SquaredDistance(const int* first, const int* second, int cou
 // new element block. Fatal: "ERROR: allocate CB->Book\n", "ERROR: Not
 // enough memory for new vector element.\n".
 void AllocateNodes(Codebook* CB, int n, int dim);
+
+// Makes the pages of the `bytes` bytes at `data` present and writable in one
+// call where the system offers that (Linux), far cheaper than a fault at the
+// first write to each page; elsewhere it does nothing. What the memory holds
+// does not change.
+void PrefaultPages(void* data, std::size_t bytes);
 
 // Sets `bytes` bytes at `data` to zero, a large block on several threads,
 // while `alongside` runs on the calling thread.
