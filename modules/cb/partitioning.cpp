@@ -27,37 +27,55 @@ std::unique_ptr<int[]> IntArray(int count, int value) {
 }
 
 // Vectors per part of the work that is split between threads.
-constexpr std::int64_t kPartSize = 1 << 14;
+constexpr std::int64_t kPartSize = 1 << 12;
+
+// in[e] += freq * elements[e] and out[e] -= the same, for e < dim, wrapping.
+// The product of two int32 values always fits int64; only the sums wrap.
+// The three arrays never overlap.
+inline void MoveWeighted(std::uint64_t* VQ_RESTRICT out, std::uint64_t* VQ_RESTRICT in,
+                         const int* VQ_RESTRICT elements, int freq, std::size_t dim) {
+  for (std::size_t e = 0; e < dim; ++e) {
+    const std::uint64_t product = static_cast<std::uint64_t>(std::int64_t{freq} * elements[e]);
+    out[e] -= product;
+    in[e] += product;
+  }
+}
+
+inline void AddWeighted(std::uint64_t* VQ_RESTRICT in, const int* VQ_RESTRICT elements, int freq,
+                        std::size_t dim) {
+  for (std::size_t e = 0; e < dim; ++e) {
+    in[e] += static_cast<std::uint64_t>(std::int64_t{freq} * elements[e]);
+  }
+}
+
+inline void SubtractWeighted(std::uint64_t* VQ_RESTRICT out, const int* VQ_RESTRICT elements,
+                             int freq, std::size_t dim) {
+  for (std::size_t e = 0; e < dim; ++e) {
+    out[e] -= static_cast<std::uint64_t>(std::int64_t{freq} * elements[e]);
+  }
+}
 
 // The totals of moves, in wrapping arithmetic: for every vector i of
 // begin .. end-1 with from(i) != to(i), its weighted elements, its Freq and
 // 1 leave the slot of from(i) and join the slot of to(i) (-1: none). A slot
 // holds dim element sums, the frequency and the size. from is `map`, or -1
-// for every vector when `map` is null. Cloned for wider vector units: the
-// product of two int32 values always fits int64, and only the sums wrap.
+// for every vector when `map` is null. Cloned for wider vector units.
 VQ_WIDE_VECTOR_CLONES void AddMoves(const CodebookNode* book, const int* map, const int* target,
                                     int begin, int end, std::size_t dim, std::uint64_t* slots) {
-  constexpr std::size_t kPiece = 64;
-  std::uint64_t product[kPiece];
   for (int i = begin; i < end; ++i) {
     const int from = map != nullptr ? map[i] : -1;
     const int to = target[i];
     if (from == to) continue;
+    const int freq = book[i].Freq;
+    const int* elements = book[i].Vector.get();
     std::uint64_t* out = from != -1 ? slots + static_cast<std::size_t>(from) * (dim + 2) : nullptr;
     std::uint64_t* in = to != -1 ? slots + static_cast<std::size_t>(to) * (dim + 2) : nullptr;
-    const std::int64_t freq = book[i].Freq;
-    const int* elements = book[i].Vector.get();
-    for (std::size_t first = 0; first < dim; first += kPiece) {
-      const std::size_t count = std::min(kPiece, dim - first);
-      for (std::size_t e = 0; e < count; ++e) {
-        product[e] = static_cast<std::uint64_t>(freq * elements[first + e]);
-      }
-      if (out != nullptr) {
-        for (std::size_t e = 0; e < count; ++e) out[first + e] -= product[e];
-      }
-      if (in != nullptr) {
-        for (std::size_t e = 0; e < count; ++e) in[first + e] += product[e];
-      }
+    if (out != nullptr && in != nullptr) {
+      MoveWeighted(out, in, elements, freq, dim);
+    } else if (in != nullptr) {
+      AddWeighted(in, elements, freq, dim);
+    } else if (out != nullptr) {
+      SubtractWeighted(out, elements, freq, dim);
     }
     if (out != nullptr) {
       out[dim] -= static_cast<std::uint64_t>(freq);
@@ -147,6 +165,10 @@ void CreateNewPartitioning(Partitioning* P, const Codebook* TS, int count) {
   // Partition 0's slot of the totals, one per worker.
   std::vector<std::uint64_t> slots(static_cast<std::size_t>(threads) * (dim + 2), 0);
   auto fill = [&](std::int64_t begin, std::int64_t end, int worker) {
+    const std::size_t bytes = static_cast<std::size_t>(end - begin) * sizeof(int);
+    cb_internal::PrefaultPages(&P->Map[begin], bytes);
+    cb_internal::PrefaultPages(&P->Next[begin], bytes);
+    cb_internal::PrefaultPages(&P->Prev[begin], bytes);
     for (int i = static_cast<int>(begin); i < end; ++i) {
       P->Map[i] = 0;
       P->Next[i] = i + 1 < n ? i + 1 : -1;
