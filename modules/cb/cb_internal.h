@@ -2,9 +2,11 @@
 #ifndef VQPEEK_MODULES_CB_CB_INTERNAL_H_
 #define VQPEEK_MODULES_CB_CB_INTERNAL_H_
 
+#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <functional>
+#include <limits>
 #include <memory>
 
 #include "cb.h"
@@ -41,11 +43,20 @@ using FilePtr = std::unique_ptr<FILE, FileCloser>;
 // Converts a real value to int32 by truncation toward zero, the library's
 // rounding step after adding 0.5. Values outside the int32 range are clamped
 // and NaN gives 0, so hostile data never reaches an undefined conversion.
-int TruncateToInt(double value);
+// Inline, as RoundedMean: the readers take it for every vector.
+inline int TruncateToInt(double value) {
+  if (std::isnan(value)) return 0;
+  if (value >= 2147483647.0) return std::numeric_limits<int>::max();
+  if (value <= -2147483648.0) return std::numeric_limits<int>::min();
+  return static_cast<int>(value);
+}
 
 // The rounded mean of a vector: sum / count + 0.5, truncated toward zero
 // (so -2.7 gives -2 and 2.5 gives 3). A vector without elements has mean 0.
-int RoundedMean(std::int64_t sum, int count);
+inline int RoundedMean(std::int64_t sum, int count) {
+  if (count == 0) return 0;
+  return TruncateToInt(static_cast<double>(sum) / static_cast<double>(count) + 0.5);
+}
 
 // Two's-complement arithmetic without undefined behaviour: running totals
 // wrap the way the hardware does, and subtracting what was added restores

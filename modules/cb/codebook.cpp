@@ -31,18 +31,6 @@ void Fatal(const char* format, ...) {
   ExitProcessing(-1);
 }
 
-int TruncateToInt(double value) {
-  if (std::isnan(value)) return 0;
-  if (value >= 2147483647.0) return std::numeric_limits<int>::max();
-  if (value <= -2147483648.0) return std::numeric_limits<int>::min();
-  return static_cast<int>(value);
-}
-
-int RoundedMean(std::int64_t sum, int count) {
-  if (count == 0) return 0;
-  return TruncateToInt(static_cast<double>(sum) / static_cast<double>(count) + 0.5);
-}
-
 void ZeroInParallel(void* data, std::size_t bytes, const std::function<void()>& alongside) {
   // The first write to a fresh page is a page fault, which costs far more
   // than the write; the pages of each chunk are made present in one call

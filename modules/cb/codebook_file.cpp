@@ -120,7 +120,10 @@ void ReadBody(ByteReader& reader, Codebook* CB, int version) {
   int total = 0;
   for (int i = 0; i < CB->Booksize; ++i) {
     CodebookNode& node = CB->Book[i];
-    if (version == 2) {
+    // Most vectors have no name: a NUL at once.
+    if (version == 2 && reader.Ensure(kMaxNameBytes) > 0 && reader.Data()[0] == '\0') {
+      reader.Advance(1);
+    } else if (version == 2) {
       const std::size_t window = reader.Ensure(kMaxNameBytes);
       const std::size_t searched = window < kMaxNameBytes ? window : kMaxNameBytes;
       const void* nul = std::memchr(reader.Data(), '\0', searched);
