@@ -167,7 +167,8 @@ void RunPath(NearestPath path, const Codebook& TS, int begin, int end, const Cod
 
 }  // namespace
 
-ValueRange ElementRange(const Codebook& set, int begin, int end, int dim) {
+// Cloned for wider vector units: the searches take it for every vector.
+VQ_WIDE_VECTOR_CLONES ValueRange ElementRange(const Codebook& set, int begin, int end, int dim) {
   if (begin >= end || dim <= 0) return {};
   int low = std::numeric_limits<int>::max();
   int high = std::numeric_limits<int>::min();
