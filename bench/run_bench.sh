@@ -68,8 +68,9 @@ peak_mb() {
 }
 
 echo
-echo "== the reader and the listings, in-process"
-"$build/bench/vqpeek_bench" .bench/clustered_1m.ts "$runs"
+echo "== the reader, the listings and the steps of the two-file modes, in-process"
+"$build/bench/vqpeek_bench" .bench/clustered_1m.ts "$runs" .bench/clustered_1m.cb \
+  .bench/clustered_1m.pa
 
 echo
 echo "== the exact nearest-vector search alone"
