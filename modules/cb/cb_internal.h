@@ -101,9 +101,11 @@ inline std::int64_t SquaredDistance(const int* first, const int* second, int cou
 
 // Node allocation: makes `CB->Book` an array of n fresh nodes (Booksize =
 // AllocatedSize = n) whose vectors of `dim` zero elements are slices of one
-// new element block. Fatal: "ERROR: allocate CB->Book\n", "ERROR: Not
-// enough memory for new vector element.\n".
-void AllocateNodes(Codebook* CB, int n, int dim);
+// new element block. A reader that sets every element at once may ask for
+// the elements without `zeroElements`: they are then left as the memory
+// holds them. Fatal: "ERROR: allocate CB->Book\n", "ERROR: Not enough
+// memory for new vector element.\n".
+void AllocateNodes(Codebook* CB, int n, int dim, bool zeroElements = true);
 
 // Makes the pages of the `bytes` bytes at `data` present and writable in one
 // call where the system offers that (Linux), far cheaper than a fault at the
@@ -111,9 +113,11 @@ void AllocateNodes(Codebook* CB, int n, int dim);
 // does not change.
 void PrefaultPages(void* data, std::size_t bytes);
 
-// Sets `bytes` bytes at `data` to zero, a large block on several threads,
-// while `alongside` runs on the calling thread.
-void ZeroInParallel(void* data, std::size_t bytes, const std::function<void()>& alongside);
+// Makes the pages of `bytes` bytes at `data` present, and sets the bytes to
+// zero when `zero`, a large block on several threads, while `alongside`
+// runs on the calling thread.
+void FaultInParallel(void* data, std::size_t bytes, bool zero,
+                     const std::function<void()>& alongside);
 
 // The threads that work on `count` items in parts of `partSize` may use:
 // one for a single part, else as many as the processor has, at most 8 and

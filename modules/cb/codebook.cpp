@@ -31,7 +31,8 @@ void Fatal(const char* format, ...) {
   ExitProcessing(-1);
 }
 
-void ZeroInParallel(void* data, std::size_t bytes, const std::function<void()>& alongside) {
+void FaultInParallel(void* data, std::size_t bytes, bool zero,
+                     const std::function<void()>& alongside) {
   // The first write to a fresh page is a page fault, which costs far more
   // than the write; the pages of each chunk are made present in one call
   // first, on several threads at the same time.
@@ -44,7 +45,7 @@ void ZeroInParallel(void* data, std::size_t bytes, const std::function<void()>& 
     for (std::size_t c; (c = next.fetch_add(1)) < chunks;) {
       const std::size_t size = std::min(kChunk, bytes - c * kChunk);
       PrefaultPages(bytesOf + c * kChunk, size);
-      std::memset(bytesOf + c * kChunk, 0, size);
+      if (zero) std::memset(bytesOf + c * kChunk, 0, size);
     }
   };
   std::vector<std::thread> helpers;
@@ -88,7 +89,7 @@ void RunInParts(std::int64_t count, std::int64_t partSize, int threads,
   for (std::thread& helper : helpers) helper.join();
 }
 
-void AllocateNodes(Codebook* CB, int n, int dim) {
+void AllocateNodes(Codebook* CB, int n, int dim, bool zeroElements) {
   CB->Booksize = n;
   const std::size_t width = dim > 0 ? static_cast<std::size_t>(dim) : 0;
   const std::size_t count = n > 0 ? static_cast<std::size_t>(n) * width : 0;
@@ -103,7 +104,7 @@ void AllocateNodes(Codebook* CB, int n, int dim) {
   // The node array is built while other threads zero the elements.
   std::unique_ptr<CodebookNode[]> book;
   bool bookFailed = false;
-  ZeroInParallel(elements.get(), elementsFailed ? 0 : count * sizeof(int), [&] {
+  FaultInParallel(elements.get(), elementsFailed ? 0 : count * sizeof(int), zeroElements, [&] {
     try {
       if (n < 0) throw std::bad_alloc();
       book = std::make_unique<CodebookNode[]>(static_cast<std::size_t>(n));

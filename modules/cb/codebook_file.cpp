@@ -115,7 +115,9 @@ void ReadBody(ByteReader& reader, Codebook* CB, int version) {
       reader.Remaining() / shortestNode < static_cast<std::uint64_t>(CB->Booksize)) {
     Fatal("ERROR: premature end of file\n");
   }
-  cb_internal::AllocateNodes(CB, CB->Booksize, dim);
+  // Every element is set below (or the read fails), so the element block is
+  // not cleared first.
+  cb_internal::AllocateNodes(CB, CB->Booksize, dim, false);
 
   int total = 0;
   for (int i = 0; i < CB->Booksize; ++i) {
