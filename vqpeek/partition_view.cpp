@@ -62,9 +62,9 @@ inline void PrefetchForRead(const void* address) {
 #endif
 }
 
-// How far ahead of the member being formatted its node, and then its
-// elements and name, are fetched. The node must have arrived before its
-// element pointer is read.
+// How far ahead of the member being staged its node, and then its elements
+// and name, are asked for. The node must have arrived before its element
+// pointer is read.
 constexpr std::int64_t kNodeAhead = 128;
 constexpr std::int64_t kElementsAhead = 64;
 
@@ -161,16 +161,16 @@ bool GatherMembers(const Partitioning& P, const std::int64_t* offset, int begin,
 // threads of their own, or on the calling thread when no thread can be had.
 void RunParts(int parts, const std::function<void(int)>& work) {
   std::vector<std::thread> threads;
-  std::vector<int> inline_parts;
+  std::vector<int> inlineParts;
   for (int part = 1; part < parts; ++part) {
     try {
       threads.emplace_back(work, part);
     } catch (const std::system_error&) {
-      inline_parts.push_back(part);
+      inlineParts.push_back(part);
     }
   }
   work(0);
-  for (const int part : inline_parts) work(part);
+  for (const int part : inlineParts) work(part);
   for (std::thread& thread : threads) thread.join();
 }
 
