@@ -101,7 +101,8 @@ void AllocateNodes(Codebook* CB, int n, int dim, bool zeroElements) {
   } catch (const std::bad_alloc&) {
     elementsFailed = true;
   }
-  // The node array is built while other threads zero the elements.
+  // The node array is built, its vectors pointing into the element block,
+  // while other threads make the element block present.
   std::unique_ptr<CodebookNode[]> book;
   bool bookFailed = false;
   FaultInParallel(elements.get(), elementsFailed ? 0 : count * sizeof(int), zeroElements, [&] {
@@ -110,14 +111,15 @@ void AllocateNodes(Codebook* CB, int n, int dim, bool zeroElements) {
       book = std::make_unique<CodebookNode[]>(static_cast<std::size_t>(n));
     } catch (const std::bad_alloc&) {
       bookFailed = true;
+      return;
+    }
+    for (int i = 0; i < n && !elementsFailed; ++i) {
+      book[i].Vector =
+          VectorPtr(elements.get() + static_cast<std::size_t>(i) * width, VectorDeleter{false});
     }
   });
   if (bookFailed) Fatal("ERROR: allocate CB->Book\n");
   if (elementsFailed) Fatal("ERROR: Not enough memory for new vector element.\n");
-  for (int i = 0; i < n; ++i) {
-    book[i].Vector =
-        VectorPtr(elements.get() + static_cast<std::size_t>(i) * width, VectorDeleter{false});
-  }
   CB->Book = std::move(book);
   CB->ElementBlock = std::move(elements);
   CB->AllocatedSize = n;
