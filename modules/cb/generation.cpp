@@ -145,6 +145,8 @@ double GenerateOptimalPartitioningGeneral(const Codebook* TS, const Codebook* CB
   }
   std::atomic<std::uint64_t> sum{0};
   auto search = [&](int begin, int end) {
+    cb_internal::PrefaultPages(target.get() + begin,
+                               static_cast<std::size_t>(end - begin) * sizeof(int));
     constexpr int kStep = 1 << 12;
     std::int64_t best[kStep];
     std::uint64_t partSum = 0;

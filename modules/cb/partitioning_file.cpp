@@ -103,6 +103,7 @@ void ReadPartitioning(const char* filename, Partitioning* P, const Codebook* TS)
   } catch (const std::bad_alloc&) {
     Fatal("ERROR: Not enough memory for the partitioning.\n");
   }
+  cb_internal::PrefaultPages(target.get(), static_cast<std::size_t>(TS->Booksize) * sizeof(int));
   for (int i = 0; i < TS->Booksize; ++i) {
     int index = 0;
     if (!ReadIndexLine(reader, &index)) Fatal("ERROR reading partitioning.\n");
