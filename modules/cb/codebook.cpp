@@ -167,8 +167,26 @@ void CreateNewTrainingSet(Codebook* TS, int Booksize, int BlockSizeX, int BlockS
 }
 
 void FreeCodebook(Codebook* CB) {
+  // A large element block is released on a second thread while the nodes
+  // are destroyed on this one; both take milliseconds for a set of a
+  // million vectors. The nodes' vectors are slices of the block that they
+  // do not own, so the order does not matter.
+  constexpr std::size_t kWorthThread = std::size_t{16} << 20;
+  std::unique_ptr<int[]> elements = std::move(CB->ElementBlock);
+  const std::size_t bytes = static_cast<std::size_t>(std::max(CB->AllocatedSize, 0)) *
+                            static_cast<std::size_t>(std::max(VectorDimension(*CB), 0)) *
+                            sizeof(int);
+  std::thread release;
+  if (elements != nullptr && bytes >= kWorthThread) {
+    try {
+      release = std::thread([&elements] { elements.reset(); });
+    } catch (const std::system_error&) {
+      // No thread to be had: the block goes below.
+    }
+  }
   CB->Book.reset();
-  CB->ElementBlock.reset();
+  if (release.joinable()) release.join();
+  elements.reset();
   CB->AllocatedSize = 0;
 }
 
