@@ -6,7 +6,9 @@
 // constant time. The lists themselves, and so every member order, are
 // exactly those of the singly linked form.
 #include <algorithm>
+#include <atomic>
 #include <cstdint>
+#include <memory>
 #include <new>
 #include <vector>
 
@@ -243,61 +245,83 @@ void MoveInBulk(const Codebook& TS, Partitioning* P, int* target, bool everyVect
     }
   }
 
-  // The totals: each worker sums the changes of its parts on its own, and
-  // the sums are added up afterwards (the wrapping sums come out the same
-  // in any order). A vector that moves to its own partition changes
-  // nothing. Where a worker's share of the totals would be large, they are
-  // changed one vector at a time below instead.
+  // The lists, in ascending order as the run makes them: a vector leaves
+  // its list (through Prev) and joins the head of its new one. Where the
+  // totals are not taken in parts, each move changes them here.
   const std::size_t dim = static_cast<std::size_t>(std::max(P->VectorDim, 0));
   const std::size_t slots = static_cast<std::size_t>(count) * (dim + 2);
   const bool inParts = slots <= kMaxWorkerTotals;
-  const int threads = cb_internal::ThreadsFor(n, kPartSize);
-  std::vector<std::uint64_t> changes(inParts ? static_cast<std::size_t>(threads) * slots : 0, 0);
-  auto takeTotals = [&](std::int64_t begin, std::int64_t end, int worker) {
-    if (prepare) prepare(static_cast<int>(begin), static_cast<int>(end));
-    if (!inParts) return;
-    AddMoves(TS.Book.get(), P->Map.get(), target, static_cast<int>(begin), static_cast<int>(end),
-             dim, changes.data() + static_cast<std::size_t>(worker) * slots);
-  };
-  if (inParts || prepare) cb_internal::RunInParts(n, kPartSize, threads, takeTotals);
-  for (int w = 0; inParts && w < threads; ++w) {
-    AddSlots(changes.data() + static_cast<std::size_t>(w) * slots, dim, P);
-  }
-
-  // The lists, in ascending order as the run makes them: a vector leaves
-  // its list (through Prev) and joins the head of its new one.
   int* map = P->Map.get();
   int* next = P->Next.get();
   int* prev = P->Prev.get();
   int* first = P->First.get();
-  for (int i = 0; i < n; ++i) {
-    const int from = map[i];
-    const int to = target[i];
-    if (from == to && !everyVector) continue;
-    if (!inParts && from != to) {
-      if (from != -1) UpdateTotals(&TS, P, from, i, -1);
-      if (to != -1) UpdateTotals(&TS, P, to, i, +1);
-    }
-    if (from != -1) {
-      const int before = prev[i];
-      const int after = next[i];
-      if (before == -1) {
-        first[from] = after;
-      } else {
-        next[before] = after;
+  auto relink = [&](int begin, int end) {
+    for (int i = begin; i < end; ++i) {
+      const int from = map[i];
+      const int to = target[i];
+      if (from == to && !everyVector) continue;
+      if (!inParts && from != to) {
+        if (from != -1) UpdateTotals(&TS, P, from, i, -1);
+        if (to != -1) UpdateTotals(&TS, P, to, i, +1);
       }
-      if (after != -1) prev[after] = before;
+      if (from != -1) {
+        const int before = prev[i];
+        const int after = next[i];
+        if (before == -1) {
+          first[from] = after;
+        } else {
+          next[before] = after;
+        }
+        if (after != -1) prev[after] = before;
+      }
+      map[i] = to;
+      prev[i] = -1;
+      if (to == -1) {
+        next[i] = -1;
+        continue;
+      }
+      const int head = first[to];
+      next[i] = head;
+      if (head != -1) prev[head] = i;
+      first[to] = i;
     }
-    map[i] = to;
-    prev[i] = -1;
-    if (to == -1) {
-      next[i] = -1;
-      continue;
+  };
+  if (!inParts && !prepare) {
+    relink(0, n);
+    return;
+  }
+
+  // The totals: each worker sums the changes of its parts on its own, and
+  // the sums are added up afterwards (the wrapping sums come out the same
+  // in any order). A vector that moves to its own partition changes
+  // nothing. The calling thread relinks the parts in order between the
+  // parts it takes, each one as soon as it and every part before it have
+  // been taken: the workers read Map and the targets of their own parts
+  // only, and the relinking changes Map only in parts already taken.
+  const int threads = cb_internal::ThreadsFor(n, kPartSize);
+  std::vector<std::uint64_t> changes(inParts ? static_cast<std::size_t>(threads) * slots : 0, 0);
+  const std::int64_t parts = (n + kPartSize - 1) / kPartSize;
+  auto taken = std::make_unique<std::atomic<bool>[]>(static_cast<std::size_t>(parts));
+  std::int64_t relinked = 0;
+  auto relinkTaken = [&] {
+    for (; relinked < parts && taken[relinked].load(std::memory_order_acquire); ++relinked) {
+      relink(static_cast<int>(relinked * kPartSize),
+             static_cast<int>(std::min<std::int64_t>(n, (relinked + 1) * kPartSize)));
     }
-    const int head = first[to];
-    next[i] = head;
-    if (head != -1) prev[head] = i;
-    first[to] = i;
+  };
+  auto takeTotals = [&](std::int64_t begin, std::int64_t end, int worker) {
+    if (prepare) prepare(static_cast<int>(begin), static_cast<int>(end));
+    if (inParts) {
+      AddMoves(TS.Book.get(), map, target, static_cast<int>(begin), static_cast<int>(end), dim,
+               changes.data() + static_cast<std::size_t>(worker) * slots);
+    }
+    taken[begin / kPartSize].store(true, std::memory_order_release);
+    if (worker == 0) relinkTaken();
+  };
+  cb_internal::RunInParts(n, kPartSize, threads, takeTotals);
+  relinkTaken();
+  for (int w = 0; inParts && w < threads; ++w) {
+    AddSlots(changes.data() + static_cast<std::size_t>(w) * slots, dim, P);
   }
 }
 
