@@ -16,23 +16,8 @@ os.environ.setdefault("OMP_NUM_THREADS", "1")
 
 import numpy as np  # noqa: E402
 
-
-def read_set(path):
-    """The elements of a version-2 set file without names, as a float32 array."""
-    with open(path, "rb") as f:
-        data = f.read()
-    lines = data.split(b"\n", 12)
-    bx, by, size, _, width = (int(lines[i], 0) for i in range(1, 6))
-    separator = data.index(b"-" * 37 + b"\n") + 38
-    dim = bx * by
-    record = 1 + dim * width + 4
-    body = np.frombuffer(data, dtype=np.uint8, offset=separator, count=size * record)
-    body = body.reshape(size, record)
-    if np.any(body[:, 0] != 0):
-        raise SystemExit(f"{path}: vectors with names are not handled here")
-    if width != 1:
-        raise SystemExit(f"{path}: only one-byte elements are handled here")
-    return body[:, 1:1 + dim].astype(np.float32)
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from set_files import read_set  # noqa: E402
 
 
 def median_time(runs, work):

@@ -6,7 +6,10 @@
 #    offers (nearest_bench), and FAISS and scikit-learn on the same data
 #    when the Debian packages python3-faiss and python3-sklearn are there
 #    (BENCH_INSTALL=1 installs them with libopenblas0-pthread);
-#  - whole vqpeek runs, medians of BENCH_RUNS runs, with peak memory;
+#  - whole vqpeek runs, medians of BENCH_RUNS runs, with peak memory,
+#    among them the partition views, and a user's whole job in Python
+#    (bench/assign_whole_job.py: numpy, then FAISS or scikit-learn on all
+#    threads) against vqpeek -Q1 TS CB;
 #  - a summary table against the targets.
 #
 # Usage: bench/run_bench.sh BUILD_DIR
@@ -65,8 +68,9 @@ peak_mb() {
 }
 
 echo
-echo "== the reader and the listings, in-process"
-"$build/bench/vqpeek_bench" .bench/clustered_1m.ts "$runs"
+echo "== the reader, the listings and the steps of the two-file modes, in-process"
+"$build/bench/vqpeek_bench" .bench/clustered_1m.ts "$runs" .bench/clustered_1m.cb \
+  .bench/clustered_1m.pa
 
 echo
 echo "== the exact nearest-vector search alone"
@@ -91,13 +95,41 @@ for name in clustered_1m uniform_1m clustered_200k; do
 done
 
 echo
-echo "== whole runs (median of $runs)"
+echo "== whole runs: median of $runs, peak memory of one more run"
 set_1m=.bench/clustered_1m
-t_q1=$(median_seconds "$vqpeek" $set_1m.ts -Q1)
-t_f2=$(median_seconds "$vqpeek" $set_1m.ts -F2)
-t_cb=$(median_seconds "$vqpeek" $set_1m.ts $set_1m.cb -Q1)
-t_pa=$(median_seconds "$vqpeek" $set_1m.ts $set_1m.pa -Q1)
-m_cb=$(peak_mb "$vqpeek" $set_1m.ts $set_1m.cb -Q1)
+# whole LABEL COMMAND...: prints a row; leaves the time in $t, the memory in $m.
+whole() {
+  local label=$1
+  shift
+  t=$(median_seconds "$@")
+  m=$(peak_mb "$@")
+  printf '%-46s %8s s %7s MB\n' "$label" "$t" "$m"
+}
+whole "vqpeek TS -Q1" "$vqpeek" $set_1m.ts -Q1
+t_q1=$t
+whole "vqpeek -F2 TS > /dev/null" "$vqpeek" -F2 $set_1m.ts
+t_f2=$t m_f2=$m
+whole "vqpeek -Q1 TS CB" "$vqpeek" -Q1 $set_1m.ts $set_1m.cb
+t_cb=$t m_cb=$m
+whole "vqpeek -Q1 TS PA" "$vqpeek" -Q1 $set_1m.ts $set_1m.pa
+t_pa=$t m_pa=$m
+whole "vqpeek TS CB > /dev/null (the partition view)" "$vqpeek" $set_1m.ts $set_1m.cb
+t_view_cb=$t m_view_cb=$m
+whole "vqpeek TS PA > /dev/null (the partition view)" "$vqpeek" $set_1m.ts $set_1m.pa
+t_view_pa=$t m_view_pa=$m
+# A user's whole job in Python: load both files with numpy and assign on
+# all threads, the interpreter's start and imports included.
+t_py_faiss="" t_py_sklearn=""
+if [ -x "$python" ] && "$python" -c "import faiss" 2>/dev/null; then
+  whole "Python: numpy + FAISS IndexFlatL2, all threads" \
+    "$python" bench/assign_whole_job.py faiss $set_1m.ts $set_1m.cb
+  t_py_faiss=$t
+fi
+if [ -x "$python" ] && "$python" -c "import sklearn" 2>/dev/null; then
+  whole "Python: numpy + scikit-learn, all threads" \
+    "$python" bench/assign_whole_job.py sklearn $set_1m.ts $set_1m.cb
+  t_py_sklearn=$t
+fi
 t_200k=$(median_seconds "$vqpeek" .bench/clustered_200k.ts .bench/clustered_200k.cb -Q1)
 if [ "$large" != 0 ]; then
   saved=$runs
@@ -110,6 +142,11 @@ fi
 fresh=$("$build/bench/nearest_bench" --fresh-memory 96)
 
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (a > 0 && b > 0) printf "%.1fx", b / a; else print "-" }'; }
+# The faster of the Python whole jobs.
+t_py=$(printf '%s\n' $t_py_faiss $t_py_sklearn | sort -n | head -n 1)
+py_name=python
+[ -z "$t_py" ] || { [ "$t_py" = "$t_py_faiss" ] && py_name=FAISS || py_name=scikit-learn; }
+mem_limit=121  # 10 % above the 110 MB of the views before they were rebuilt
 row() { printf '%-34s %-16s %9s  %s\n' "$@"; }
 
 echo
@@ -117,9 +154,21 @@ echo "== summary"
 row "measurement" "data" "result" "target"
 row "vqpeek TS -Q1" "1M x 16" "${t_q1} s" "<= 0.06 s"
 row "vqpeek TS -F2 > /dev/null" "1M x 16" "${t_f2} s" "<= 0.15 s"
-row "vqpeek TS CB -Q1" "1M x 16, 256" "${t_cb} s" "<= 0.15 s"
+row "vqpeek TS CB -Q1" "1M x 16, 256" "${t_cb} s" \
+  "<= 0.10 s, and >= 5x faster than Python ($(ratio "$t_cb" "$t_py") faster than $py_name)"
 row "vqpeek TS PA -Q1" "1M x 16, 256" "${t_pa} s" ""
-row "peak memory of TS CB -Q1" "1M x 16, 256" "${m_cb} MB" "<= 160 MB (2.5 x 64 MB)"
+row "vqpeek TS CB > /dev/null" "1M x 16, 256" "${t_view_cb} s" \
+  "<= 0.25 s, <= 1.5x -F2 (now $(ratio "$t_f2" "$t_view_cb"))"
+row "vqpeek TS PA > /dev/null" "1M x 16, 256" "${t_view_pa} s" \
+  "<= 0.25 s, <= 1.5x -F2 (now $(ratio "$t_f2" "$t_view_pa"))"
+[ -z "$t_py_faiss" ] || row "Python whole job, FAISS" "1M x 16, 256" "${t_py_faiss} s" \
+  "vqpeek TS CB -Q1 $(ratio "$t_cb" "$t_py_faiss") faster"
+[ -z "$t_py_sklearn" ] || row "Python whole job, scikit-learn" "1M x 16, 256" "${t_py_sklearn} s" \
+  "vqpeek TS CB -Q1 $(ratio "$t_cb" "$t_py_sklearn") faster"
+row "peak memory: -F2, CB -Q1, PA -Q1" "1M x 16, 256" "" \
+  "${m_f2} / ${m_cb} / ${m_pa} MB (each <= $mem_limit MB)"
+row "peak memory: TS CB, TS PA views" "1M x 16, 256" "" \
+  "${m_view_cb} / ${m_view_pa} MB (each <= $mem_limit MB)"
 row "vqpeek TS CB -Q1" "200k x 16, 1024" "${t_200k} s" ""
 [ "$large" = 0 ] || row "vqpeek TS CB -Q1" "10M x 16, 1024" "${t_10m} s" "< 5 s"
 row "exact search alone" "1M x 16, 256" "${search[clustered_1m]} s" ""

@@ -1,8 +1,10 @@
 // Times the viewer's kernels in-process on one set file: ReadCodebook, the
-// set statistics, and both listings written to /dev/null. Each figure is
-// the median of several runs.
+// set statistics, and both listings written to /dev/null; given a codebook
+// and a partitioning of the set as well, the steps of both two-file modes:
+// the loading step's calls and the partition view written to /dev/null.
+// Each figure is the median of several runs.
 //
-// Usage: vqpeek_bench FILE [RUNS]
+// Usage: vqpeek_bench FILE [RUNS [CODEBOOK PARTITIONING]]
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -26,7 +28,7 @@ void Report(const char* what, double seconds, long long vectors) {
 
 int main(int argc, char** argv) {
   if (argc < 2) {
-    std::fprintf(stderr, "usage: vqpeek_bench FILE [RUNS]\n");
+    std::fprintf(stderr, "usage: vqpeek_bench FILE [RUNS [CODEBOOK PARTITIONING]]\n");
     return 2;
   }
   const char* path = argv[1];
@@ -67,6 +69,56 @@ int main(int argc, char** argv) {
          vectors);
   Report("MatrixLayout to /dev/null",
          MedianSeconds(runs, [&] { MatrixLayout(sink, set, stats, geometry); }), vectors);
+
+  if (argc > 4) {
+    Codebook codebook;
+    ReadCodebook(argv[3], &codebook);
+    Report("CreateNewPartitioning",
+           MedianSeconds(runs,
+                         [&] {
+                           Partitioning partitioning;
+                           CreateNewPartitioning(&partitioning, &set, codebook.Booksize);
+                           FreePartitioning(&partitioning);
+                         }),
+           vectors);
+    Partitioning partitioning;
+    Report("GenerateOptimalPartitioning",
+           MedianSeconds(runs,
+                         [&] {
+                           FreePartitioning(&partitioning);
+                           CreateNewPartitioning(&partitioning, &set, codebook.Booksize);
+                           GenerateOptimalPartitioningGeneral(&set, &codebook, &partitioning, 0);
+                         }) -
+               MedianSeconds(runs,
+                             [&] {
+                               FreePartitioning(&partitioning);
+                               CreateNewPartitioning(&partitioning, &set, codebook.Booksize);
+                             }),
+           vectors);
+    GenerateOptimalPartitioningGeneral(&set, &codebook, &partitioning, 0);
+    Report("TS CB view to /dev/null",
+           MedianSeconds(runs,
+                         [&] { PrintPartitionView(sink, set, codebook, partitioning, stats, 0); }),
+           vectors);
+    FreePartitioning(&partitioning);
+    Report("ReadPartitioning",
+           MedianSeconds(runs,
+                         [&] {
+                           FreePartitioning(&partitioning);
+                           ReadPartitioning(argv[4], &partitioning, &set);
+                         }),
+           vectors);
+    Codebook centroids;
+    CreateNewCodebook(&centroids, partitioning.PartitionCount, &set);
+    GenerateOptimalCodebookGeneral(&set, &centroids, &partitioning, 0);
+    Report("TS PA view to /dev/null",
+           MedianSeconds(runs,
+                         [&] { PrintPartitionView(sink, set, centroids, partitioning, stats, 0); }),
+           vectors);
+    FreePartitioning(&partitioning);
+    FreeCodebook(&centroids);
+    FreeCodebook(&codebook);
+  }
   std::fclose(sink);
   FreeCodebook(&set);
   return 0;

@@ -1,9 +1,29 @@
 // The partition view of the two-file modes: the loading step that reads the
 // second file and derives the other structure, the view itself, and the
 // release step.
+//
+// The view lists the training vectors in the order of the member lists,
+// which is no order in memory: followed one by one, every member costs a
+// cache miss on its Next entry, another on its node and more on its
+// elements, one after the other. So the view first lays the lists out flat
+// (walking several lists side by side, so that their misses overlap). It
+// then copies the elements of a batch of members side by side in a small
+// loop that asks for the nodes and elements of later members well ahead,
+// which keeps many misses in flight, and formats the batch from the copy.
+// Large views are formatted on several threads in chunks of consecutive
+// lines, written in order.
 #include <algorithm>
+#include <condition_variable>
+#include <cstdint>
+#include <cstdio>
 #include <cstring>
+#include <functional>
+#include <memory>
+#include <mutex>
 #include <string_view>
+#include <system_error>
+#include <thread>
+#include <vector>
 
 #include "text_buffer.h"
 #include "viewer.h"
@@ -32,15 +52,378 @@ void LoadPartitionView(ViewMode mode, const char* secondName, const Codebook& tr
 
 namespace {
 
-// The elements as `elementFields` gives them ("%*d" and a blank unless -B),
-// then the frequency with " (%*d)\n".
-void AppendVector(TextBuffer& text, const CodebookNode& node, int dim,
-                  const IntFields& elementFields, int freqWidth) {
-  const int* elements = node.Vector.get();
-  for (int e = 0; e < dim; ++e) elementFields.Append(text, elements[e]);
-  text.Append(" (");
-  text.AppendInt(node.Freq, freqWidth);
-  text.Append(")\n");
+// A hint to fetch the cache line at `address` for reading; it never faults,
+// whatever the address. Compilers without the builtin get no hint.
+inline void PrefetchForRead(const void* address) {
+#if defined(__GNUC__)
+  __builtin_prefetch(address, 0, 3);
+#else
+  static_cast<void>(address);
+#endif
+}
+
+// How far ahead of the member being staged its node, and then its elements
+// and name, are asked for. The node must have arrived before its element
+// pointer is read.
+constexpr std::int64_t kNodeAhead = 128;
+constexpr std::int64_t kElementsAhead = 64;
+
+// Members staged at a time: at most this many, and this many bytes of
+// elements.
+constexpr std::int64_t kMaxStage = 512;
+constexpr std::size_t kStageBytes = 32 << 10;
+
+// Room for the lead of a member line ("   %*d  " and its fill).
+constexpr std::size_t kLeadRoom = 32;
+// Elements written into the buffer at a time.
+constexpr std::size_t kPieceElements = 256;
+
+// Lists walked side by side when they are laid out flat.
+constexpr int kWalkLanes = 16;
+
+// Views of fewer lines are formatted on the calling thread alone.
+constexpr std::int64_t kMinLinesForThreads = 1 << 16;
+// ... and so are views of longer vectors, whose chunks would be large.
+constexpr int kMaxDimensionForThreads = 4096;
+// A chunk of a threaded view holds at most this many characters.
+constexpr std::size_t kChunkCharacters = std::size_t{1} << 20;
+
+// The start of each partition's members in the flat list: partition p's
+// members are at offset[p] .. offset[p+1]-1. Taken from PartitionSize, or
+// from walks of the lists when `walk` is set.
+std::vector<std::int64_t> MemberOffsets(const Partitioning& P, int partitions, bool walk) {
+  std::vector<std::int64_t> offset(static_cast<std::size_t>(partitions) + 1, 0);
+  for (int p = 0; p < partitions; ++p) {
+    std::int64_t size = 0;
+    if (walk) {
+      for (int v = P.First[p]; v != -1; v = P.Next[v]) ++size;
+    } else {
+      size = std::max(P.PartitionSize[p], 0);
+    }
+    offset[p + 1] = offset[p] + size;
+  }
+  return offset;
+}
+
+// Lays out the member lists of partitions begin .. end-1 at their offsets.
+// Returns false when a list is longer or shorter than its offsets allow
+// (the members written are then of no use).
+bool GatherMembers(const Partitioning& P, const std::int64_t* offset, int begin, int end,
+                   int* members) {
+  struct Lane {
+    int v;
+    int* out;
+    int* last;
+  };
+  bool exact = true;
+  int next = begin;
+  // Starts the walk of the next partition with members; false when none is
+  // left.
+  auto start = [&](Lane& lane) {
+    for (; next < end; ++next) {
+      int* out = members + offset[next];
+      int* last = members + offset[next + 1];
+      const int first = P.First[next];
+      if (out == last || first == -1) {
+        exact = exact && out == last && first == -1;
+        continue;
+      }
+      lane = {first, out, last};
+      ++next;
+      return true;
+    }
+    return false;
+  };
+  Lane lanes[kWalkLanes];
+  int active = 0;
+  while (active < kWalkLanes && start(lanes[active])) ++active;
+  while (active > 0) {
+    for (int l = 0; l < active;) {
+      Lane& lane = lanes[l];
+      *lane.out++ = lane.v;
+      lane.v = P.Next[lane.v];
+      if (lane.v != -1 && lane.out != lane.last) {
+        ++l;
+        continue;
+      }
+      exact = exact && lane.v == -1 && lane.out == lane.last;
+      if (start(lane)) {
+        ++l;
+      } else {
+        lane = lanes[--active];  // the last lane takes this place
+      }
+    }
+  }
+  return exact;
+}
+
+// Runs work(0) .. work(parts-1): part 0 on the calling thread, the others on
+// threads of their own, or on the calling thread when no thread can be had.
+void RunParts(int parts, const std::function<void(int)>& work) {
+  std::vector<std::thread> threads;
+  std::vector<int> inlineParts;
+  for (int part = 1; part < parts; ++part) {
+    try {
+      threads.emplace_back(work, part);
+    } catch (const std::system_error&) {
+      inlineParts.push_back(part);
+    }
+  }
+  work(0);
+  for (const int part : inlineParts) work(part);
+  for (std::thread& thread : threads) thread.join();
+}
+
+// Formats the lines of the view. The view is a sequence of items: for each
+// partition p a head item (its "Partition" and centroid lines), then one
+// item per member. Partition p's head is item offset[p] + p.
+class ViewFormatter {
+ public:
+  ViewFormatter(const Codebook& set, const Codebook& second, const SetStatistics& stats,
+                int noBlanks, const std::int64_t* offset, const int* members)
+      : set_(set),
+        second_(second),
+        offset_(offset),
+        members_(members),
+        partitions_(second.Booksize),
+        memberCount_(offset[second.Booksize]),
+        dim_(VectorDimension(set)),
+        freqWidth_(DecimalWidth(stats.MaxFreq)),
+        numberWidth_(DecimalWidth(second.Booksize)),
+        nameWidth_(stats.MaxNameLength),
+        // Both prefixes come to the same width (13 characters without
+        // names, up to 999,999 partitions), so representatives and members
+        // line up.
+        centroidFill_(std::max(0, numberWidth_ + nameWidth_ - 6)),
+        memberFill_(nameWidth_ == 0 ? 8 - numberWidth_ : 6 - nameWidth_ - numberWidth_),
+        elementFields_(DecimalWidth(stats.MaxElement), noBlanks != 1),
+        freqFields_(freqWidth_, false) {
+    // The room the lines ask for: a member line its lead, name and pieces
+    // of elements with the tail; a head its two lines, each element field
+    // at most kStride characters.
+    const std::int64_t dim = dim_;
+    const std::int64_t pieces = dim / kPieceElements + 1;
+    const std::int64_t tail = TailRoom();
+    const std::int64_t member = kLeadRoom + (nameWidth_ > 0 ? nameWidth_ + 2 : 0) +
+                                dim * static_cast<std::int64_t>(elementFields_.MaxWrite()) +
+                                pieces * tail;
+    const std::int64_t head = 10 + 11 + 2 + 13 + centroidFill_ + dim * 16 + tail;
+    itemBound_ = std::max(member, head);
+  }
+
+  std::int64_t Items() const { return memberCount_ + partitions_; }
+  // At least the room that the formatting of any one item asks for.
+  std::int64_t ItemBound() const { return itemBound_; }
+
+  // Appends items from .. to-1.
+  void Format(TextBuffer& text, std::int64_t from, std::int64_t to) const {
+    if (from >= to) return;
+    // The partition whose head is the last one at or before `from`.
+    int low = 0;
+    int high = partitions_ - 1;
+    while (low < high) {
+      const int middle = low + (high - low + 1) / 2;
+      if (offset_[middle] + middle <= from) {
+        low = middle;
+      } else {
+        high = middle - 1;
+      }
+    }
+    StagedMembers staged(dim_, nameWidth_ > 0);
+    for (int p = low; from < to; ++p) {
+      const std::int64_t head = offset_[p] + p;
+      if (from == head) {
+        AppendHead(text, p);
+        ++from;
+      }
+      const std::int64_t size = offset_[p + 1] - offset_[p];
+      const std::int64_t first = from - head - 1;
+      const std::int64_t last = std::min(size, to - head - 1);
+      if (first < last) AppendMembers(text, staged, p, offset_[p] + first, offset_[p] + last);
+      from = head + 1 + last;
+    }
+  }
+
+ private:
+  // The elements, frequencies and names of a batch of members, side by side.
+  struct StagedMembers {
+    StagedMembers(int dim, bool named)
+        : batch(std::clamp<std::int64_t>(
+              static_cast<std::int64_t>(kStageBytes / (static_cast<std::size_t>(dim) * 4 + 1)), 1,
+              kMaxStage)),
+          elements(std::make_unique_for_overwrite<int[]>(static_cast<std::size_t>(batch * dim))),
+          freqs(std::make_unique_for_overwrite<int[]>(static_cast<std::size_t>(batch))),
+          names(named
+                    ? std::make_unique_for_overwrite<const char*[]>(static_cast<std::size_t>(batch))
+                    : nullptr) {}
+    std::int64_t batch;
+    std::unique_ptr<int[]> elements;
+    std::unique_ptr<int[]> freqs;
+    std::unique_ptr<const char*[]> names;
+  };
+
+  std::int64_t TailRoom() const { return 4 + static_cast<std::int64_t>(freqFields_.MaxWrite()); }
+
+  // The elements and the frequency, " (%*d)\n".
+  void AppendVector(TextBuffer& text, const CodebookNode& node) const {
+    const int* elements = node.Vector.get();
+    for (int e = 0; e < dim_; ++e) elementFields_.Append(text, elements[e]);
+    text.Append(" (");
+    freqFields_.Append(text, node.Freq);
+    text.Append(")\n");
+  }
+
+  void AppendHead(TextBuffer& text, int p) const {
+    text.Append("Partition ");
+    text.AppendInt(p + 1, 0);
+    text.Append(":\n");
+    text.Append("   centroid: ");
+    text.AppendBlanks(centroidFill_);
+    AppendVector(text, second_.Book[p]);
+  }
+
+  // The member lines of partition p for the flat list's entries from .. to-1.
+  void AppendMembers(TextBuffer& text, StagedMembers& staged, int p, std::int64_t from,
+                     std::int64_t to) const {
+    // "   %*d  " and the fill, the same on every line of the partition; the
+    // whole buffer is copied, and what follows overwrites its padding.
+    char lead[kLeadRoom + 8] = {};
+    const std::size_t leadLength = static_cast<std::size_t>(std::snprintf(
+        lead, sizeof lead, "   %*d  %*s", numberWidth_, p + 1, std::max(memberFill_, 0), ""));
+    const std::size_t dim = static_cast<std::size_t>(dim_);
+    for (std::int64_t first = from; first < to; first += staged.batch) {
+      const std::int64_t count = std::min(staged.batch, to - first);
+      Stage(first, count, staged);
+      for (std::int64_t k = 0; k < count; ++k) {
+        std::memcpy(text.Tail(kLeadRoom), lead, kLeadRoom);
+        text.Commit(leadLength);
+        if (nameWidth_ > 0) {
+          const char* name = staged.names[k];
+          if (name != nullptr && name[0] != '\0') {
+            text.AppendLeft(std::string_view(name, std::strlen(name)), nameWidth_);
+            text.Append("  ");
+          } else {
+            text.AppendBlanks(static_cast<long long>(nameWidth_) + 2);
+          }
+        }
+        AppendElements(text, staged.elements.get() + static_cast<std::size_t>(k) * dim,
+                       staged.freqs[k]);
+      }
+    }
+  }
+
+  // The elements with their blanks and " (%*d)\n" with the frequency,
+  // written straight into the buffer in pieces of a bounded size.
+  void AppendElements(TextBuffer& text, const int* vector, int freq) const {
+    const std::size_t dim = static_cast<std::size_t>(dim_);
+    const std::size_t elementRoom = elementFields_.MaxWrite();
+    const std::size_t tailRoom = static_cast<std::size_t>(TailRoom());
+    for (std::size_t e = 0;;) {
+      const std::size_t end = std::min(dim, e + kPieceElements);
+      char* const start = text.Tail((end - e) * elementRoom + tailRoom);
+      char* out = start;
+      for (; e < end; ++e) out = elementFields_.Put(out, vector[e]);
+      if (e == dim) {
+        std::memcpy(out, " (", 2);
+        out = freqFields_.Put(out + 2, freq);
+        std::memcpy(out, ")\n", 2);
+        text.Commit(static_cast<std::size_t>(out + 2 - start));
+        return;
+      }
+      text.Commit(static_cast<std::size_t>(out - start));
+    }
+  }
+
+  // Copies the elements, frequencies and names of the members at the flat
+  // list's entries first .. first+count-1 side by side. A small loop with
+  // the nodes and elements of later members requested ahead keeps many
+  // cache misses in flight at once.
+  void Stage(std::int64_t first, std::int64_t count, StagedMembers& staged) const {
+    const CodebookNode* book = set_.Book.get();
+    const std::size_t dim = static_cast<std::size_t>(dim_);
+    const std::size_t lastByte = std::min<std::size_t>(dim * sizeof(int), 256) - 1;
+    for (std::int64_t k = 0; k < count; ++k) {
+      const std::int64_t m = first + k;
+      if (m + kNodeAhead < memberCount_) PrefetchForRead(&book[members_[m + kNodeAhead]]);
+      if (m + kElementsAhead < memberCount_ && dim > 0) {
+        const CodebookNode& ahead = book[members_[m + kElementsAhead]];
+        const char* vector = reinterpret_cast<const char*>(ahead.Vector.get());
+        PrefetchForRead(vector);
+        PrefetchForRead(vector + lastByte);
+        if (nameWidth_ > 0) PrefetchForRead(ahead.Name.get());
+      }
+      const CodebookNode& node = book[members_[m]];
+      std::copy_n(node.Vector.get(), dim,
+                  staged.elements.get() + static_cast<std::size_t>(k) * dim);
+      staged.freqs[k] = node.Freq;
+      if (nameWidth_ > 0) staged.names[k] = node.Name.get();
+    }
+  }
+
+  const Codebook& set_;
+  const Codebook& second_;
+  const std::int64_t* offset_;
+  const int* members_;
+  int partitions_;
+  std::int64_t memberCount_;
+  int dim_;
+  int freqWidth_;
+  int numberWidth_;
+  int nameWidth_;
+  int centroidFill_;
+  int memberFill_;
+  IntFields elementFields_;
+  IntFields freqFields_;
+  std::int64_t itemBound_ = 0;
+};
+
+// Formats the view in chunks of `chunkItems` items on `threads` threads and
+// writes the chunks in order. A chunk waits in one of a few buffers until
+// the chunks before it are written, so memory stays bounded.
+void FormatOnThreads(FILE* out, const ViewFormatter& formatter, int threads,
+                     std::int64_t chunkItems) {
+  const std::int64_t items = formatter.Items();
+  const std::int64_t chunks = (items + chunkItems - 1) / chunkItems;
+  const int slots = 2 * threads;
+  std::vector<std::unique_ptr<TextBuffer>> texts;
+  for (int s = 0; s < slots; ++s) {
+    texts.push_back(
+        std::make_unique<TextBuffer>(static_cast<std::size_t>(chunkItems * formatter.ItemBound())));
+  }
+  std::vector<bool> ready(static_cast<std::size_t>(slots), false);
+  std::mutex mutex;
+  std::condition_variable slotFreed;
+  std::int64_t claimed = 0;
+  std::int64_t written = 0;
+  bool writing = false;
+
+  RunParts(threads, [&](int) {
+    std::unique_lock lock(mutex);
+    for (;;) {
+      slotFreed.wait(lock, [&] { return claimed >= chunks || claimed < written + slots; });
+      if (claimed >= chunks) return;
+      const std::int64_t chunk = claimed++;
+      const std::size_t slot = static_cast<std::size_t>(chunk % slots);
+      lock.unlock();
+      formatter.Format(*texts[slot], chunk * chunkItems, std::min(items, (chunk + 1) * chunkItems));
+      lock.lock();
+      ready[slot] = true;
+      // One thread at a time writes whatever is ready, in order.
+      if (writing) continue;
+      writing = true;
+      for (std::size_t next; written < chunks && ready[next = written % slots];) {
+        lock.unlock();
+        const std::string_view text = texts[next]->Text();
+        std::fwrite(text.data(), 1, text.size(), out);
+        texts[next]->Clear();
+        lock.lock();
+        ready[next] = false;
+        ++written;
+        slotFreed.notify_all();
+      }
+      writing = false;
+    }
+  });
 }
 
 }  // namespace
@@ -48,44 +431,62 @@ void AppendVector(TextBuffer& text, const CodebookNode& node, int dim,
 void PrintPartitionView(FILE* out, const Codebook& trainingSet, const Codebook& second,
                         const Partitioning& partitioning, const SetStatistics& stats,
                         int noBlanks) {
-  const int partitions = second.Booksize;
-  const int dim = VectorDimension(trainingSet);
-  const int elementWidth = DecimalWidth(stats.MaxElement);
-  const int freqWidth = DecimalWidth(stats.MaxFreq);
-  const int numberWidth = DecimalWidth(partitions);
-  const int nameWidth = stats.MaxNameLength;
-  // Both prefixes come to the same width (13 characters without names, up
-  // to 999,999 partitions), so representatives and members line up.
-  const int centroidFill = std::max(0, numberWidth + nameWidth - 6);
-  const int memberFill = nameWidth == 0 ? 8 - numberWidth : 6 - nameWidth - numberWidth;
-
-  const IntFields elementFields(elementWidth, noBlanks != 1);
-  TextBuffer text(out);
-  for (int p = 0; p < partitions; ++p) {
-    text.Append("Partition ");
-    text.AppendInt(p + 1, 0);
-    text.Append(":\n");
-    text.Append("   centroid: ");
-    text.AppendBlanks(centroidFill);
-    AppendVector(text, second.Book[p], dim, elementFields, freqWidth);
-
-    for (int v = partitioning.First[p]; v != -1; v = partitioning.Next[v]) {
-      text.Append("   ");
-      text.AppendInt(p + 1, numberWidth);
-      text.Append("  ");
-      text.AppendBlanks(memberFill);
-      if (nameWidth > 0) {
-        const char* name = trainingSet.Book[v].Name.get();
-        if (name != nullptr && name[0] != '\0') {
-          text.AppendLeft(std::string_view(name, std::strlen(name)), nameWidth);
-          text.Append("  ");
-        } else {
-          text.AppendBlanks(static_cast<long long>(nameWidth) + 2);
-        }
-      }
-      AppendVector(text, trainingSet.Book[v], dim, elementFields, freqWidth);
-    }
+  // Threads pay for large views of lines of ordinary length.
+  int threads = 1;
+  if (static_cast<std::int64_t>(trainingSet.Booksize) + second.Booksize >= kMinLinesForThreads &&
+      VectorDimension(trainingSet) <= kMaxDimensionForThreads) {
+    threads = static_cast<int>(std::clamp(std::thread::hardware_concurrency(), 1u, 8u));
   }
+  PrintPartitionViewOn(out, trainingSet, second, partitioning, stats, noBlanks, threads, 0);
+}
+
+void PrintPartitionViewOn(FILE* out, const Codebook& trainingSet, const Codebook& second,
+                          const Partitioning& partitioning, const SetStatistics& stats,
+                          int noBlanks, int threads, std::int64_t chunkItems) {
+  const int partitions = second.Booksize;
+  if (partitions <= 0) return;
+
+  // The flat member list. PartitionSize gives each partition's place in
+  // it; should a list not have that length, the lists are counted instead.
+  std::vector<std::int64_t> offset = MemberOffsets(partitioning, partitions, false);
+  bool exact = offset[partitions] <= partitioning.TSsize;
+  auto members = std::make_unique_for_overwrite<int[]>(
+      static_cast<std::size_t>(exact ? offset[partitions] : 0));
+  if (exact) {
+    // Consecutive runs of partitions with about the same number of members
+    // on each thread.
+    const int parts = std::max(threads, 1);
+    std::vector<int> bounds(static_cast<std::size_t>(parts) + 1, partitions);
+    bounds[0] = 0;
+    for (int part = 1; part < parts; ++part) {
+      const std::int64_t target = offset[partitions] * part / parts;
+      bounds[part] = static_cast<int>(std::lower_bound(offset.begin(), offset.end() - 1, target) -
+                                      offset.begin());
+    }
+    std::vector<char> partExact(static_cast<std::size_t>(parts), 1);
+    RunParts(parts, [&](int part) {
+      partExact[part] =
+          GatherMembers(partitioning, offset.data(), bounds[part], bounds[part + 1], members.get());
+    });
+    exact = std::find(partExact.begin(), partExact.end(), 0) == partExact.end();
+  }
+  if (!exact) {
+    offset = MemberOffsets(partitioning, partitions, true);
+    members = std::make_unique_for_overwrite<int[]>(static_cast<std::size_t>(offset[partitions]));
+    GatherMembers(partitioning, offset.data(), 0, partitions, members.get());
+  }
+
+  const ViewFormatter formatter(trainingSet, second, stats, noBlanks, offset.data(), members.get());
+  if (threads > 1) {
+    if (chunkItems <= 0) {
+      chunkItems = std::max<std::int64_t>(
+          1, static_cast<std::int64_t>(kChunkCharacters) / formatter.ItemBound());
+    }
+    FormatOnThreads(out, formatter, threads, chunkItems);
+    return;
+  }
+  TextBuffer text(out);
+  formatter.Format(text, 0, formatter.Items());
 }
 
 void ReleasePartitionView(Codebook* second, Partitioning* partitioning) {

@@ -118,14 +118,13 @@ void PrintView(FILE* out, const char* inputName, ViewMode mode, const Codebook& 
                const Codebook& second, const Partitioning& partitioning,
                const ViewOptions& options) {
   if (options.QuietLevel > 0) PrintHeaderBlock(out, inputName, set);
+  if (options.Entropy == 1) PrintEntropy(out, set);
+  if (options.QuietLevel <= 1) return;
 
   // Every field width of the listings comes from the first file, also in
   // the two-file modes.
   const SetStatistics stats = ComputeSetStatistics(set);
   const ListingGeometry geometry = ComputeListingGeometry(set, stats);
-
-  if (options.Entropy == 1) PrintEntropy(out, set);
-  if (options.QuietLevel <= 1) return;
 
   std::fputc('\n', out);
   if (mode == ViewSet) {

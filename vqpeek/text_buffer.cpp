@@ -17,19 +17,39 @@ constexpr int kMaxDigits = 10;  // of an unsigned 32-bit value
 }  // namespace
 
 TextBuffer::TextBuffer(FILE* stream)
-    : stream_(stream), buffer_(std::make_unique_for_overwrite<char[]>(kCapacity)) {}
+    : stream_(stream),
+      capacity_(kStreamCapacity),
+      buffer_(std::make_unique_for_overwrite<char[]>(kStreamCapacity)) {}
+
+TextBuffer::TextBuffer(std::size_t capacity)
+    : stream_(nullptr),
+      capacity_(std::max<std::size_t>(capacity, 1)),
+      buffer_(std::make_unique_for_overwrite<char[]>(capacity_)) {}
 
 TextBuffer::~TextBuffer() { Flush(); }
 
 void TextBuffer::Flush() {
+  if (stream_ == nullptr) return;
   if (used_ > 0) std::fwrite(buffer_.get(), 1, used_, stream_);
   used_ = 0;
 }
 
+void TextBuffer::MakeRoom(std::size_t count) {
+  if (stream_ != nullptr) {
+    Flush();
+    return;
+  }
+  const std::size_t capacity = std::max(capacity_ * 2, used_ + count);
+  std::unique_ptr<char[]> larger = std::make_unique_for_overwrite<char[]>(capacity);
+  std::memcpy(larger.get(), buffer_.get(), used_);
+  buffer_ = std::move(larger);
+  capacity_ = capacity;
+}
+
 void TextBuffer::Append(std::string_view text) {
   while (!text.empty()) {
-    if (used_ == kCapacity) Flush();
-    const std::size_t part = std::min(text.size(), kCapacity - used_);
+    Reserve(std::min(text.size(), kStreamCapacity));
+    const std::size_t part = std::min(text.size(), capacity_ - used_);
     std::memcpy(buffer_.get() + used_, text.data(), part);
     used_ += part;
     text.remove_prefix(part);
@@ -38,9 +58,9 @@ void TextBuffer::Append(std::string_view text) {
 
 void TextBuffer::AppendBlanks(long long count) {
   while (count > 0) {
-    if (used_ == kCapacity) Flush();
+    Reserve(static_cast<std::size_t>(std::min<long long>(count, kStreamCapacity)));
     const std::size_t part = static_cast<std::size_t>(
-        std::min<long long>(count, static_cast<long long>(kCapacity - used_)));
+        std::min<long long>(count, static_cast<long long>(capacity_ - used_)));
     std::memset(buffer_.get() + used_, ' ', part);
     used_ += part;
     count -= static_cast<long long>(part);
@@ -75,6 +95,19 @@ void TextBuffer::AppendInt(int value, int width) {
   const long long length = end - start;
   AppendBlanks(width - length);
   Append(std::string_view(start, static_cast<std::size_t>(length)));
+}
+
+char* TextBuffer::PutInt(char* out, int value, int width) {
+  char digits[kMaxDigits + 1];
+  char* end = digits + sizeof digits;
+  const unsigned magnitude =
+      value < 0 ? 0u - static_cast<unsigned>(value) : static_cast<unsigned>(value);
+  char* start = FormatDigits(magnitude, end);
+  if (value < 0) *--start = '-';
+  const std::ptrdiff_t length = end - start;
+  for (std::ptrdiff_t blank = length; blank < width; ++blank) *out++ = ' ';
+  std::memcpy(out, start, static_cast<std::size_t>(length));
+  return out + length;
 }
 
 void TextBuffer::AppendUnsigned(unsigned value, int width) {

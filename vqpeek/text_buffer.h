@@ -3,10 +3,13 @@
 // The listings print millions of small fields; one printf per field costs
 // far more than the formatting itself. TextBuffer produces exactly the bytes
 // of the printf conversions it names ("%*d", "%*u", "%-*s", "%s") and hands
-// them to the stream in blocks.
+// them to the stream in blocks. A TextBuffer without a stream keeps its text
+// in memory instead, so that several threads can format parts of one
+// listing side by side and the parts be written in order.
 #ifndef VQPEEK_VQPEEK_TEXT_BUFFER_H_
 #define VQPEEK_VQPEEK_TEXT_BUFFER_H_
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdio>
 #include <cstring>
@@ -16,7 +19,10 @@
 class TextBuffer {
  public:
   explicit TextBuffer(FILE* stream);
-  ~TextBuffer();  // writes what is left
+  // Keeps the text in memory, with room for `capacity` characters to begin
+  // with; it grows when more comes.
+  explicit TextBuffer(std::size_t capacity);
+  ~TextBuffer();  // writes what is left to the stream
   TextBuffer(const TextBuffer&) = delete;
   TextBuffer& operator=(const TextBuffer&) = delete;
 
@@ -36,8 +42,15 @@ class TextBuffer {
   // "%-*s": left-aligned, blanks after it up to `width`.
   void AppendLeft(std::string_view text, int width);
 
-  // Writes the buffered text to the stream.
+  // Writes the buffered text to the stream; keeps it without a stream.
   void Flush();
+
+  // The text kept without a stream, and its removal.
+  std::string_view Text() const { return std::string_view(buffer_.get(), used_); }
+  void Clear() { used_ = 0; }
+
+  // Writes "%*d" of `value` at `out` and returns the end of the field.
+  static char* PutInt(char* out, int value, int width);
 
   // Room for `count` more characters at Tail(), then Commit() them.
   char* Tail(std::size_t count) {
@@ -47,15 +60,18 @@ class TextBuffer {
   void Commit(std::size_t count) { used_ += count; }
 
  private:
-  static constexpr std::size_t kCapacity = 1 << 20;
-  // Makes room for `count` more characters (count <= kCapacity).
+  static constexpr std::size_t kStreamCapacity = 1 << 20;
+  // Makes room for `count` more characters (with a stream: count <=
+  // kStreamCapacity).
   void Reserve(std::size_t count) {
-    if (used_ + count > kCapacity) Flush();
+    if (used_ + count > capacity_) MakeRoom(count);
   }
+  void MakeRoom(std::size_t count);
   // Digits of `value`, written backwards ending at `end`; returns the start.
   static char* FormatDigits(unsigned value, char* end);
 
   FILE* stream_;
+  std::size_t capacity_;
   std::unique_ptr<char[]> buffer_;
   std::size_t used_ = 0;
 };
@@ -76,6 +92,22 @@ class IntFields {
     }
     text.AppendInt(value, width_);
     if (blankAfter_) text.Append(' ');
+  }
+
+  // Writes the field of `value` at `out` and returns its end. It may write
+  // up to MaxWrite() bytes from `out` on, past the end it returns.
+  char* Put(char* out, int value) const {
+    if (value >= 0 && value < kCached && cached_) {
+      std::memcpy(out, fields_.get() + value * kStride, kStride);
+      return out + length_[value];
+    }
+    out = TextBuffer::PutInt(out, value, width_);
+    if (blankAfter_) *out++ = ' ';
+    return out;
+  }
+  // The most Put writes: a cached field, or the widest "%*d" and a blank.
+  std::size_t MaxWrite() const {
+    return std::max<std::size_t>(kStride, static_cast<std::size_t>(std::max(width_, 11)) + 1);
   }
 
  private:

@@ -9,6 +9,7 @@
 #ifndef VQPEEK_VQPEEK_VIEWER_H_
 #define VQPEEK_VQPEEK_VIEWER_H_
 
+#include <cstdint>
 #include <cstdio>
 
 #include "parameters.h"
@@ -127,9 +128,18 @@ void PrintVectorListing(FILE* out, const Codebook& set, const SetStatistics& sta
 void LoadPartitionView(ViewMode mode, const char* secondName, const Codebook& trainingSet,
                        Codebook* second, Partitioning* partitioning);
 
-// Every partition with its representative and its members.
+// Every partition with its representative and its members. A large view is
+// formatted on several threads.
 void PrintPartitionView(FILE* out, const Codebook& trainingSet, const Codebook& second,
                         const Partitioning& partitioning, const SetStatistics& stats, int noBlanks);
+
+// PrintPartitionView on `threads` threads (1: the calling thread alone),
+// formatting chunks of `chunkItems` lines (0: chosen by the line length;
+// a partition's two head lines count as one). The text is the same for
+// every choice.
+void PrintPartitionViewOn(FILE* out, const Codebook& trainingSet, const Codebook& second,
+                          const Partitioning& partitioning, const SetStatistics& stats,
+                          int noBlanks, int threads, std::int64_t chunkItems);
 
 void ReleasePartitionView(Codebook* second, Partitioning* partitioning);
 

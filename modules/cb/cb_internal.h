@@ -2,13 +2,32 @@
 #ifndef VQPEEK_MODULES_CB_CB_INTERNAL_H_
 #define VQPEEK_MODULES_CB_CB_INTERNAL_H_
 
+#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <functional>
+#include <limits>
 #include <memory>
 
 #include "vqpeek/cb.h"
 #include "vqpeek/interfc.h"
+
+// Compiles a function once for each of these x86 vector extensions and
+// picks the clone the processor runs when the program loads; elsewhere the
+// function is compiled once.
+#if defined(__x86_64__) && defined(__GNUC__)
+#define VQ_WIDE_VECTOR_CLONES __attribute__((target_clones("avx512f", "avx2", "default")))
+#else
+#define VQ_WIDE_VECTOR_CLONES
+#endif
+
+// Tells the compiler that a pointer parameter is the only way to what it
+// points to, so that loops over several arrays vectorise without checks.
+#if defined(__GNUC__)
+#define VQ_RESTRICT __restrict__
+#else
+#define VQ_RESTRICT
+#endif
 
 namespace cb_internal {
 
@@ -21,11 +40,20 @@ using FilePtr = std::unique_ptr<FILE, FileCloser>;
 // Converts a real value to int32 by truncation toward zero, the library's
 // rounding step after adding 0.5. Values outside the int32 range are clamped
 // and NaN gives 0, so hostile data never reaches an undefined conversion.
-int TruncateToInt(double value);
+// Inline, as RoundedMean: the readers take it for every vector.
+inline int TruncateToInt(double value) {
+  if (std::isnan(value)) return 0;
+  if (value >= 2147483647.0) return std::numeric_limits<int>::max();
+  if (value <= -2147483648.0) return std::numeric_limits<int>::min();
+  return static_cast<int>(value);
+}
 
 // The rounded mean of a vector: sum / count + 0.5, truncated toward zero
 // (so -2.7 gives -2 and 2.5 gives 3). A vector without elements has mean 0.
-int RoundedMean(std::int64_t sum, int count);
+inline int RoundedMean(std::int64_t sum, int count) {
+  if (count == 0) return 0;
+  return TruncateToInt(static_cast<double>(sum) / static_cast<double>(count) + 0.5);
+}
 
 // Two's-complement arithmetic without undefined behaviour: running totals
 // wrap the way the hardware does, and subtracting what was added restores
@@ -70,13 +98,37 @@ inline std::int64_t SquaredDistance(const int* first, const int* second, int cou
 
 // Node allocation: makes `CB->Book` an array of n fresh nodes (Booksize =
 // AllocatedSize = n) whose vectors of `dim` zero elements are slices of one
-// new element block. Fatal: "ERROR: allocate CB->Book\n", "ERROR: Not
-// enough memory for new vector element.\n".
-void AllocateNodes(Codebook* CB, int n, int dim);
+// new element block. A reader that sets every element at once may ask for
+// the elements without `zeroElements`: they are then left as the memory
+// holds them. Fatal: "ERROR: allocate CB->Book\n", "ERROR: Not enough
+// memory for new vector element.\n".
+void AllocateNodes(Codebook* CB, int n, int dim, bool zeroElements = true);
 
-// Sets `bytes` bytes at `data` to zero, a large block on several threads,
-// while `alongside` runs on the calling thread.
-void ZeroInParallel(void* data, std::size_t bytes, const std::function<void()>& alongside);
+// Makes the pages of the `bytes` bytes at `data` present and writable in one
+// call where the system offers that (Linux), far cheaper than a fault at the
+// first write to each page; elsewhere it does nothing. What the memory holds
+// does not change.
+void PrefaultPages(void* data, std::size_t bytes);
+
+// Makes the pages of `bytes` bytes at `data` present, and sets the bytes to
+// zero when `zero`, a large block on several threads, while `alongside`
+// runs on the calling thread.
+void FaultInParallel(void* data, std::size_t bytes, bool zero,
+                     const std::function<void()>& alongside);
+
+// The threads that work on `count` items in parts of `partSize` may use:
+// one for a single part, else as many as the processor has, at most 8 and
+// at most one per part.
+int ThreadsFor(std::int64_t count, std::int64_t partSize);
+
+// Calls work(begin, end, worker) for every part [begin, end) of 0 .. count-1
+// (parts of `partSize` items, the last one shorter) on `threads` workers
+// numbered 0 .. threads-1, worker 0 being the calling thread. Each part is
+// taken by one worker; a worker takes parts in ascending order. A worker
+// whose thread cannot be had leaves its parts to the others. `work` must
+// not end the process.
+void RunInParts(std::int64_t count, std::int64_t partSize, int threads,
+                const std::function<void(std::int64_t, std::int64_t, int)>& work);
 
 // A new NUL-terminated copy of `text`, or null for a null text.
 NamePtr CopyName(const char* text);
@@ -97,6 +149,21 @@ bool FitsInMemory(std::uint64_t count, std::uint64_t bytesEach, std::uint64_t fi
 // slots of `dim` sums each (and `vectors` training vectors) that the machine
 // cannot hold. Fatal: "ERROR: Not enough memory for the partitioning.\n".
 void RequirePartitionMemory(int slots, int dim, int vectors);
+
+// The moves of a run of ChangePartition(TS, P, target[i], i) for i = 0 ..
+// TSsize-1 in ascending order, made in bulk: training vector i moves to
+// target[i] unless it is there already (with `everyVector`, it moves in any
+// case, to the head of its own list). Map, the lists, Prev and every total
+// come out exactly as the run leaves them. The totals are taken in parts of
+// consecutive vectors on several threads; `prepare(begin, end)`, when
+// given, is called first for each part, on the thread that takes the
+// part's totals, and fills target[begin .. end-1] with partitions of `P` (or
+// -1); it must not end the process. Without it every target is checked
+// before anything changes. `TS` must be the set `P` was made for.
+// Fatal: "ERROR: ChangePartition: invalid vector %d or partition %d.\n" for
+// the first target outside -1 .. PartitionCount-1.
+void MoveInBulk(const Codebook& TS, Partitioning* P, int* target, bool everyVector,
+                const std::function<void(int, int)>& prepare = nullptr);
 
 // Writes the rounded centroid of the partition with these totals into
 // `node`: every element sum / CCFreq + 0.5 truncated toward zero, Freq =

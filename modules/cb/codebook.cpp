@@ -17,21 +17,11 @@
 
 namespace cb_internal {
 
-int TruncateToInt(double value) {
-  if (std::isnan(value)) return 0;
-  if (value >= 2147483647.0) return std::numeric_limits<int>::max();
-  if (value <= -2147483648.0) return std::numeric_limits<int>::min();
-  return static_cast<int>(value);
-}
-
-int RoundedMean(std::int64_t sum, int count) {
-  if (count == 0) return 0;
-  return TruncateToInt(static_cast<double>(sum) / static_cast<double>(count) + 0.5);
-}
-
-void ZeroInParallel(void* data, std::size_t bytes, const std::function<void()>& alongside) {
+void FaultInParallel(void* data, std::size_t bytes, bool zero,
+                     const std::function<void()>& alongside) {
   // The first write to a fresh page is a page fault, which costs far more
-  // than the write and which several threads can take at the same time.
+  // than the write; the pages of each chunk are made present in one call
+  // first, on several threads at the same time.
   constexpr std::size_t kChunk = std::size_t{2} << 20;
   constexpr std::size_t kWorthThreads = std::size_t{16} << 20;
   auto* bytesOf = static_cast<unsigned char*>(data);
@@ -39,7 +29,9 @@ void ZeroInParallel(void* data, std::size_t bytes, const std::function<void()>& 
   std::atomic<std::size_t> next{0};
   auto work = [&] {
     for (std::size_t c; (c = next.fetch_add(1)) < chunks;) {
-      std::memset(bytesOf + c * kChunk, 0, std::min(kChunk, bytes - c * kChunk));
+      const std::size_t size = std::min(kChunk, bytes - c * kChunk);
+      PrefaultPages(bytesOf + c * kChunk, size);
+      if (zero) std::memset(bytesOf + c * kChunk, 0, size);
     }
   };
   std::vector<std::thread> helpers;
@@ -56,7 +48,34 @@ void ZeroInParallel(void* data, std::size_t bytes, const std::function<void()>& 
   for (std::thread& helper : helpers) helper.join();
 }
 
-void AllocateNodes(Codebook* CB, int n, int dim) {
+int ThreadsFor(std::int64_t count, std::int64_t partSize) {
+  const std::int64_t parts = partSize > 0 ? (count + partSize - 1) / partSize : 0;
+  if (parts < 2) return 1;
+  const std::int64_t hardware = std::max(1u, std::thread::hardware_concurrency());
+  return static_cast<int>(std::min({hardware, parts, std::int64_t{8}}));
+}
+
+void RunInParts(std::int64_t count, std::int64_t partSize, int threads,
+                const std::function<void(std::int64_t, std::int64_t, int)>& work) {
+  std::atomic<std::int64_t> next{0};
+  auto take = [&](int worker) {
+    for (std::int64_t begin; (begin = next.fetch_add(partSize)) < count;) {
+      work(begin, std::min(count, begin + partSize), worker);
+    }
+  };
+  std::vector<std::thread> helpers;
+  for (int worker = 1; worker < threads; ++worker) {
+    try {
+      helpers.emplace_back(take, worker);
+    } catch (const std::system_error&) {
+      break;  // no more threads to be had: the others share the work
+    }
+  }
+  take(0);
+  for (std::thread& helper : helpers) helper.join();
+}
+
+void AllocateNodes(Codebook* CB, int n, int dim, bool zeroElements) {
   CB->Booksize = n;
   const std::size_t width = dim > 0 ? static_cast<std::size_t>(dim) : 0;
   const std::size_t count = n > 0 ? static_cast<std::size_t>(n) * width : 0;
@@ -74,23 +93,25 @@ void AllocateNodes(Codebook* CB, int n, int dim) {
   } catch (const std::bad_alloc&) {
     elementsFailed = true;
   }
-  // The node array is built while other threads zero the elements.
+  // The node array is built, its vectors pointing into the element block,
+  // while other threads make the element block present.
   std::unique_ptr<CodebookNode[]> book;
   bool bookFailed = false;
-  ZeroInParallel(elements.get(), elementsFailed ? 0 : count * sizeof(int), [&] {
+  FaultInParallel(elements.get(), elementsFailed ? 0 : count * sizeof(int), zeroElements, [&] {
     try {
       if (n < 0) throw std::bad_alloc();
       book = std::make_unique<CodebookNode[]>(static_cast<std::size_t>(n));
     } catch (const std::bad_alloc&) {
       bookFailed = true;
+      return;
+    }
+    for (int i = 0; i < n && !elementsFailed; ++i) {
+      book[i].Vector =
+          VectorPtr(elements.get() + static_cast<std::size_t>(i) * width, VectorDeleter{false});
     }
   });
   if (bookFailed) FatalError("ERROR: allocate CB->Book\n");
   if (elementsFailed) FatalError("ERROR: Not enough memory for new vector element.\n");
-  for (int i = 0; i < n; ++i) {
-    book[i].Vector =
-        VectorPtr(elements.get() + static_cast<std::size_t>(i) * width, VectorDeleter{false});
-  }
   CB->Book = std::move(book);
   CB->ElementBlock = std::move(elements);
   CB->AllocatedSize = n;
@@ -138,8 +159,26 @@ void CreateNewTrainingSet(Codebook* TS, int Booksize, int BlockSizeX, int BlockS
 }
 
 void FreeCodebook(Codebook* CB) {
+  // A large element block is released on a second thread while the nodes
+  // are destroyed on this one; both take milliseconds for a set of a
+  // million vectors. The nodes' vectors are slices of the block that they
+  // do not own, so the order does not matter.
+  constexpr std::size_t kWorthThread = std::size_t{16} << 20;
+  std::unique_ptr<int[]> elements = std::move(CB->ElementBlock);
+  const std::size_t bytes = static_cast<std::size_t>(std::max(CB->AllocatedSize, 0)) *
+                            static_cast<std::size_t>(std::max(VectorDimension(*CB), 0)) *
+                            sizeof(int);
+  std::thread release;
+  if (elements != nullptr && bytes >= kWorthThread) {
+    try {
+      release = std::thread([&elements] { elements.reset(); });
+    } catch (const std::system_error&) {
+      // No thread to be had: the block goes below.
+    }
+  }
   CB->Book.reset();
-  CB->ElementBlock.reset();
+  if (release.joinable()) release.join();
+  elements.reset();
   CB->AllocatedSize = 0;
 }
 

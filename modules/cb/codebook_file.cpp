@@ -114,12 +114,17 @@ void ReadBody(ByteReader& reader, Codebook* CB, int version) {
       reader.Remaining() / shortestNode < static_cast<std::uint64_t>(CB->Booksize)) {
     FatalError("ERROR: premature end of file\n");
   }
-  cb_internal::AllocateNodes(CB, CB->Booksize, dim);
+  // Every element is set below (or the read fails), so the element block is
+  // not cleared first.
+  cb_internal::AllocateNodes(CB, CB->Booksize, dim, false);
 
   int total = 0;
   for (int i = 0; i < CB->Booksize; ++i) {
     CodebookNode& node = CB->Book[i];
-    if (version == 2) {
+    // Most vectors have no name: a NUL at once.
+    if (version == 2 && reader.Ensure(kMaxNameBytes) > 0 && reader.Data()[0] == '\0') {
+      reader.Advance(1);
+    } else if (version == 2) {
       const std::size_t window = reader.Ensure(kMaxNameBytes);
       const std::size_t searched = window < kMaxNameBytes ? window : kMaxNameBytes;
       const void* nul = std::memchr(reader.Data(), '\0', searched);

@@ -2,7 +2,10 @@
 // move training vectors between partitions, and the codebook of partition
 // centroids.
 #include <algorithm>
+#include <atomic>
 #include <cstdint>
+#include <memory>
+#include <new>
 #include <vector>
 
 #include "cb_internal.h"
@@ -49,32 +52,50 @@ double GenerateOptimalPartitioningGeneral(const Codebook* TS, const Codebook* CB
   const int metric = DistType(errorFunction);
   const int n = TS->Booksize;
 
-  // Two phases per block of vectors. The search of vector i depends only on
-  // its own start candidate Map[i] and the codebook, never on the moves of
-  // other vectors, so a block is searched first (phase 1) and its moves are
-  // applied afterwards in ascending vector order (phase 2): the lists,
-  // totals and error come out exactly as with one vector at a time. Under
-  // the squared distance phase 1 is the vector kernels' exact search.
-  constexpr int kBlock = cb_internal::kSearchBlock;
-  const std::size_t blockSize = static_cast<std::size_t>(std::min(n, kBlock));
-  std::vector<int> start(blockSize);
-  std::vector<int> chosen(blockSize);
-  std::vector<std::int64_t> best(blockSize);
-  std::int64_t sum = 0;
-  for (int first = 0; first < n; first += std::min(kBlock, n - first)) {
-    const int count = std::min(kBlock, n - first);
-    for (int k = 0; k < count; ++k) start[k] = CodeVectorOf(*P, first + k, *CB);
-    cb_internal::SearchBlock(*TS, *CB, first, count, start.data(), metric, chosen.data(),
-                             best.data());
-    for (int k = 0; k < count; ++k) {
-      const int i = first + k;
-      if (chosen[k] != start[k]) ChangePartition(TS, P, chosen[k], i);
-      sum = cb_internal::WrapAdd(sum, cb_internal::WrapMul(best[k], TS->Book[i].Freq));
+  // The search of vector i depends only on its own start candidate Map[i]
+  // and the codebook, never on the moves of other vectors, so all vectors
+  // are searched first and then moved in bulk, which leaves the lists and
+  // totals exactly as one vector at a time does; the error is a wrapping
+  // sum, the same in any order. Every start candidate is checked first, so
+  // the first vector without one is the one reported. Under the squared
+  // distance, which cannot fail, the search runs on the threads that take
+  // the totals, each on its own part of the vectors while the part is in
+  // its cache; other metrics search on the calling thread.
+  for (int i = 0; i < n; ++i) CodeVectorOf(*P, i, *CB);
+  std::unique_ptr<int[]> target;
+  try {
+    target = std::make_unique_for_overwrite<int[]>(static_cast<std::size_t>(n));
+  } catch (const std::bad_alloc&) {
+    FatalError("ERROR: Not enough memory for the partitioning.\n");
+  }
+  std::atomic<std::uint64_t> sum{0};
+  auto search = [&](int begin, int end) {
+    cb_internal::PrefaultPages(target.get() + begin,
+                               static_cast<std::size_t>(end - begin) * sizeof(int));
+    constexpr int kStep = 1 << 12;
+    std::int64_t best[kStep];
+    std::uint64_t partSum = 0;
+    for (int first = begin; first < end; first += kStep) {
+      const int count = std::min(kStep, end - first);
+      cb_internal::SearchBlock(*TS, *CB, first, count, P->Map.get() + first, metric,
+                               target.get() + first, best, true);
+      for (int k = 0; k < count; ++k) {
+        partSum +=
+            static_cast<std::uint64_t>(cb_internal::WrapMul(best[k], TS->Book[first + k].Freq));
+      }
     }
+    sum += partSum;
+  };
+  if (metric == 0) {
+    cb_internal::MoveInBulk(*TS, P, target.get(), false,
+                            [&](int begin, int end) { search(begin, end); });
+  } else {
+    search(0, n);
+    cb_internal::MoveInBulk(*TS, P, target.get(), false);
   }
   if (errorFunction == 1) return AverageErrorForSolution(TS, CB, P, 1);
   // The divisor is formed in 64 bits: a large set must not wrap it.
-  return static_cast<double>(sum) /
+  return static_cast<double>(static_cast<std::int64_t>(sum.load())) /
          static_cast<double>(static_cast<std::int64_t>(VectorDimension(*TS)) * TS->TotalFreq);
 }
 

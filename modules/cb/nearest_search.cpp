@@ -12,15 +12,6 @@
 #include "cb_internal.h"
 #include "search_rule.h"
 
-// The plain C++ path's inner loops are cloned for the wider vector units of
-// x86-64 and picked when the program loads; elsewhere the compiler's own
-// choice stands.
-#if defined(__x86_64__) && defined(__GNUC__)
-#define VQPEEK_CLONED_FOR_VECTOR_UNITS __attribute__((target_clones("avx512f", "avx2", "default")))
-#else
-#define VQPEEK_CLONED_FOR_VECTOR_UNITS
-#endif
-
 namespace cb_internal {
 
 namespace {
@@ -82,16 +73,16 @@ void SearchScalar(const Codebook& TS, int begin, int end, const Codebook& CB, co
 // Adds the squared differences of one element of a training vector from that
 // element of every code vector. Cloned for wider vector units, picked when
 // the program loads, so the plain C++ path uses what the processor has.
-VQPEEK_CLONED_FOR_VECTOR_UNITS void AddSquares32(const std::int32_t* column, std::int32_t value,
-                                                 std::int32_t* distances, int codes) {
+VQ_WIDE_VECTOR_CLONES void AddSquares32(const std::int32_t* column, std::int32_t value,
+                                        std::int32_t* distances, int codes) {
   for (int j = 0; j < codes; ++j) {
     const std::int32_t difference = value - column[j];
     distances[j] += difference * difference;
   }
 }
 
-VQPEEK_CLONED_FOR_VECTOR_UNITS void AddSquares64(const std::int64_t* column, std::int64_t value,
-                                                 std::int64_t* distances, int codes) {
+VQ_WIDE_VECTOR_CLONES void AddSquares64(const std::int64_t* column, std::int64_t value,
+                                        std::int64_t* distances, int codes) {
   for (int j = 0; j < codes; ++j) {
     const std::int64_t difference = value - column[j];
     distances[j] += difference * difference;
@@ -189,7 +180,8 @@ void RunPath(NearestPath path, const Codebook& TS, int begin, int end, const Cod
 
 }  // namespace
 
-ValueRange ElementRange(const Codebook& set, int begin, int end, int dim) {
+// Cloned for wider vector units: the searches take it for every vector.
+VQ_WIDE_VECTOR_CLONES ValueRange ElementRange(const Codebook& set, int begin, int end, int dim) {
   if (begin >= end || dim <= 0) return {};
   int low = std::numeric_limits<int>::max();
   int high = std::numeric_limits<int>::min();
@@ -221,7 +213,8 @@ bool NearestPathFits(NearestPath path, const Codebook& TS, int begin, int end, c
 }
 
 void SearchNearestSquared(const Codebook& TS, int begin, int end, const Codebook& CB,
-                          const int* start, int* chosen, std::int64_t* best, NearestPath path) {
+                          const int* start, int* chosen, std::int64_t* best, NearestPath path,
+                          bool oneThread) {
   if (begin >= end) return;
   const int dim = VectorDimension(CB);
   const ValueRange c = ElementRange(CB, 0, CB.Booksize, dim);
@@ -248,7 +241,7 @@ void SearchNearestSquared(const Codebook& TS, int begin, int end, const Codebook
             ProductFits(dim, spread, 1, kInt32Limit), start + offset, chosen + offset,
             best + offset);
   };
-  if (path != NearestPath::kAuto) {
+  if (path != NearestPath::kAuto || oneThread) {
     search(begin, end, path);
     return;
   }

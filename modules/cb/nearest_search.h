@@ -40,11 +40,12 @@ bool NearestPathFits(NearestPath path, const Codebook& TS, int begin, int end, c
 // every code vector of CB (at least one), with the dimension of CB. start[i
 // - begin] is the start candidate of vector i; chosen[i - begin] and
 // best[i - begin] receive the result. kAuto picks the path and splits the
-// vectors between the processor's threads; an explicit path runs on the
-// calling thread, and falls back to kScalar where it cannot run or fit.
+// vectors between the processor's threads (on the calling thread alone with
+// `oneThread`); an explicit path runs on the calling thread, and falls back
+// to kScalar where it cannot run or fit.
 void SearchNearestSquared(const Codebook& TS, int begin, int end, const Codebook& CB,
                           const int* start, int* chosen, std::int64_t* best,
-                          NearestPath path = NearestPath::kAuto);
+                          NearestPath path = NearestPath::kAuto, bool oneThread = false);
 
 // The range of values of the elements of nodes begin .. end-1 (each of
 // `dim` elements); {0, 0} for no nodes.

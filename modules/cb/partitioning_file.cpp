@@ -4,6 +4,8 @@
 // named vector, a blank and the name.
 #include <charconv>
 #include <cstdio>
+#include <memory>
+#include <new>
 #include <string>
 
 #include "byte_reader.h"
@@ -30,6 +32,25 @@ int ReadHeadCount(ByteReader& reader) {
 void SkipRestOfLine(ByteReader& reader) {
   for (int c = reader.Get(); c != EOF && c != '\n'; c = reader.Get()) {
   }
+}
+
+// Reads an index line: the index as "%i" reads it, and the rest of the line
+// is dropped. Returns false when no number starts the line.
+bool ReadIndexLine(ByteReader& reader, int* index) {
+  // The common line, a number and its line end, is taken from memory in one
+  // step; anything else (white space, a name, the end of the window) the
+  // general way.
+  constexpr std::size_t kShortLine = 16;
+  const std::size_t available = reader.Ensure(kShortLine);
+  const unsigned char* line = reader.Data();
+  const unsigned char* stop = cb_internal::ParseInteger(line, line + available, index);
+  if (stop != line && stop < line + available && *stop == '\n') {
+    reader.Advance(static_cast<std::size_t>(stop - line) + 1);
+    return true;
+  }
+  if (!reader.ReadInteger(index)) return false;
+  SkipRestOfLine(reader);
+  return true;
 }
 
 }  // namespace
@@ -66,16 +87,24 @@ void ReadPartitioning(const char* filename, Partitioning* P, const Codebook* TS)
   while (reader.Peek() == '-') reader.Advance(1);
   reader.Get();
 
-  // Vector i joins the head of its partition's list, so every list ends up
-  // running from the highest vector index to the lowest.
+  // Every index line is read and checked first; then vector i joins the
+  // head of its partition's list in ascending order of i, so every list
+  // ends up running from the highest vector index to the lowest.
+  std::unique_ptr<int[]> target;
+  try {
+    target = std::make_unique_for_overwrite<int[]>(static_cast<std::size_t>(TS->Booksize));
+  } catch (const std::bad_alloc&) {
+    FatalError("ERROR: Not enough memory for the partitioning.\n");
+  }
+  cb_internal::PrefaultPages(target.get(), static_cast<std::size_t>(TS->Booksize) * sizeof(int));
   for (int i = 0; i < TS->Booksize; ++i) {
     int index = 0;
-    if (!reader.ReadInteger(&index)) FatalError("ERROR reading partitioning.\n");
-    SkipRestOfLine(reader);
+    if (!ReadIndexLine(reader, &index)) FatalError("ERROR reading partitioning.\n");
     if (index < 1 || index > count)
       FatalError("ERROR: Invalid partition index (%d) found.\n", index);
-    ChangePartition(TS, P, index - 1, i);
+    target[i] = index - 1;
   }
+  cb_internal::MoveInBulk(*TS, P, target.get(), true);
 }
 
 void WritePartitioning(const char* filename, const Partitioning* P, const Codebook* TS,

@@ -46,9 +46,10 @@ SearchResult SearchNearest(const Codebook& CB, const int* vector, int dim, int s
 }
 
 void SearchBlock(const Codebook& TS, const Codebook& CB, int first, int count, const int* start,
-                 int metric, int* chosen, std::int64_t* best) {
+                 int metric, int* chosen, std::int64_t* best, bool oneThread) {
   if (metric == 0) {
-    SearchNearestSquared(TS, first, first + count, CB, start, chosen, best);
+    SearchNearestSquared(TS, first, first + count, CB, start, chosen, best, NearestPath::kAuto,
+                         oneThread);
     return;
   }
   const int dim = VectorDimension(CB);

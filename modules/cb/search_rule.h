@@ -27,9 +27,10 @@ SearchResult SearchNearest(const Codebook& CB, const int* vector, int dim, int s
 // The search rule for training vectors first .. first+count-1 of TS, with
 // the start candidates start[0 .. count-1]; the results go to chosen[] and
 // best[]. Under the squared distance (metric 0) the vector kernels search
-// them all at once; other metrics search one vector at a time.
+// them all at once, on several threads unless `oneThread`; other metrics
+// search one vector at a time on the calling thread.
 void SearchBlock(const Codebook& TS, const Codebook& CB, int first, int count, const int* start,
-                 int metric, int* chosen, std::int64_t* best);
+                 int metric, int* chosen, std::int64_t* best, bool oneThread = false);
 
 // The size of the blocks the searches over a whole training set take at a
 // time: it bounds the memory for the results.

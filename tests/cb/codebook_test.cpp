@@ -51,6 +51,16 @@ TEST(FreeCodebook, ReleasesTheNodesAndKeepsTheHeader) {
   EXPECT_STREQ(set.GenerationMethod, "again");
 }
 
+TEST(FreeCodebook, ReleasesALargeRecordWhoseBlockGoesOnAnotherThread) {
+  Codebook set;
+  CreateNewTrainingSet(&set, 1 << 20, 2, 2, 1, 0, 255, 0, "");
+  set.Book[(1 << 20) - 1].Vector[3] = 7;
+  FreeCodebook(&set);
+  EXPECT_EQ(set.Book, nullptr);
+  EXPECT_EQ(set.ElementBlock, nullptr);
+  EXPECT_EQ(set.AllocatedSize, 0);
+}
+
 TEST(NodeAllocationDeathTest, ReportsANodeArrayThatCannotBeMade) {
   Codebook set;
   EXPECT_FATAL(CreateNewTrainingSet(&set, -1, 4, 4, 1, 0, 255, 0, ""),

@@ -1,5 +1,6 @@
 #include <cstdio>
 #include <cstdlib>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -90,6 +91,36 @@ TEST_F(ReadPartitioningTest, IndicesAreReadAsPercentI) {
   Read(Head(10, 10) + "3 name\n010\n0x3\n+2\n\n  \t 4 more words\n5\n6\n7\n9\n10", TS, &P);
   EXPECT_EQ(MapOf(P), (std::vector<int>{2, 7, 2, 1, 3, 4, 5, 6, 8, 9}));
   ExpectConsistent(TS, P);
+}
+
+TEST_F(ReadPartitioningTest, ManyLinesInEveryFormGiveTheRecordOfOneMoveALine) {
+  const unsigned seed = std::random_device{}();
+  SCOPED_TRACE("seed " + std::to_string(seed));
+  std::mt19937 random(seed);
+  constexpr int kVectors = 40000;
+  constexpr int kPartitions = 7;
+  std::vector<vqtest::NodeSpec> nodes;
+  for (int i = 0; i < kVectors; ++i) {
+    nodes.push_back({{static_cast<int>(random() % 255), static_cast<int>(random() % 255)},
+                     static_cast<int>(random() % 9)});
+  }
+  Codebook TS;
+  BuildSet(&TS, kTrainingSetFile, 2, 1, nodes);
+  const char* const forms[] = {"%d\n",      "0x%x\n", "0%o\n",  "+%d\n", "  %d\n",
+                               "%d name\n", "%d\r\n", "\n%d\n", "%d\t\n"};
+  std::string text = Head(kPartitions, kVectors);
+  Partitioning expected;
+  CreateNewPartitioning(&expected, &TS, kPartitions);
+  for (int i = 0; i < kVectors; ++i) {
+    const int index = 1 + static_cast<int>(random() % kPartitions);
+    char line[32];
+    std::snprintf(line, sizeof line, forms[random() % 9], index);
+    text += line;
+    ChangePartition(&TS, &expected, index - 1, i);
+  }
+  Partitioning P;
+  Read(text, TS, &P);
+  vqtest::ExpectSamePartitioning(expected, P);
 }
 
 TEST_F(ReadPartitioningTest, DescriptionLine) {

@@ -1,7 +1,9 @@
+#include <climits>
 #include <random>
 #include <string>
 #include <vector>
 
+#include "cb_internal.h"
 #include "partitioning_check.h"
 #include "set_builder.h"
 #include "test_support.h"
@@ -106,6 +108,71 @@ TEST(ChangePartition, RandomMovesKeepEveryInvariant) {
     }
   }
   ExpectConsistent(TS, P);
+}
+
+// The bulk moves leave the record exactly as ChangePartition does one
+// vector at a time in ascending order: from lists in any order and vectors
+// in no partition, to targets that are the vector's own partition or none,
+// in parts on several threads, and with more partitions than a worker keeps
+// totals for. Extreme elements and frequencies make the sums wrap.
+TEST(MoveInBulk, LeavesTheRecordAsChangePartitionOneAtATime) {
+  const unsigned seed = std::random_device{}();
+  SCOPED_TRACE("seed " + std::to_string(seed));
+  std::mt19937 random(seed);
+  const int extremes[] = {INT_MIN, INT_MAX, -1, 0};
+  auto value = [&] {
+    return random() % 8 == 0 ? extremes[random() % 4] : static_cast<int>(random() % 201) - 100;
+  };
+  const struct {
+    int vectors, dim, partitions;
+  } shapes[] = {{50, 3, 4}, {40000, 2, 9}, {20000, 1, 30000}};
+  for (const auto& shape : shapes) {
+    SCOPED_TRACE(std::to_string(shape.vectors) + " vectors");
+    std::vector<vqtest::NodeSpec> nodes;
+    for (int i = 0; i < shape.vectors; ++i) {
+      std::vector<int> elements(shape.dim);
+      for (int& element : elements) element = value();
+      nodes.push_back({elements, value()});
+    }
+    Codebook TS;
+    BuildSet(&TS, kTrainingSetFile, shape.dim, 1, nodes, 4);
+    Partitioning start;
+    CreateNewPartitioning(&start, &TS, shape.partitions);
+    for (int step = 0; step < shape.vectors; ++step) {
+      ChangePartition(&TS, &start, static_cast<int>(random() % (shape.partitions + 1)) - 1,
+                      static_cast<int>(random() % shape.vectors));
+    }
+    for (const bool everyVector : {false, true}) {
+      std::vector<int> target(shape.vectors);
+      for (int i = 0; i < shape.vectors; ++i) {
+        target[i] = random() % 2 == 0 ? start.Map[i]
+                                      : static_cast<int>(random() % (shape.partitions + 1)) - 1;
+      }
+      Partitioning expected;
+      Partitioning actual;
+      CreateNewPartitioning(&expected, &TS, shape.partitions);
+      CreateNewPartitioning(&actual, &TS, shape.partitions);
+      CopyPartitioning(&start, &expected);
+      CopyPartitioning(&start, &actual);
+      for (int i = 0; i < shape.vectors; ++i) {
+        if (everyVector || target[i] != expected.Map[i]) {
+          ChangePartition(&TS, &expected, target[i], i);
+        }
+      }
+      cb_internal::MoveInBulk(TS, &actual, target.data(), everyVector);
+      ASSERT_NO_FATAL_FAILURE(vqtest::ExpectSamePartitioning(expected, actual));
+    }
+  }
+}
+
+TEST(MoveInBulkDeathTest, RefusesTargetsOutsideThePartitionsBeforeMoving) {
+  Codebook TS;
+  BuildSet(&TS, kTrainingSetFile, 1, 1, {{{1}, 1}, {{2}, 1}, {{3}, 1}});
+  Partitioning P;
+  CreateNewPartitioning(&P, &TS, 2);
+  int target[] = {1, 2, -2};
+  EXPECT_FATAL(cb_internal::MoveInBulk(TS, &P, target, false),
+               "ERROR: ChangePartition: invalid vector 1 or partition 2.\n");
 }
 
 TEST(ChangePartitionDeathTest, RefusesIndicesOutsideTheRecord) {

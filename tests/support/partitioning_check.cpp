@@ -60,4 +60,26 @@ void ExpectConsistent(const Codebook& TS, const Partitioning& P) {
   }
 }
 
+void ExpectSamePartitioning(const Partitioning& expected, const Partitioning& actual) {
+  ASSERT_EQ(actual.PartitionCount, expected.PartitionCount);
+  ASSERT_EQ(actual.TSsize, expected.TSsize);
+  ASSERT_EQ(actual.AllocatedPartitions, expected.AllocatedPartitions);
+  ASSERT_EQ(actual.VectorDim, expected.VectorDim);
+  for (int v = 0; v < expected.TSsize; ++v) {
+    ASSERT_EQ(actual.Map[v], expected.Map[v]) << "vector " << v;
+    ASSERT_EQ(actual.Next[v], expected.Next[v]) << "vector " << v;
+    ASSERT_EQ(actual.Prev[v], expected.Prev[v]) << "vector " << v;
+  }
+  for (int k = 0; k < expected.AllocatedPartitions; ++k) {
+    ASSERT_EQ(actual.First[k], expected.First[k]) << "partition " << k;
+    ASSERT_EQ(actual.PartitionSize[k], expected.PartitionSize[k]) << "partition " << k;
+    ASSERT_EQ(actual.PartitionSums[k].CCFreq, expected.PartitionSums[k].CCFreq)
+        << "partition " << k;
+    for (int e = 0; e < expected.VectorDim; ++e) {
+      ASSERT_EQ(actual.PartitionSums[k].VectorSum[e], expected.PartitionSums[k].VectorSum[e])
+          << "partition " << k << " element " << e;
+    }
+  }
+}
+
 }  // namespace vqtest

@@ -20,6 +20,11 @@ std::vector<int> Members(const Partitioning& P, int k);
 // gtest failure), so callers in loops should use ASSERT_NO_FATAL_FAILURE.
 void ExpectConsistent(const Codebook& TS, const Partitioning& P);
 
+// Every field of `actual` equals that of `expected`: the counts, Map, Next
+// and Prev of every vector, and First, the sizes and the totals of every
+// allocated slot.
+void ExpectSamePartitioning(const Partitioning& expected, const Partitioning& actual);
+
 }  // namespace vqtest
 
 #endif  // VQPEEK_TESTS_SUPPORT_PARTITIONING_CHECK_H_

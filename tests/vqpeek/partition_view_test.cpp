@@ -179,6 +179,74 @@ TEST(PrintPartitionView, MatchesPrintfOnRandomSets) {
   }
 }
 
+// Random sets in both two-file modes, made as the loading step makes them,
+// viewed on one and on several threads in chunks that split partitions
+// anywhere: the text is the printf text. Some vectors are longer than one
+// piece of the direct formatting.
+TEST(PrintPartitionViewOn, MatchesPrintfInBothModesOnAnyThreadsAndChunks) {
+  const unsigned seed = std::random_device{}();
+  SCOPED_TRACE("seed " + std::to_string(seed));
+  std::mt19937 random(seed);
+  for (int round = 0; round < 24; ++round) {
+    const int dim = round % 6 == 5 ? 250 + static_cast<int>(random() % 300)
+                                   : 1 + static_cast<int>(random() % 5);
+    const int count = static_cast<int>(random() % 60);
+    const int partitions = 1 + static_cast<int>(random() % 12);
+    const bool names = random() % 2 == 0;
+    auto randomNodes = [&](int n, int low, int spread, bool named) {
+      std::vector<NodeSpec> nodes;
+      for (int i = 0; i < n; ++i) {
+        std::vector<int> elements(dim);
+        for (int& element : elements) element = low + static_cast<int>(random() % spread);
+        const std::string name =
+            named && random() % 3 != 0 ? std::string(1 + random() % 9, 'n') : "";
+        nodes.push_back({elements, static_cast<int>(random() % 3000) - 5, name});
+      }
+      return nodes;
+    };
+    Codebook set;
+    BuildSet(&set, kTrainingSetFile, dim, 1, randomNodes(count, -50, 1300, names), 4);
+    Codebook codebook;
+    BuildSet(&codebook, kCodebookFile, dim, 1, randomNodes(partitions, -2000, 4000, false), 4);
+
+    for (const ViewMode mode : {ViewTrainingSetAndCodebook, ViewTrainingSetAndPartitioning}) {
+      SCOPED_TRACE("round " + std::to_string(round) + ", mode " + std::to_string(mode));
+      Partitioning partitioning;
+      CreateNewPartitioning(&partitioning, &set, partitions);
+      Codebook centroids;
+      if (mode == ViewTrainingSetAndCodebook) {
+        GenerateOptimalPartitioningGeneral(&set, &codebook, &partitioning, 0);
+      } else {
+        for (int i = 0; i < count; ++i) {
+          ChangePartition(&set, &partitioning, static_cast<int>(random() % partitions), i);
+        }
+        CreateNewCodebook(&centroids, partitions, &set);
+        GenerateOptimalCodebookGeneral(&set, &centroids, &partitioning, 0);
+      }
+      const Codebook& second = mode == ViewTrainingSetAndCodebook ? codebook : centroids;
+      const SetStatistics stats = ComputeSetStatistics(set);
+      const int noBlanks = static_cast<int>(random() % 2);
+      const std::string expected = PrintfView(set, second, partitioning, noBlanks);
+      auto view = [&](int threads, std::int64_t chunk) {
+        return CaptureOutput([&](FILE* out) {
+          PrintPartitionViewOn(out, set, second, partitioning, stats, noBlanks, threads, chunk);
+        });
+      };
+      for (const int threads : {1, 2, 3}) {
+        for (const std::int64_t chunk :
+             {std::int64_t{0}, std::int64_t{1}, static_cast<std::int64_t>(2 + random() % 9)}) {
+          ASSERT_EQ(view(threads, chunk), expected) << threads << " threads, chunks of " << chunk;
+        }
+      }
+      // Sizes that disagree with the lists: the lists decide.
+      partitioning.PartitionSize[0] += 1;
+      ASSERT_EQ(view(2, 3), expected);
+      partitioning.PartitionSize[0] -= 2;
+      ASSERT_EQ(view(1, 0), expected);
+    }
+  }
+}
+
 // --- The loading step ---
 
 TEST(LoadPartitionView, PartitioningFileGivesCentroidsAndZerosForAnEmptyPartition) {
