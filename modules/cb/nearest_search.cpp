@@ -67,13 +67,13 @@ bool Fits(NearestPath path, int dim, std::uint64_t spread) {
 }
 
 // The plain scan of the search rule with the partial-distance stop.
-void SearchScalar(const Codebook& TS, int begin, int end, const Codebook& CB, const int* start,
+void SearchScalar(VectorRows TS, int begin, int end, const Codebook& CB, const int* start,
                   int* chosen, std::int64_t* best) {
   const int dim = VectorDimension(CB);
   for (int i = begin; i < end; ++i) {
     int s = start[i - begin];
     if (s < 0 || s >= CB.Booksize) s = 0;
-    const SearchResult result = SearchNearest(CB, TS.Book[i].Vector.get(), dim, s, 0);
+    const SearchResult result = SearchNearest(CB, TS[i], dim, s, 0);
     chosen[i - begin] = result.chosen;
     best[i - begin] = result.best;
   }
@@ -82,16 +82,16 @@ void SearchScalar(const Codebook& TS, int begin, int end, const Codebook& CB, co
 // Adds the squared differences of one element of a training vector from that
 // element of every code vector. Cloned for wider vector units, picked when
 // the program loads, so the plain C++ path uses what the processor has.
-VQPEEK_CLONED_FOR_VECTOR_UNITS void AddSquares32(
-    const std::int32_t* column, std::int32_t value, std::int32_t* distances, int codes) {
+VQPEEK_CLONED_FOR_VECTOR_UNITS void AddSquares32(const std::int32_t* column, std::int32_t value,
+                                                 std::int32_t* distances, int codes) {
   for (int j = 0; j < codes; ++j) {
     const std::int32_t difference = value - column[j];
     distances[j] += difference * difference;
   }
 }
 
-VQPEEK_CLONED_FOR_VECTOR_UNITS void AddSquares64(
-    const std::int64_t* column, std::int64_t value, std::int64_t* distances, int codes) {
+VQPEEK_CLONED_FOR_VECTOR_UNITS void AddSquares64(const std::int64_t* column, std::int64_t value,
+                                                 std::int64_t* distances, int codes) {
   for (int j = 0; j < codes; ++j) {
     const std::int64_t difference = value - column[j];
     distances[j] += difference * difference;
@@ -112,7 +112,7 @@ void AddSquares(const std::int64_t* column, std::int64_t value, std::int64_t* di
 // inner loop runs over code vectors and vectorises. Lanes are 32-bit when
 // the spread allows, else 64-bit; a difference never exceeds the spread.
 template <typename Lane>
-void SearchPortable(const Codebook& TS, int begin, int end, const Codebook& CB, const int* start,
+void SearchPortable(VectorRows TS, int begin, int end, const Codebook& CB, const int* start,
                     int* chosen, std::int64_t* best) {
   const int dim = VectorDimension(CB);
   const int codes = CB.Booksize;
@@ -124,7 +124,7 @@ void SearchPortable(const Codebook& TS, int begin, int end, const Codebook& CB, 
   }
   std::vector<Lane> distances(static_cast<std::size_t>(codes));
   for (int i = begin; i < end; ++i) {
-    const int* x = TS.Book[i].Vector.get();
+    const int* x = TS[i];
     std::fill(distances.begin(), distances.end(), Lane{0});
     for (int e = 0; e < dim; ++e) {
       AddSquares(transposed.data() + static_cast<std::size_t>(e) * codes, x[e], distances.data(),
@@ -156,7 +156,7 @@ bool ProcessorHas(const char* feature) {
 }
 
 // Runs one path on the calling thread; the sets are known to fit it.
-void RunPath(NearestPath path, const Codebook& TS, int begin, int end, const Codebook& CB, int low,
+void RunPath(NearestPath path, VectorRows TS, int begin, int end, const Codebook& CB, int low,
              bool narrow, const int* start, int* chosen, std::int64_t* best) {
   switch (path) {
 #if defined(VQPEEK_X86_KERNELS)
@@ -189,12 +189,12 @@ void RunPath(NearestPath path, const Codebook& TS, int begin, int end, const Cod
 
 }  // namespace
 
-ValueRange ElementRange(const Codebook& set, int begin, int end, int dim) {
+ValueRange ElementRange(VectorRows set, int begin, int end, int dim) {
   if (begin >= end || dim <= 0) return {};
   int low = std::numeric_limits<int>::max();
   int high = std::numeric_limits<int>::min();
   for (int i = begin; i < end; ++i) {
-    const int* v = set.Book[i].Vector.get();
+    const int* v = set[i];
     for (int e = 0; e < dim; ++e) {
       low = std::min(low, v[e]);
       high = std::max(high, v[e]);
@@ -220,8 +220,8 @@ bool NearestPathFits(NearestPath path, const Codebook& TS, int begin, int end, c
               Spread(ElementRange(TS, begin, end, dim), ElementRange(CB, 0, CB.Booksize, dim)));
 }
 
-void SearchNearestSquared(const Codebook& TS, int begin, int end, const Codebook& CB,
-                          const int* start, int* chosen, std::int64_t* best, NearestPath path) {
+void SearchNearestSquared(VectorRows TS, int begin, int end, const Codebook& CB, const int* start,
+                          int* chosen, std::int64_t* best, NearestPath path, int threads) {
   if (begin >= end) return;
   const int dim = VectorDimension(CB);
   const ValueRange c = ElementRange(CB, 0, CB.Booksize, dim);
@@ -257,15 +257,16 @@ void SearchNearestSquared(const Codebook& TS, int begin, int end, const Codebook
   // writes only its own results, and every path is exact, so the outcome
   // does not depend on the split nor on the path each part takes.
   const std::int64_t work = static_cast<std::int64_t>(end - begin) * CB.Booksize * std::max(dim, 1);
-  const int hardware = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
-  const int threads = static_cast<int>(
-      std::clamp<std::int64_t>(work / kMinWorkPerThread, 1, std::min(hardware, 64)));
+  const int available =
+      threads > 0 ? threads : static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+  const int parts = static_cast<int>(
+      std::clamp<std::int64_t>(work / kMinWorkPerThread, 1, std::min(available, 64)));
   std::vector<std::thread> workers;
   const int count = end - begin;
-  for (int t = 0; t < threads; ++t) {
-    const int from = begin + static_cast<int>(static_cast<std::int64_t>(count) * t / threads);
-    const int to = begin + static_cast<int>(static_cast<std::int64_t>(count) * (t + 1) / threads);
-    if (t + 1 == threads) {
+  for (int t = 0; t < parts; ++t) {
+    const int from = begin + static_cast<int>(static_cast<std::int64_t>(count) * t / parts);
+    const int to = begin + static_cast<int>(static_cast<std::int64_t>(count) * (t + 1) / parts);
+    if (t + 1 == parts) {
       search(from, to, NearestPath::kAuto);
       continue;
     }
@@ -279,3 +280,26 @@ void SearchNearestSquared(const Codebook& TS, int begin, int end, const Codebook
 }
 
 }  // namespace cb_internal
+
+void FindNearestVectors(const int* vectors, int count, const int* codes, int codeCount, int dim,
+                        int threads, int* chosen, std::int64_t* best) {
+  using cb_internal::Fatal;
+  if (dim < 1) Fatal("ERROR: Invalid vector dimension (%d).\n", dim);
+  if (codeCount < 1) Fatal("ERROR: The codebook is empty.\n");
+  if (count < 0) Fatal("ERROR: Invalid number of vectors (%d).\n", count);
+  if (threads < 0) Fatal("ERROR: Invalid number of threads (%d).\n", threads);
+  if (count == 0) return;
+  // The kernels take the code vectors as a record: a copy, small beside the
+  // vectors searched, which they read where they lie.
+  Codebook CB;
+  CB.BlockSizeX = dim;
+  CB.BlockSizeY = 1;
+  cb_internal::AllocateNodes(&CB, codeCount, dim);
+  std::copy_n(codes, static_cast<std::size_t>(codeCount) * static_cast<std::size_t>(dim),
+              CB.ElementBlock.get());
+  // Start candidate 0 everywhere: on a tie the lowest index wins.
+  const std::vector<int> start(static_cast<std::size_t>(count), 0);
+  cb_internal::SearchNearestSquared(cb_internal::VectorRows(vectors, dim), 0, count, CB,
+                                    start.data(), chosen, best, cb_internal::NearestPath::kAuto,
+                                    threads);
+}
