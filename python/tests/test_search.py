@@ -43,8 +43,8 @@ def test_nearest_takes_integers_of_any_width_and_refuses_the_rest(rng):
         for got, want in zip(vqpeek.nearest(x.astype(dtype), c.astype(dtype)), expected):
             np.testing.assert_array_equal(got, want)
     # Not C-ordered: a column slice.
-    wide = np.hstack([x, x])
-    np.testing.assert_array_equal(vqpeek.nearest(wide[:, ::2], c)[1], brute_force(wide[:, ::2], c)[1])
+    every_other = np.hstack([x, x])[:, ::2]
+    np.testing.assert_array_equal(vqpeek.nearest(every_other, c)[1], brute_force(every_other, c)[1])
 
     with pytest.raises(TypeError, match="round the values"):
         vqpeek.nearest(x.astype(np.float32), c)

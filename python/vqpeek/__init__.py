@@ -311,10 +311,13 @@ def write_set(
 def read_partitioning(path, training_set) -> VQPartitioning:
     """Reads a partitioning file for a training set.
 
-    training_set: the VQSet the file partitions, or its number of vectors.
+    training_set: the VQSet the file partitions, or its number of vectors;
+        the file must cover exactly that many.
     Returns a VQPartitioning (labels, count, generation_method): labels holds
     the 0-based partition of every training vector, in the order of the
-    file's lines, as the library reads them.
+    file's lines, as the library reads them. The library (and the vqpeek
+    program) lists the members of partition k from the highest index to the
+    lowest: np.flatnonzero(labels == k)[::-1].
 
     Raises vqpeek.FileError when the file cannot be read and vqpeek.Error
     when the library refuses it (a file for another number of vectors, an
