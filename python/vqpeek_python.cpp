@@ -21,6 +21,7 @@
 #include <string>
 #include <string_view>
 #include <utility>
+#include <vector>
 
 #include "vqpeek/cb.h"
 #include "vqpeek/version.h"
@@ -188,32 +189,35 @@ void FilledSet(Codebook* set, const Int32Array& vectors, const Int32Array& freqs
   for (int i = 0; i < count; ++i) set->Book[i].Freq = f[i];
 }
 
+// An array of `shape` over `data`, which it takes over from `owner`.
+template <typename Shape>
+py::array_t<std::int32_t> TakeArray(std::unique_ptr<int[]>& owner, Shape shape) {
+  int* data = owner.get();
+  if (data == nullptr) return py::array_t<std::int32_t>(shape);
+  py::capsule keeper(data, [](void* p) { delete[] static_cast<int*>(p); });
+  static_cast<void>(owner.release());
+  return py::array_t<std::int32_t>(shape, data, keeper);
+}
+
 // The nodes' vectors as a (count, dim) array. The element block of a record
 // made by node allocation holds them row after row: the array takes it over
 // instead of copying it.
 py::array_t<std::int32_t> TakeVectors(Codebook* set) {
   const int count = set->Booksize;
   const int dim = VectorDimension(*set);
+  const std::vector<py::ssize_t> shape{count, dim};
   const int* block = set->ElementBlock.get();
-  bool rows = block != nullptr && count > 0;
+  bool rows = block != nullptr;
   for (int i = 0; i < count && rows; ++i) {
     rows = set->Book[i].Vector.get() == block + static_cast<std::size_t>(i) * dim;
   }
-  if (!rows) {
-    py::array_t<std::int32_t> copy(
-        {static_cast<py::ssize_t>(count), static_cast<py::ssize_t>(dim)});
-    std::int32_t* out = copy.mutable_data();
-    for (int i = 0; i < count; ++i) {
-      std::memcpy(out + static_cast<std::size_t>(i) * dim, set->Book[i].Vector.get(),
-                  static_cast<std::size_t>(dim) * sizeof(int));
-    }
-    return copy;
+  if (rows) return TakeArray(set->ElementBlock, shape);
+  py::array_t<std::int32_t> copy(shape);
+  for (int i = 0; i < count; ++i) {
+    std::memcpy(copy.mutable_data(i), set->Book[i].Vector.get(),
+                static_cast<std::size_t>(dim) * sizeof(int));
   }
-  py::capsule owner(set->ElementBlock.get(), [](void* p) { delete[] static_cast<int*>(p); });
-  static_cast<void>(set->ElementBlock.release());
-  return py::array_t<std::int32_t>({static_cast<py::ssize_t>(count), static_cast<py::ssize_t>(dim)},
-                                   {static_cast<py::ssize_t>(dim) * 4, static_cast<py::ssize_t>(4)},
-                                   block, owner);
+  return copy;
 }
 
 py::array_t<std::int32_t> TakeFreqs(const Codebook& set) {
@@ -256,26 +260,25 @@ void RefuseUnknownKind(const std::string& name, int kind, bool set) {
 py::dict ReadSet(const py::bytes& path) {
   const std::string name = FileName(path);
   RefuseOtherKind(name, HeaderKind(name), true);
-  auto set = std::make_unique<Codebook>();
-  RunLibrary([&] { ReadCodebook(name.c_str(), set.get()); });
-  RefuseUnknownKind(name, RecognizeVersionstr(set->Versionstr), true);
+  FlatSet set;
+  RunLibrary([&] { ReadFlatSet(name.c_str(), &set); });
+  const Codebook& head = set.Header;
+  RefuseUnknownKind(name, RecognizeVersionstr(head.Versionstr), true);
+  const auto count = static_cast<py::ssize_t>(head.Booksize);
   py::dict result;
-  result["kind"] = RecognizeVersionstr(set->Versionstr);
-  result["version_line"] = DecodeText(set->Versionstr);
-  result["block_size"] = py::make_tuple(set->BlockSizeX, set->BlockSizeY);
-  result["total_freq"] = set->TotalFreq;
-  result["bytes_per_element"] = set->BytesPerElement;
-  result["min_value"] = set->MinValue;
-  result["max_value"] = set->MaxValue;
-  result["preprocessing"] = set->Preprocessing;
-  result["generation_method"] = DecodeText(set->GenerationMethod);
-  result["freqs"] = TakeFreqs(*set);
-  bool named = false;
-  for (int i = 0; i < set->Booksize && !named; ++i) named = set->Book[i].Name != nullptr;
-  if (named) {
-    py::list names(static_cast<std::size_t>(set->Booksize));
-    for (int i = 0; i < set->Booksize; ++i) {
-      const char* text = set->Book[i].Name.get();
+  result["kind"] = RecognizeVersionstr(head.Versionstr);
+  result["version_line"] = DecodeText(head.Versionstr);
+  result["block_size"] = py::make_tuple(head.BlockSizeX, head.BlockSizeY);
+  result["total_freq"] = head.TotalFreq;
+  result["bytes_per_element"] = head.BytesPerElement;
+  result["min_value"] = head.MinValue;
+  result["max_value"] = head.MaxValue;
+  result["preprocessing"] = head.Preprocessing;
+  result["generation_method"] = DecodeText(head.GenerationMethod);
+  if (set.Names != nullptr) {
+    py::list names(static_cast<std::size_t>(count));
+    for (py::ssize_t i = 0; i < count; ++i) {
+      const char* text = set.Names[i].get();
       names[static_cast<std::size_t>(i)] =
           text != nullptr ? py::object(DecodeText(text)) : py::object(py::none());
     }
@@ -283,7 +286,10 @@ py::dict ReadSet(const py::bytes& path) {
   } else {
     result["names"] = py::none();
   }
-  result["vectors"] = TakeVectors(set.get());
+  result["vectors"] =
+      TakeArray(set.Elements,
+                std::vector<py::ssize_t>{count, static_cast<py::ssize_t>(VectorDimension(head))});
+  result["freqs"] = TakeArray(set.Freqs, std::vector<py::ssize_t>{count});
   return result;
 }
 
