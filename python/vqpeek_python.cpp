@@ -142,7 +142,7 @@ void RequireShape(const py::array& array, std::initializer_list<py::ssize_t> sha
 // A count the library takes as an int.
 int LibraryCount(py::ssize_t count, const char* what) {
   if (count < 0 || count > INT32_MAX) {
-    Raise(PyExc_ValueError, std::string(what) + ": at most 2147483647");
+    Raise(PyExc_ValueError, std::string(what) + ": between 0 and 2147483647");
   }
   return static_cast<int>(count);
 }
@@ -430,18 +430,25 @@ PYBIND11_MODULE(_core, module) {
   module.add_object("FileError", py::handle(fileErrorType));
   module.attr("__version__") = VQPEEK_VERSION_STRING;
 
-  module.def("read_set", &ReadSet, py::arg("path"));
-  module.def("write_set", &WriteSet, py::arg("path"), py::arg("vectors").noconvert(),
-             py::arg("freqs").noconvert(), py::arg("names"), py::arg("kind"), py::arg("block_x"),
-             py::arg("block_y"), py::arg("bytes_per_element"), py::arg("min_value"),
-             py::arg("max_value"), py::arg("preprocessing"), py::arg("generation_method"),
-             py::arg("overwrite"));
-  module.def("read_partitioning", &ReadPartitioningFile, py::arg("path"), py::arg("size"));
-  module.def("write_partitioning", &WritePartitioningFile, py::arg("path"),
+  // Each function takes what vqpeek.<name> has checked and converted; the
+  // docstrings of the package say what they do.
+  module.def("read_set", &ReadSet, "The fields and arrays of vqpeek.read_set, as a dict.",
+             py::arg("path"));
+  module.def("write_set", &WriteSet, "vqpeek.write_set with every field given.", py::arg("path"),
+             py::arg("vectors").noconvert(), py::arg("freqs").noconvert(), py::arg("names"),
+             py::arg("kind"), py::arg("block_x"), py::arg("block_y"), py::arg("bytes_per_element"),
+             py::arg("min_value"), py::arg("max_value"), py::arg("preprocessing"),
+             py::arg("generation_method"), py::arg("overwrite"));
+  module.def("read_partitioning", &ReadPartitioningFile,
+             "(labels, count, generation_method) of vqpeek.read_partitioning.", py::arg("path"),
+             py::arg("size"));
+  module.def("write_partitioning", &WritePartitioningFile,
+             "vqpeek.write_partitioning with every field given.", py::arg("path"),
              py::arg("labels").noconvert(), py::arg("count"), py::arg("names"),
              py::arg("generation_method"), py::arg("overwrite"));
-  module.def("nearest", &Nearest, py::arg("vectors").noconvert(), py::arg("codes").noconvert(),
-             py::arg("threads"));
-  module.def("centroids", &Centroids, py::arg("vectors").noconvert(), py::arg("labels").noconvert(),
-             py::arg("count"), py::arg("freqs").noconvert());
+  module.def("nearest", &Nearest, "vqpeek.nearest; threads 0 means all.",
+             py::arg("vectors").noconvert(), py::arg("codes").noconvert(), py::arg("threads"));
+  module.def("centroids", &Centroids, "vqpeek.centroids with the weights given.",
+             py::arg("vectors").noconvert(), py::arg("labels").noconvert(), py::arg("count"),
+             py::arg("freqs").noconvert());
 }
