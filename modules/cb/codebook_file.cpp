@@ -304,6 +304,12 @@ bool WritableBody(const Codebook& CB) {
                      node.Vector[e]);
         return false;
       }
+      // A narrow field holds no sign: -1 in one byte would read back as 255.
+      if (node.Vector[e] < 0) {
+        ErrorMessage("ERROR: Negative vector element value (%d) needs 4 bytes per element.\n",
+                     node.Vector[e]);
+        return false;
+      }
     }
   }
   return true;

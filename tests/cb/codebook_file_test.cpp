@@ -103,6 +103,7 @@ TEST(WriteCodebook, RefusesWhatTheReaderCouldNotTakeBack) {
       {{{{65536}, 1}},
        2,
        "ERROR: Vector element value is too big (65536). Increase bytes/elem ratio."},
+      {{{{-1}, 1}}, 3, "ERROR: Negative vector element value (-1) needs 4 bytes per element.\n"},
       {{{{1}, 1}}, 0, "ERROR: Invalid bytes per element (0).\n"},
       {{{{1}, 1}}, 5, "ERROR: Invalid bytes per element (5).\n"},
       {{{{1}, 1, std::string(80, 'n')}},
