@@ -175,10 +175,11 @@ VQPEEK_EXPORT void ReadFlatSet(const char* filename, FlatSet* set);
 // replaces an existing file; otherwise an existing file is reported ("ERROR:
 // File already exists: %s") and nothing is written (not fatal). Elements
 // that do not fit BytesPerElement (widths below 4 hold 0 .. 256^width - 1)
-// are reported before the file is opened and nothing is written. The file is written whole through a FileReplacement:
-// the old file is replaced only once the new one is complete on disk.
-// Fatal: the FileReplacement messages, when the file cannot be created or
-// written (the old file then stays as it was).
+// are reported before the file is opened and nothing is written. The file
+// is written whole through a FileReplacement: the old file is replaced only
+// once the new one is complete on disk. Fatal: the FileReplacement messages,
+// when the file cannot be created or written (the old file then stays as it
+// was).
 VQPEEK_EXPORT void WriteCodebook(const char* filename, Codebook* CB, int overwrite);
 
 // Prints a plain listing of `CB` through PrintMessage.
