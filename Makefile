@@ -3,6 +3,9 @@ BUILD      ?= build
 ASAN_BUILD ?= build-asan
 JOBS       ?= $(shell nproc 2>/dev/null || echo 2)
 EXAMPLE    ?= examples/blocks.ts
+# The interpreter of the Python package: the system's, where numpy and
+# pybind11 come from the distribution.
+PYTHON     ?= $(or $(wildcard /usr/bin/python3),$(shell command -v python3))
 
 .PHONY: help program build run test asan bench fuzz portability package install format clean
 
@@ -10,11 +13,12 @@ help:  ## list the targets
 	@grep -E '^[a-z]+:.*## ' $(MAKEFILE_LIST) | sed -E 's/:.*## /\t/'
 
 program:  ## configure and build the program and library alone (no GoogleTest needed)
-	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release
+	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release -DPython3_EXECUTABLE=$(PYTHON)
 	cmake --build $(BUILD) -j $(JOBS) --target vqpeek
 
-build:  ## configure and build the optimised program, libraries and tests
-	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release -DVQPEEK_BUILD_TESTS=ON
+build:  ## configure and build the optimised program, libraries, tests and Python package
+	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release -DVQPEEK_BUILD_TESTS=ON \
+	  -DPython3_EXECUTABLE=$(PYTHON)
 	cmake --build $(BUILD) -j $(JOBS)
 
 run: program  ## build, then show the bundled example training set
@@ -25,7 +29,7 @@ test: build  ## build, then run every test through CTest
 
 asan:  ## build with AddressSanitizer + UndefinedBehaviorSanitizer and run every test
 	cmake -S . -B $(ASAN_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVQPEEK_SANITIZE=ON \
-	  -DVQPEEK_BUILD_TESTS=ON -DVQPEEK_BUILD_BENCH=OFF
+	  -DVQPEEK_BUILD_TESTS=ON -DVQPEEK_BUILD_BENCH=OFF -DPython3_EXECUTABLE=$(PYTHON)
 	cmake --build $(ASAN_BUILD) -j $(JOBS)
 	ctest --test-dir $(ASAN_BUILD) -j $(JOBS) --output-on-failure
 

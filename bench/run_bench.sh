@@ -188,3 +188,11 @@ else
 fi
 echo
 echo "$fresh"
+
+echo
+echo "== the Python package (read_set: median of $runs; nearest: median of 5 or more)"
+if [ -x "$python" ] && [ -d "$build/python/vqpeek" ]; then
+  PYTHONPATH=$build/python "$python" bench/python_bench.py $set_1m.ts $set_1m.cb "$runs"
+else
+  echo "not built (needs python3-dev, python3-numpy and pybind11-dev)"
+fi

@@ -58,6 +58,6 @@ install(CODE "
     DESTINATION \"\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_LIBDIR}/pkgconfig\")
   file(INSTALL \"${vqpeek_generated}/vqpeek.1\"
     DESTINATION \"\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_MANDIR}/man1\")
-")
+" COMPONENT library)
 install(FILES doc/file_formats.md README.md LICENSE DESTINATION ${CMAKE_INSTALL_DOCDIR}
   COMPONENT library)

@@ -8,6 +8,7 @@
 // bytes (version 1: 2 bytes, least significant first).
 #include <cstdio>
 #include <cstring>
+#include <new>
 #include <string>
 
 #include "byte_reader.h"
@@ -99,55 +100,70 @@ void CheckHeader(const Codebook& CB, int version) {
   }
 }
 
-// Reads the node records of the body into the allocated nodes.
-void ReadBody(ByteReader& reader, Codebook* CB, int version) {
-  const int dim = VectorDimension(*CB);
-  const int width = CB->BytesPerElement;
-  const int nameBytes = version == 2 ? 1 : 0;  // at least the NUL
-  const std::size_t fieldBytes =
-      static_cast<std::size_t>(dim) * static_cast<std::size_t>(width) + (version == 2 ? 4 : 2);
+// The bytes of a node record after its name.
+std::size_t FieldBytes(const Codebook& CB, int version) {
+  return static_cast<std::size_t>(VectorDimension(CB)) *
+             static_cast<std::size_t>(CB.BytesPerElement) +
+         (version == 2 ? 4 : 2);
+}
 
-  // Every node takes at least its shortest record, so a head that promises
-  // more nodes than the file can hold is refused before allocating.
-  const std::uint64_t shortestNode = fieldBytes + nameBytes;
-  if (CB->Booksize > 0 &&
-      reader.Remaining() / shortestNode < static_cast<std::uint64_t>(CB->Booksize)) {
+// Every node takes at least its shortest record, so a head that promises
+// more nodes than the file can hold is refused before anything is
+// allocated for them.
+void RequireBody(ByteReader& reader, const Codebook& CB, int version) {
+  const std::uint64_t shortestNode = FieldBytes(CB, version) + (version == 2 ? 1 : 0);
+  if (CB.Booksize > 0 &&
+      reader.Remaining() / shortestNode < static_cast<std::uint64_t>(CB.Booksize)) {
     FatalError("ERROR: premature end of file\n");
   }
-  // Every element is set below (or the read fails), so the element block is
-  // not cleared first.
-  cb_internal::AllocateNodes(CB, CB->Booksize, dim, false);
+}
 
+// Reads the node records of the body: the elements of node i into
+// elements + i * dim, and for every node take(i, name, length, freq, sum),
+// with its name (length 0 for none), its frequency and the sum of its
+// elements. Sets TotalFreq to the sum of the frequencies, with the warning
+// when the header said otherwise.
+template <typename TakeNode>
+void ReadRecords(ByteReader& reader, Codebook* CB, int version, int* elements, TakeNode&& take) {
+  const int dim = VectorDimension(*CB);
+  const int width = CB->BytesPerElement;
+  const std::size_t fieldBytes = FieldBytes(*CB, version);
   int total = 0;
   for (int i = 0; i < CB->Booksize; ++i) {
-    CodebookNode& node = CB->Book[i];
-    // Most vectors have no name: a NUL at once.
-    if (version == 2 && reader.Ensure(kMaxNameBytes) > 0 && reader.Data()[0] == '\0') {
-      reader.Advance(1);
+    const char* name = nullptr;
+    std::size_t length = 0;
+    if (version == 2 && reader.Ensure(1 + fieldBytes) >= 1 + fieldBytes &&
+        reader.Data()[0] == '\0') {
+      reader.Advance(1);  // most vectors have no name: a NUL at once
     } else if (version == 2) {
       const std::size_t window = reader.Ensure(kMaxNameBytes);
       const std::size_t searched = window < kMaxNameBytes ? window : kMaxNameBytes;
       const void* nul = std::memchr(reader.Data(), '\0', searched);
       if (nul == nullptr) {
         if (searched < kMaxNameBytes) FatalError("ERROR: premature end of file\n");
-        char name[kMaxNameBytes + 1];
-        std::memcpy(name, reader.Data(), kMaxNameBytes);
-        name[kMaxNameBytes] = '\0';
+        char tooLong[kMaxNameBytes + 1];
+        std::memcpy(tooLong, reader.Data(), kMaxNameBytes);
+        tooLong[kMaxNameBytes] = '\0';
         FatalError("ERROR: Too long vector name:\n%*s\nMaximum is %d characters.\n", kMaxNameBytes,
-                   name, kMaxNameBytes);
+                   tooLong, kMaxNameBytes);
       }
-      const std::size_t length = static_cast<const unsigned char*>(nul) - reader.Data();
-      if (length > 0)
-        node.Name = cb_internal::CopyName(reinterpret_cast<const char*>(reader.Data()));
+      name = reinterpret_cast<const char*>(reader.Data());
+      length = static_cast<const unsigned char*>(nul) - reader.Data();
+      // The name stays in the window while its node is taken.
+      if (reader.Ensure(length + 1 + fieldBytes) < length + 1 + fieldBytes) {
+        FatalError("ERROR: premature end of file\n");
+      }
+      name = reinterpret_cast<const char*>(reader.Data());
       reader.Advance(length + 1);
+    } else if (reader.Ensure(fieldBytes) < fieldBytes) {
+      FatalError("ERROR: premature end of file\n");  // the file no longer matches its head
     }
-    // A truncated field ends the read: the file no longer matches its head.
-    if (reader.Ensure(fieldBytes) < fieldBytes) FatalError("ERROR: premature end of file\n");
     const unsigned char* bytes = reader.Data();
-    const std::int64_t sum = DecodeElements(bytes, width, dim, node.Vector.get());
-    node.Freq = DecodeFrequency(bytes + fieldBytes - (version == 2 ? 4 : 2), version);
-    node.VectorMean = cb_internal::RoundedMean(sum, dim);
-    total = cb_internal::WrapAdd32(total, node.Freq);
+    const std::int64_t sum =
+        DecodeElements(bytes, width, dim, elements + static_cast<std::size_t>(i) * dim);
+    const int freq = DecodeFrequency(bytes + fieldBytes - (version == 2 ? 4 : 2), version);
+    take(i, name, length, freq, sum);
+    total = cb_internal::WrapAdd32(total, freq);
     reader.Advance(fieldBytes);
   }
   if (version == 2 && CB->TotalFreq != total) {
@@ -157,25 +173,9 @@ void ReadBody(ByteReader& reader, Codebook* CB, int version) {
   CB->TotalFreq = total;
 }
 
-// Reads the first line of an existing file and returns the kind it names.
-int ProbeKind(const char* name) {
-  FilePtr file(std::fopen(name, "rb"));
-  if (file == nullptr) return kNotRecognized;
-  char line[kTextFieldSize];
-  if (std::fgets(line, sizeof line, file.get()) == nullptr) return kNotRecognized;
-  return RecognizeVersionstr(line);
-}
-
-}  // namespace
-
-void ReadCodebook(const char* filename, Codebook* CB) {
-  FilePtr file(FileOpen(filename, 1, 0));
-  if (file == nullptr) {
-    // The open message has no line end of its own; this one ends the run.
-    FatalError("\n");
-  }
-  ByteReader reader(file.get());
-
+// Reads the head of a set file (version line, header integers, method line
+// and separator) into the header fields of CB and returns its version.
+int ReadHead(ByteReader& reader, Codebook* CB) {
   ReadHeaderLine(reader, CB->Versionstr);
   const int version = FileVersion(CB->Versionstr);
   CB->BlockSizeX = ReadHeaderInteger(reader);
@@ -209,7 +209,72 @@ void ReadCodebook(const char* filename, Codebook* CB) {
     CB->MinValue = 0;
   }
   CheckHeader(*CB, version);
-  ReadBody(reader, CB, version);
+  return version;
+}
+
+// Opens a set file for reading. Fatal: FileOpen's message and a line end.
+FilePtr OpenSetFile(const char* filename) {
+  FilePtr file(FileOpen(filename, 1, 0));
+  if (file == nullptr) {
+    // The open message has no line end of its own; this one ends the run.
+    FatalError("\n");
+  }
+  return file;
+}
+
+// Reads the first line of an existing file and returns the kind it names.
+int ProbeKind(const char* name) {
+  FilePtr file(std::fopen(name, "rb"));
+  if (file == nullptr) return kNotRecognized;
+  char line[kTextFieldSize];
+  if (std::fgets(line, sizeof line, file.get()) == nullptr) return kNotRecognized;
+  return RecognizeVersionstr(line);
+}
+
+}  // namespace
+
+void ReadCodebook(const char* filename, Codebook* CB) {
+  FilePtr file = OpenSetFile(filename);
+  ByteReader reader(file.get());
+  const int version = ReadHead(reader, CB);
+  RequireBody(reader, *CB, version);
+  const int dim = VectorDimension(*CB);
+  // Every element is set by the read (or the read fails), so the element
+  // block is not cleared first.
+  cb_internal::AllocateNodes(CB, CB->Booksize, dim, false);
+  ReadRecords(reader, CB, version, CB->ElementBlock.get(),
+              [CB, dim](int i, const char* name, std::size_t length, int freq, std::int64_t sum) {
+                CodebookNode& node = CB->Book[i];
+                if (length > 0) node.Name = cb_internal::CopyName(name);
+                node.Freq = freq;
+                node.VectorMean = cb_internal::RoundedMean(sum, dim);
+              });
+}
+
+void ReadFlatSet(const char* filename, FlatSet* set) {
+  FilePtr file = OpenSetFile(filename);
+  ByteReader reader(file.get());
+  Codebook& head = set->Header;
+  const int version = ReadHead(reader, &head);
+  RequireBody(reader, head, version);
+  const std::size_t count = static_cast<std::size_t>(head.Booksize);
+  // Every element and frequency is written by the read, so nothing is
+  // cleared first.
+  try {
+    set->Elements = std::make_unique_for_overwrite<int[]>(
+        count * static_cast<std::size_t>(VectorDimension(head)));
+    set->Freqs = std::make_unique_for_overwrite<int[]>(count);
+  } catch (const std::bad_alloc&) {
+    FatalError("ERROR: Not enough memory for new vector element.\n");
+  }
+  set->Names.reset();
+  ReadRecords(reader, &head, version, set->Elements.get(),
+              [set, count](int i, const char* name, std::size_t length, int freq, std::int64_t) {
+                set->Freqs[i] = freq;
+                if (length == 0) return;
+                if (set->Names == nullptr) set->Names = std::make_unique<NamePtr[]>(count);
+                set->Names[i] = cb_internal::CopyName(name);
+              });
 }
 
 namespace {
@@ -240,6 +305,12 @@ bool WritableBody(const Codebook& CB) {
     for (int e = 0; e < dim; ++e) {
       if ((node.Vector[e] >> (8 * width)) > 0) {
         ErrorMessage("ERROR: Vector element value is too big (%d). Increase bytes/elem ratio.",
+                     node.Vector[e]);
+        return false;
+      }
+      // A narrow field holds no sign: -1 in one byte would read back as 255.
+      if (node.Vector[e] < 0) {
+        ErrorMessage("ERROR: Negative vector element value (%d) needs 4 bytes per element.\n",
                      node.Vector[e]);
         return false;
       }

@@ -154,7 +154,7 @@ __attribute__((target("avx512f"))) inline void Conclude(const LaneMinimum& m,
 // `bytes` holds kVectors areas of `stride` bytes.
 template <int kGroups, int kVectors>
 __attribute__((target("avx512f,avx512bw,avx512vnni"))) void SearchVnniRange(
-    const Codebook& TS, int begin, int end, const ByteLayout& layout, int dim, int codes, int low,
+    VectorRows TS, int begin, int end, const ByteLayout& layout, int dim, int codes, int low,
     const int* start, int* chosen, std::int64_t* best, std::uint8_t* bytes, std::size_t stride) {
   const std::size_t groups = kGroups > 0 ? kGroups : layout.groups;
   const __m512i laneIndex = _mm512_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
@@ -172,7 +172,7 @@ __attribute__((target("avx512f,avx512bw,avx512vnni"))) void SearchVnniRange(
     LaneMinimum m[kVectors];
     for (int v = 0; v < kVectors; ++v) {
       vector[v] = i + v < end ? i + v : end - 1;
-      own[v] = ShiftToBytes(TS.Book[vector[v]].Vector.get(), dim, shift, bytes + v * stride);
+      own[v] = ShiftToBytes(TS[vector[v]], dim, shift, bytes + v * stride);
       s[v] = ValidStart(start[vector[v] - begin], codes);
       startBlock[v] = static_cast<std::size_t>(s[v]) / 16;
       m[v] = LaneMinimum{_mm512_set1_epi32(kPaddingKey), _mm512_setzero_si512()};
@@ -241,7 +241,7 @@ WordLayout LayOutWords(const Codebook& CB, int dim, int low) {
 }
 
 // `values` has room for the pairs (two 16-bit values each).
-__attribute__((target("avx2"))) void SearchAvx2Range(const Codebook& TS, int begin, int end,
+__attribute__((target("avx2"))) void SearchAvx2Range(VectorRows TS, int begin, int end,
                                                      const WordLayout& layout, int dim, int codes,
                                                      int low, const int* start, int* chosen,
                                                      std::int64_t* best, std::int16_t* values) {
@@ -251,7 +251,7 @@ __attribute__((target("avx2"))) void SearchAvx2Range(const Codebook& TS, int beg
   alignas(32) std::int32_t keys[8];
   alignas(32) std::int32_t indices[8];
   for (int i = begin; i < end; ++i) {
-    const int* x = TS.Book[i].Vector.get();
+    const int* x = TS[i];
     std::int64_t own = 0;
     for (int e = 0; e < dim; ++e) {
       const std::int64_t shifted = static_cast<std::int64_t>(x[e]) - low;
@@ -292,7 +292,7 @@ __attribute__((target("avx2"))) void SearchAvx2Range(const Codebook& TS, int beg
 
 }  // namespace
 
-void SearchNearestVnni(const Codebook& TS, int begin, int end, const Codebook& CB, int low,
+void SearchNearestVnni(VectorRows TS, int begin, int end, const Codebook& CB, int low,
                        const int* start, int* chosen, std::int64_t* best) {
   constexpr int kVectors = 4;
   const int dim = VectorDimension(CB);
@@ -309,7 +309,7 @@ void SearchNearestVnni(const Codebook& TS, int begin, int end, const Codebook& C
   }
 }
 
-void SearchNearestAvx2(const Codebook& TS, int begin, int end, const Codebook& CB, int low,
+void SearchNearestAvx2(VectorRows TS, int begin, int end, const Codebook& CB, int low,
                        const int* start, int* chosen, std::int64_t* best) {
   const int dim = VectorDimension(CB);
   const WordLayout layout = LayOutWords(CB, dim, low);

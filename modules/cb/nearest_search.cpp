@@ -58,13 +58,13 @@ bool Fits(NearestPath path, int dim, std::uint64_t spread) {
 }
 
 // The plain scan of the search rule with the partial-distance stop.
-void SearchScalar(const Codebook& TS, int begin, int end, const Codebook& CB, const int* start,
+void SearchScalar(VectorRows TS, int begin, int end, const Codebook& CB, const int* start,
                   int* chosen, std::int64_t* best) {
   const int dim = VectorDimension(CB);
   for (int i = begin; i < end; ++i) {
     int s = start[i - begin];
     if (s < 0 || s >= CB.Booksize) s = 0;
-    const SearchResult result = SearchNearest(CB, TS.Book[i].Vector.get(), dim, s, 0);
+    const SearchResult result = SearchNearest(CB, TS[i], dim, s, 0);
     chosen[i - begin] = result.chosen;
     best[i - begin] = result.best;
   }
@@ -103,7 +103,7 @@ void AddSquares(const std::int64_t* column, std::int64_t value, std::int64_t* di
 // inner loop runs over code vectors and vectorises. Lanes are 32-bit when
 // the spread allows, else 64-bit; a difference never exceeds the spread.
 template <typename Lane>
-void SearchPortable(const Codebook& TS, int begin, int end, const Codebook& CB, const int* start,
+void SearchPortable(VectorRows TS, int begin, int end, const Codebook& CB, const int* start,
                     int* chosen, std::int64_t* best) {
   const int dim = VectorDimension(CB);
   const int codes = CB.Booksize;
@@ -115,7 +115,7 @@ void SearchPortable(const Codebook& TS, int begin, int end, const Codebook& CB, 
   }
   std::vector<Lane> distances(static_cast<std::size_t>(codes));
   for (int i = begin; i < end; ++i) {
-    const int* x = TS.Book[i].Vector.get();
+    const int* x = TS[i];
     std::fill(distances.begin(), distances.end(), Lane{0});
     for (int e = 0; e < dim; ++e) {
       AddSquares(transposed.data() + static_cast<std::size_t>(e) * codes, x[e], distances.data(),
@@ -147,7 +147,7 @@ bool ProcessorHas(const char* feature) {
 }
 
 // Runs one path on the calling thread; the sets are known to fit it.
-void RunPath(NearestPath path, const Codebook& TS, int begin, int end, const Codebook& CB, int low,
+void RunPath(NearestPath path, VectorRows TS, int begin, int end, const Codebook& CB, int low,
              bool narrow, const int* start, int* chosen, std::int64_t* best) {
   switch (path) {
 #if defined(VQPEEK_X86_KERNELS)
@@ -181,12 +181,12 @@ void RunPath(NearestPath path, const Codebook& TS, int begin, int end, const Cod
 }  // namespace
 
 // Cloned for wider vector units: the searches take it for every vector.
-VQ_WIDE_VECTOR_CLONES ValueRange ElementRange(const Codebook& set, int begin, int end, int dim) {
+VQ_WIDE_VECTOR_CLONES ValueRange ElementRange(VectorRows set, int begin, int end, int dim) {
   if (begin >= end || dim <= 0) return {};
   int low = std::numeric_limits<int>::max();
   int high = std::numeric_limits<int>::min();
   for (int i = begin; i < end; ++i) {
-    const int* v = set.Book[i].Vector.get();
+    const int* v = set[i];
     for (int e = 0; e < dim; ++e) {
       low = std::min(low, v[e]);
       high = std::max(high, v[e]);
@@ -212,9 +212,8 @@ bool NearestPathFits(NearestPath path, const Codebook& TS, int begin, int end, c
               Spread(ElementRange(TS, begin, end, dim), ElementRange(CB, 0, CB.Booksize, dim)));
 }
 
-void SearchNearestSquared(const Codebook& TS, int begin, int end, const Codebook& CB,
-                          const int* start, int* chosen, std::int64_t* best, NearestPath path,
-                          bool oneThread) {
+void SearchNearestSquared(VectorRows TS, int begin, int end, const Codebook& CB, const int* start,
+                          int* chosen, std::int64_t* best, NearestPath path, int threads) {
   if (begin >= end) return;
   const int dim = VectorDimension(CB);
   const ValueRange c = ElementRange(CB, 0, CB.Booksize, dim);
@@ -241,7 +240,7 @@ void SearchNearestSquared(const Codebook& TS, int begin, int end, const Codebook
             ProductFits(dim, spread, 1, kInt32Limit), start + offset, chosen + offset,
             best + offset);
   };
-  if (path != NearestPath::kAuto || oneThread) {
+  if (path != NearestPath::kAuto || threads == 1) {
     search(begin, end, path);
     return;
   }
@@ -250,15 +249,16 @@ void SearchNearestSquared(const Codebook& TS, int begin, int end, const Codebook
   // writes only its own results, and every path is exact, so the outcome
   // does not depend on the split nor on the path each part takes.
   const std::int64_t work = static_cast<std::int64_t>(end - begin) * CB.Booksize * std::max(dim, 1);
-  const int hardware = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
-  const int threads = static_cast<int>(
-      std::clamp<std::int64_t>(work / kMinWorkPerThread, 1, std::min(hardware, 64)));
+  const int available =
+      threads > 0 ? threads : static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+  const int parts = static_cast<int>(
+      std::clamp<std::int64_t>(work / kMinWorkPerThread, 1, std::min(available, 64)));
   std::vector<std::thread> workers;
   const int count = end - begin;
-  for (int t = 0; t < threads; ++t) {
-    const int from = begin + static_cast<int>(static_cast<std::int64_t>(count) * t / threads);
-    const int to = begin + static_cast<int>(static_cast<std::int64_t>(count) * (t + 1) / threads);
-    if (t + 1 == threads) {
+  for (int t = 0; t < parts; ++t) {
+    const int from = begin + static_cast<int>(static_cast<std::int64_t>(count) * t / parts);
+    const int to = begin + static_cast<int>(static_cast<std::int64_t>(count) * (t + 1) / parts);
+    if (t + 1 == parts) {
       search(from, to, NearestPath::kAuto);
       continue;
     }
@@ -272,3 +272,25 @@ void SearchNearestSquared(const Codebook& TS, int begin, int end, const Codebook
 }
 
 }  // namespace cb_internal
+
+void FindNearestVectors(const int* vectors, int count, const int* codes, int codeCount, int dim,
+                        int threads, int* chosen, std::int64_t* best) {
+  if (dim < 1) FatalError("ERROR: Invalid vector dimension (%d).\n", dim);
+  if (codeCount < 1) FatalError("ERROR: The codebook is empty.\n");
+  if (count < 0) FatalError("ERROR: Invalid number of vectors (%d).\n", count);
+  if (threads < 0) FatalError("ERROR: Invalid number of threads (%d).\n", threads);
+  if (count == 0) return;
+  // The kernels take the code vectors as a record: a copy, small beside the
+  // vectors searched, which they read where they lie.
+  Codebook CB;
+  CB.BlockSizeX = dim;
+  CB.BlockSizeY = 1;
+  cb_internal::AllocateNodes(&CB, codeCount, dim);
+  std::copy_n(codes, static_cast<std::size_t>(codeCount) * static_cast<std::size_t>(dim),
+              CB.ElementBlock.get());
+  // Start candidate 0 everywhere: on a tie the lowest index wins.
+  const std::vector<int> start(static_cast<std::size_t>(count), 0);
+  cb_internal::SearchNearestSquared(cb_internal::VectorRows(vectors, dim), 0, count, CB,
+                                    start.data(), chosen, best, cb_internal::NearestPath::kAuto,
+                                    threads);
+}

@@ -15,11 +15,30 @@
 #ifndef VQPEEK_MODULES_CB_NEAREST_SEARCH_H_
 #define VQPEEK_MODULES_CB_NEAREST_SEARCH_H_
 
+#include <cstddef>
 #include <cstdint>
 
 #include "vqpeek/cb.h"
 
 namespace cb_internal {
+
+// The training vectors a search reads: the nodes of a record, or the rows of
+// a flat array of `dim` elements each. A record converts to it, so callers
+// pass their records as they are.
+class VectorRows {
+ public:
+  VectorRows(const Codebook& set) : nodes_(set.Book.get()) {}  // NOLINT: implicit by design
+  VectorRows(const int* rows, int dim) : rows_(rows), dim_(static_cast<std::size_t>(dim)) {}
+
+  const int* operator[](int i) const {
+    return nodes_ != nullptr ? nodes_[i].Vector.get() : rows_ + static_cast<std::size_t>(i) * dim_;
+  }
+
+ private:
+  const CodebookNode* nodes_ = nullptr;
+  const int* rows_ = nullptr;
+  std::size_t dim_ = 0;
+};
 
 enum class NearestPath {
   kAuto,      // the fastest path the processor and the data allow
@@ -40,12 +59,12 @@ bool NearestPathFits(NearestPath path, const Codebook& TS, int begin, int end, c
 // every code vector of CB (at least one), with the dimension of CB. start[i
 // - begin] is the start candidate of vector i; chosen[i - begin] and
 // best[i - begin] receive the result. kAuto picks the path and splits the
-// vectors between the processor's threads (on the calling thread alone with
-// `oneThread`); an explicit path runs on the calling thread, and falls back
-// to kScalar where it cannot run or fit.
-void SearchNearestSquared(const Codebook& TS, int begin, int end, const Codebook& CB,
-                          const int* start, int* chosen, std::int64_t* best,
-                          NearestPath path = NearestPath::kAuto, bool oneThread = false);
+// vectors between up to `threads` threads (0: the processor's); an explicit
+// path runs on the calling thread, and falls back to kScalar where it cannot
+// run or fit.
+void SearchNearestSquared(VectorRows TS, int begin, int end, const Codebook& CB, const int* start,
+                          int* chosen, std::int64_t* best, NearestPath path = NearestPath::kAuto,
+                          int threads = 0);
 
 // The range of values of the elements of nodes begin .. end-1 (each of
 // `dim` elements); {0, 0} for no nodes.
@@ -53,7 +72,7 @@ struct ValueRange {
   int low = 0;
   int high = 0;
 };
-ValueRange ElementRange(const Codebook& set, int begin, int end, int dim);
+ValueRange ElementRange(VectorRows set, int begin, int end, int dim);
 
 // Kernels of the x86 paths (nearest_kernels_x86.cpp), built for x86-64
 // only; elsewhere the processor is never found to have them. Each handles
@@ -61,9 +80,9 @@ ValueRange ElementRange(const Codebook& set, int begin, int end, int dim);
 // checked to fit; `low` is the smallest element of both sets.
 #if defined(__x86_64__)
 #define VQPEEK_X86_KERNELS 1
-void SearchNearestVnni(const Codebook& TS, int begin, int end, const Codebook& CB, int low,
+void SearchNearestVnni(VectorRows TS, int begin, int end, const Codebook& CB, int low,
                        const int* start, int* chosen, std::int64_t* best);
-void SearchNearestAvx2(const Codebook& TS, int begin, int end, const Codebook& CB, int low,
+void SearchNearestAvx2(VectorRows TS, int begin, int end, const Codebook& CB, int low,
                        const int* start, int* chosen, std::int64_t* best);
 #endif
 

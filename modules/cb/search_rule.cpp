@@ -49,7 +49,7 @@ void SearchBlock(const Codebook& TS, const Codebook& CB, int first, int count, c
                  int metric, int* chosen, std::int64_t* best, bool oneThread) {
   if (metric == 0) {
     SearchNearestSquared(TS, first, first + count, CB, start, chosen, best, NearestPath::kAuto,
-                         oneThread);
+                         oneThread ? 1 : 0);
     return;
   }
   const int dim = VectorDimension(CB);

@@ -13,6 +13,7 @@ namespace {
 FILE* __ProgramInfoFlow = nullptr;
 FILE* __ModuleInfoFlow = nullptr;
 ExitHandler exitHandler = nullptr;
+MessageHandler messageHandler = nullptr;
 
 void SetUnsetFlows() {
   if (__ProgramInfoFlow == nullptr) __ProgramInfoFlow = stdout;
@@ -29,6 +30,16 @@ int WriteFormatted(FILE* stream, const char* format, std::va_list args) {
   return std::fprintf(stream, "%s", text.text());
 }
 
+// As WriteFormatted, or to the host's message handler when one is set.
+template <std::size_t size>
+int DeliverFormatted(int kind, FILE* stream, const char* format, std::va_list args) {
+  if (messageHandler == nullptr) return WriteFormatted<size>(stream, format, args);
+  const interfc_internal::FormattedText<size> text(format, args);
+  if (text.length() < 0) return text.length();
+  messageHandler(kind, text.text());
+  return text.length();
+}
+
 constexpr std::size_t kInfoBufferSize = 256;
 constexpr std::size_t kErrorBufferSize = 1024;
 
@@ -38,7 +49,8 @@ int PrintMessage(const char* format, ...) {
   SetUnsetFlows();
   std::va_list args;
   va_start(args, format);
-  const int written = WriteFormatted<kInfoBufferSize>(__ModuleInfoFlow, format, args);
+  const int written =
+      DeliverFormatted<kInfoBufferSize>(kModuleMessage, __ModuleInfoFlow, format, args);
   va_end(args);
   std::fflush(__ModuleInfoFlow);
   return written;
@@ -57,7 +69,7 @@ int PrintProgramMessage(const char* format, ...) {
 int ErrorMessage(const char* format, ...) {
   std::va_list args;
   va_start(args, format);
-  const int written = WriteFormatted<kErrorBufferSize>(stderr, format, args);
+  const int written = DeliverFormatted<kErrorBufferSize>(kErrorMessage, stderr, format, args);
   va_end(args);
   return written;
 }
@@ -65,7 +77,7 @@ int ErrorMessage(const char* format, ...) {
 void FatalError(const char* format, ...) {
   std::va_list args;
   va_start(args, format);
-  WriteFormatted<kErrorBufferSize>(stderr, format, args);
+  DeliverFormatted<kErrorBufferSize>(kErrorMessage, stderr, format, args);
   va_end(args);
   ExitProcessing(-1);
 }
@@ -90,6 +102,8 @@ void SetExitRequestHonored(int status) { ExitRequestHonoredStatus = status; }
 int ExitRequestHonored() { return ExitRequestHonoredStatus; }
 
 void SetExitHandler(ExitHandler handler) { exitHandler = handler; }
+
+void SetMessageHandler(MessageHandler handler) { messageHandler = handler; }
 
 void ExitProcessing(int status) {
   if (exitHandler != nullptr) exitHandler(status);

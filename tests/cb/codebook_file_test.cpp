@@ -103,6 +103,7 @@ TEST(WriteCodebook, RefusesWhatTheReaderCouldNotTakeBack) {
       {{{{65536}, 1}},
        2,
        "ERROR: Vector element value is too big (65536). Increase bytes/elem ratio."},
+      {{{{-1}, 1}}, 3, "ERROR: Negative vector element value (-1) needs 4 bytes per element.\n"},
       {{{{1}, 1}}, 0, "ERROR: Invalid bytes per element (0).\n"},
       {{{{1}, 1}}, 5, "ERROR: Invalid bytes per element (5).\n"},
       {{{{1}, 1, std::string(80, 'n')}},
@@ -525,6 +526,104 @@ TEST_F(DetermineKindDeathTest, RefusesDigitsOtherThanOneToThree) {
     EXPECT_FATAL(Detect(name, order),
                  "ERROR: invalid priority order in DetermineCBFileTypeConsideringOrder: " +
                      std::to_string(order) + "\n");
+  }
+}
+
+}  // namespace
+
+namespace {
+
+// The header fields, then every vector's name, elements and frequency.
+std::string DescribeHead(const Codebook& head) {
+  std::string text = head.Versionstr;
+  text += '|';
+  text += head.GenerationMethod;
+  for (const int field : {head.BlockSizeX, head.BlockSizeY, head.Booksize, head.TotalFreq,
+                          head.BytesPerElement, head.MinValue, head.MaxValue, head.Preprocessing}) {
+    text += '|';
+    text += std::to_string(field);
+  }
+  return text;
+}
+
+std::string DescribeVector(const char* name, const int* elements, int dim, int freq) {
+  std::string text = "\n";
+  text += name != nullptr ? name : "(none)";
+  text += ':';
+  for (int e = 0; e < dim; ++e) {
+    text += ' ';
+    text += std::to_string(elements[e]);
+  }
+  text += " f";
+  return text += std::to_string(freq);
+}
+
+std::string ReadAsNodes(const std::string& path) {
+  Codebook set;
+  ReadCodebook(path.c_str(), &set);
+  std::string text = DescribeHead(set);
+  for (int i = 0; i < set.Booksize; ++i) {
+    const CodebookNode& node = set.Book[i];
+    text += DescribeVector(node.Name.get(), node.Vector.get(), VectorDimension(set), node.Freq);
+  }
+  return text;
+}
+
+std::string ReadFlat(const std::string& path) {
+  FlatSet set;
+  ReadFlatSet(path.c_str(), &set);
+  std::string text = DescribeHead(set.Header);
+  const int dim = VectorDimension(set.Header);
+  for (int i = 0; i < set.Header.Booksize; ++i) {
+    text +=
+        DescribeVector(set.Names != nullptr ? set.Names[i].get() : nullptr,
+                       set.Elements.get() + static_cast<std::size_t>(i) * dim, dim, set.Freqs[i]);
+  }
+  return text;
+}
+
+std::string messages;
+void CollectMessage(int, const char* text) { messages += text; }
+[[noreturn]] void ThrowStatus(int status) { throw status; }
+
+// What a reader makes of a file, its messages included, with a fatal exit
+// turned into a return.
+std::string Outcome(std::string (*read)(const std::string&), const std::string& path) {
+  messages.clear();
+  SetExitHandler(ThrowStatus);
+  SetMessageHandler(CollectMessage);
+  std::string text;
+  try {
+    text = read(path);
+  } catch (int status) {
+    text = "exit " + std::to_string(status);
+  }
+  SetMessageHandler(nullptr);
+  SetExitHandler(nullptr);
+  return text + "\n" + messages;
+}
+
+TEST(ReadFlatSet, ReadsWhatReadCodebookReadsAndFailsWhereItFails) {
+  TempDir dir;
+  std::vector<std::string> files = {VQPEEK_SOURCE_DIR "/examples/old.ts",
+                                    VQPEEK_SOURCE_DIR "/examples/blocks.ts", dir.Path("none.ts")};
+  for (int width = 1; width <= 4; ++width) {
+    files.push_back(dir.Path("w" + std::to_string(width) + ".cb"));
+    WriteSet(files.back(), kCodebookFile, 3, 1,
+             {{{1, 255, 0}, 4, "x"}, {{-1, 7, 65535}, 2}, {{9, 9, 9}, 0, std::string(79, 'n')}},
+             width, "lbg");
+  }
+  // Every cut of a named set, and a head whose total is wrong (a warning).
+  const std::string good = ReadFileBytes(files[4]);
+  for (std::size_t cut = 0; cut <= good.size(); ++cut) {
+    files.push_back(dir.Path("cut" + std::to_string(cut)));
+    WriteFileBytes(files.back(), good.substr(0, cut));
+  }
+  files.push_back(dir.Path("total.cb"));
+  WriteFileBytes(files.back(),
+                 Head("VQ CODEBOOK 2.0", {1, 1, 1, 5, 1, 0, 255, 0}) + Bytes({0, 7, 0, 0, 0, 2}));
+  for (const std::string& path : files) {
+    EXPECT_EQ(Outcome(ReadFlat, path), Outcome(ReadAsNodes, path)) << path;
   }
 }
 

@@ -142,6 +142,42 @@ TEST(SearchNearestSquared, TheStartCandidateKeepsItsPlaceOnATie) {
   }
 }
 
+// The rows of a record, one after another.
+std::vector<int> Flat(const Codebook& set) {
+  std::vector<int> rows;
+  for (int i = 0; i < set.Booksize; ++i) {
+    rows.insert(rows.end(), set.Book[i].Vector.get(),
+                set.Book[i].Vector.get() + VectorDimension(set));
+  }
+  return rows;
+}
+
+TEST(FindNearestVectors, FlatRowsGiveThePlainScanFromTheFirstCodeVector) {
+  const unsigned seed = std::random_device{}();
+  SCOPED_TRACE("seed " + std::to_string(seed));
+  std::mt19937 random(seed);
+  for (const Shape& shape : Shapes()) {
+    Codebook TS;
+    Codebook CB;
+    MakeSets(random, shape, &TS, &CB);
+    const std::vector<int> start(static_cast<std::size_t>(shape.vectors), 0);
+    std::vector<int> expectedChosen(start.size());
+    std::vector<std::int64_t> expectedBest(start.size());
+    cb_internal::SearchNearestSquared(TS, 0, shape.vectors, CB, start.data(), expectedChosen.data(),
+                                      expectedBest.data(), NearestPath::kScalar);
+    const std::vector<int> vectors = Flat(TS);
+    const std::vector<int> codes = Flat(CB);
+    for (const int threads : {0, 1, 3}) {
+      std::vector<int> chosen(start.size(), -7);
+      std::vector<std::int64_t> best(start.size(), -7);
+      FindNearestVectors(vectors.data(), shape.vectors, codes.data(), shape.codes, shape.dim,
+                         threads, chosen.data(), best.data());
+      ASSERT_EQ(chosen, expectedChosen) << "dim " << shape.dim << " threads " << threads;
+      ASSERT_EQ(best, expectedBest) << "dim " << shape.dim << " threads " << threads;
+    }
+  }
+}
+
 TEST(NearestPathFits, DependsOnTheSpreadAndTheDimension) {
   Codebook TS;
   Codebook CB;

@@ -1,6 +1,8 @@
 // ReadCodebook on any bytes: version 1 and 2 set files, damaged or hostile.
-// A set that reads must also survive being written and read back.
+// ReadFlatSet must take the same bytes the same way, and a set that reads
+// must also survive being written and read back.
 #include <cstdlib>
+#include <cstring>
 
 #include <cstdio>
 
@@ -11,9 +13,38 @@
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   vqfuzz::Setup();
   const std::string path = vqfuzz::WriteScratch("set", data, size);
+  Codebook nodes;
+  FlatSet flat;
+  bool readNodes = false;
+  bool readFlat = false;
   vqfuzz::RunGuarded([&] {
-    Codebook set;
-    ReadCodebook(path.c_str(), &set);
+    ReadCodebook(path.c_str(), &nodes);
+    readNodes = true;
+  });
+  vqfuzz::RunGuarded([&] {
+    ReadFlatSet(path.c_str(), &flat);
+    readFlat = true;
+  });
+  if (readNodes != readFlat) std::abort();
+  if (readNodes) {
+    const int dim = VectorDimension(nodes);
+    if (flat.Header.Booksize != nodes.Booksize || flat.Header.TotalFreq != nodes.TotalFreq) {
+      std::abort();
+    }
+    for (int i = 0; i < nodes.Booksize; ++i) {
+      const char* name = flat.Names != nullptr ? flat.Names[i].get() : nullptr;
+      const char* expected = nodes.Book[i].Name.get();
+      if (CompareVectors(nodes.Book[i].Vector.get(),
+                         flat.Elements.get() + static_cast<std::size_t>(i) * dim, dim) != 0 ||
+          nodes.Book[i].Freq != flat.Freqs[i] || (name == nullptr) != (expected == nullptr) ||
+          (name != nullptr && std::strcmp(name, expected) != 0)) {
+        std::abort();
+      }
+    }
+  }
+  vqfuzz::RunGuarded([&] {
+    if (!readNodes) return;
+    Codebook& set = nodes;
     // A version-2 file of the same contents must read back the same (a
     // method that begins with "-" is known not to: it reads as the separator).
     if (set.GenerationMethod[0] == '-') return;

@@ -102,4 +102,28 @@ TEST(SetExitHandler, TakesOverTheEndOfTheProcess) {
   EXPECT_EQ(caught, -1);
 }
 
+std::string handed;
+void CollectingHandler(int kind, const char* text) {
+  handed += std::to_string(kind) + ":" + text + "|";
+}
+
+TEST(SetMessageHandler, TakesErrorAndModuleMessagesWholeAndWritesNothing) {
+  SetMessageHandler(CollectingHandler);
+  handed.clear();
+  const std::string longText(2000, 'x');
+  CaptureStdout();
+  CaptureStderr();
+  const int errorLength = ErrorMessage("ERROR: %s %d\n", longText.c_str(), 7);
+  const int moduleLength = PrintMessage("WARNING: %s\n", "50%");
+  PrintProgramMessage("program\n");
+  const std::string out = GetCapturedStdout();
+  const std::string err = GetCapturedStderr();
+  SetMessageHandler(nullptr);
+  EXPECT_EQ(handed, "1:ERROR: " + longText + " 7\n|0:WARNING: 50%\n|");
+  EXPECT_EQ(errorLength, 2010);
+  EXPECT_EQ(moduleLength, 13);
+  EXPECT_EQ(out, "program\n");  // the program's own flow stays on the console
+  EXPECT_EQ(err, "");
+}
+
 }  // namespace

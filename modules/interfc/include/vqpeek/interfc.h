@@ -68,6 +68,18 @@ VQPEEK_EXPORT int ExitRequestHonored();
 using ExitHandler = void (*)(int status);
 VQPEEK_EXPORT void SetExitHandler(ExitHandler handler);
 
+// Lets such a host receive the library's messages instead of the console:
+// ErrorMessage and PrintMessage hand their whole formatted text to the
+// handler, with the kind of message, and write nothing themselves (their
+// result is then the length of the text). The program flow is not affected.
+// The handler must not throw. A null handler restores the console.
+enum MessageKind : int {
+  kModuleMessage = 0,  // a PrintMessage text (listings, warnings)
+  kErrorMessage = 1,   // an ErrorMessage text
+};
+using MessageHandler = void (*)(int kind, const char* text);
+VQPEEK_EXPORT void SetMessageHandler(MessageHandler handler);
+
 // --- Progress display (standard error) --------------------------------------
 //
 // A label line between OpenProgressWindow and CloseProgressWindow, and two

@@ -151,6 +151,22 @@ VQPEEK_EXPORT void FreeCodebook(Codebook* CB);
 // totalfreq = %d.\n" through PrintMessage.
 VQPEEK_EXPORT void ReadCodebook(const char* filename, Codebook* CB);
 
+// A training set or codebook held flat, as array libraries keep data: the
+// elements of vector i at Elements[i * dim .. i * dim + dim - 1], dim =
+// VectorDimension(Header).
+struct FlatSet {
+  Codebook Header;                   // header fields; Book stays empty
+  std::unique_ptr<int[]> Elements;   // Header.Booksize * dim
+  std::unique_ptr<int[]> Freqs;      // Header.Booksize
+  std::unique_ptr<NamePtr[]> Names;  // Header.Booksize names (null: none), or
+                                     // null when no vector has a name
+};
+
+// Reads a set file as ReadCodebook does, with the same checks, messages
+// and TotalFreq, into `set`, without node records: the elements go straight
+// into one array. Fatal: the messages of ReadCodebook.
+VQPEEK_EXPORT void ReadFlatSet(const char* filename, FlatSet* set);
+
 // Recomputes TotalFreq and writes `CB` as a version-2 file; the version
 // line is Versionstr, or the version-2 line of its kind when Versionstr names
 // another version (a record read from a version-1 file); a line that names
@@ -158,11 +174,12 @@ VQPEEK_EXPORT void ReadCodebook(const char* filename, Codebook* CB);
 // \"%s\" does not name a version-2 set file.\n". `overwrite` 1
 // replaces an existing file; otherwise an existing file is reported ("ERROR:
 // File already exists: %s") and nothing is written (not fatal). Elements
-// that do not fit BytesPerElement are reported before the file is opened and
-// nothing is written. The file is written whole through a FileReplacement:
-// the old file is replaced only once the new one is complete on disk.
-// Fatal: the FileReplacement messages, when the file cannot be created or
-// written (the old file then stays as it was).
+// that do not fit BytesPerElement (widths below 4 hold 0 .. 256^width - 1)
+// are reported before the file is opened and nothing is written. The file
+// is written whole through a FileReplacement: the old file is replaced only
+// once the new one is complete on disk. Fatal: the FileReplacement messages,
+// when the file cannot be created or written (the old file then stays as it
+// was).
 VQPEEK_EXPORT void WriteCodebook(const char* filename, Codebook* CB, int overwrite);
 
 // Prints a plain listing of `CB` through PrintMessage.

@@ -56,6 +56,20 @@ VQPEEK_EXPORT void GenerateOptimalCodebookGeneral(const Codebook* TS, Codebook* 
 // (%d vectors).\n" for a start outside the codebook.
 VQPEEK_EXPORT int FindNearestVector(const CodebookNode* node, const Codebook* CB,
                                     std::int64_t* best, int start, int metric);
+// The nearest of `codeCount` code vectors for each of `count` vectors under
+// the squared distance, by the search rule from start candidate 0: the
+// lowest index among the nearest. Vectors and code vectors have `dim`
+// elements each and lie one after another in `vectors` and `codes`.
+// chosen[i] and best[i] receive the index and the exact distance (a sum
+// beyond the int64 range as its largest value). The vector kernels share
+// the work among up to `threads` threads (0: as many as the processor has);
+// only the calling thread ever reports an error. Fatal: "ERROR: Invalid
+// vector dimension (%d).\n", "ERROR: The codebook is empty.\n", "ERROR:
+// Invalid number of vectors (%d).\n", "ERROR: Invalid number of threads
+// (%d).\n".
+VQPEEK_EXPORT void FindNearestVectors(const int* vectors, int count, const int* codes,
+                                      int codeCount, int dim, int threads, int* chosen,
+                                      std::int64_t* best);
 // Re-examines the members of partition p only, in list order, each by the
 // search rule from p. Fatal: "ERROR: Partition %d is not in the
 // partitioning (%d partitions).\n".

@@ -1,0 +1,249 @@
+"""Set and partitioning files through the library's readers and writers:
+round trips, hand-checked bytes, refusals before a file is touched, and
+damaged or hostile files that must end in vqpeek.Error, not in a crash."""
+import os
+
+import numpy as np
+import pytest
+
+import vqpeek
+from conftest import SOURCE_DIR
+
+SEPARATOR = b"-" * 37 + b"\n"
+
+
+@pytest.mark.parametrize("width", [1, 2, 3, 4])
+def test_sets_come_back_whole_at_every_width(tmp_path, rng, width):
+    low, high = (-(2**31), 2**31 - 1) if width == 4 else (0, 256**width - 1)
+    vectors = rng.integers(low, high, size=(40, 6), endpoint=True)
+    vectors[0], vectors[1] = low, high
+    freqs = rng.integers(0, 1000, size=40)
+    names = [None] * 40
+    names[2], names[3], names[4], names[5] = "", "kanten-ä", "x" * 79, b"\xff\xfe".decode(
+        "utf-8", "surrogateescape")
+    path = tmp_path / "set.cb"
+    vqpeek.write_set(path, vectors, freqs, names, kind="codebook", block_size=(3, 2),
+                     bytes_per_element=width, preprocessing=7, generation_method="k-means, 3")
+    s = vqpeek.read_set(path)
+    assert (s.kind, s.version_line, s.block_size) == ("codebook", "VQ CODEBOOK 2.0", (3, 2))
+    assert (s.bytes_per_element, s.preprocessing, s.generation_method) == (width, 7, "k-means, 3")
+    assert (s.min_value, s.max_value, s.booksize) == (low, high, 40)
+    assert s.vectors.dtype == np.int32 and s.freqs.dtype == np.int32
+    np.testing.assert_array_equal(s.vectors, vectors)
+    np.testing.assert_array_equal(s.freqs, freqs)
+    assert s.total_freq == freqs.sum()
+    assert s.names == [None if n == "" else n for n in names]
+    # What was read writes back to the same bytes, undecodable names too.
+    again = tmp_path / "again.cb"
+    vqpeek.write_set(again, s)
+    assert again.read_bytes() == path.read_bytes()
+
+
+def test_written_bytes_are_the_documented_layout(tmp_path):
+    path = tmp_path / "small.ts"
+    vqpeek.write_set(path, [[1, 258]], [7], ["a"], generation_method="m")
+    assert path.read_bytes() == (b"VQ TRAINING SET 2.0\n2\n1\n1\n7\n2\n1\n258\n0\nm\n" + SEPARATOR +
+                                 b"a\0" + b"\x00\x01\x01\x02" + b"\x00\x00\x00\x07")
+
+
+def test_version_one_files_are_read(tmp_path):
+    path = tmp_path / "old.cb"
+    path.write_bytes(b"VQ CODEBOOK 1.0\n2\n1\n2\n5\n0\n0\n0\n200\nold method\n-----\n" +
+                     bytes([10, 200]) + (3).to_bytes(2, "little") +
+                     bytes([0, 1]) + (258).to_bytes(2, "little"))
+    s = vqpeek.read_set(path)
+    assert (s.kind, s.version_line, s.block_size, s.booksize) == ("codebook", "VQ CODEBOOK 1.0",
+                                                                  (2, 1), 2)
+    assert (s.preprocessing, s.min_value, s.max_value, s.bytes_per_element) == (5, 0, 200, 1)
+    assert (s.total_freq, s.generation_method, s.names) == (261, "old method", None)
+    np.testing.assert_array_equal(s.vectors, [[10, 200], [0, 1]])
+    np.testing.assert_array_equal(s.freqs, [3, 258])
+    assert vqpeek.read_set(SOURCE_DIR / "examples/old.ts").version_line == "VQ TRAINING SET 1.0"
+
+
+@pytest.mark.parametrize("values, width", [([[0, 255]], 1), ([[256, 0]], 2), ([[65536]], 3),
+                                           ([[2**24]], 4), ([[-1, 0]], 4)])
+def test_the_default_width_is_the_smallest_that_holds_the_values(tmp_path, values, width):
+    vqpeek.write_set(tmp_path / "w.ts", values)
+    s = vqpeek.read_set(tmp_path / "w.ts")
+    assert s.bytes_per_element == width
+    np.testing.assert_array_equal(s.vectors, values)
+    np.testing.assert_array_equal(s.freqs, [1] * len(values))
+
+
+def test_what_would_not_read_back_is_refused_before_the_file_is_opened(tmp_path):
+    path = tmp_path / "refused.ts"
+    refusals = [
+        (ValueError, dict(vectors=[[256]], bytes_per_element=1)),
+        (ValueError, dict(vectors=[[-1]], bytes_per_element=3)),  # would read back as 2**24-1
+        (ValueError, dict(vectors=[[1, 2]], block_size=(3, 1))),
+        (ValueError, dict(vectors=[[1]], names=["a\0b"])),
+        (ValueError, dict(vectors=[[1]], names=["x" * 80])),
+        (ValueError, dict(vectors=[[1]], generation_method="-starts like the separator")),
+        (ValueError, dict(vectors=[[1]], generation_method="two\nlines")),
+        (ValueError, dict(vectors=[[1]], kind="partitioning")),
+        (TypeError, dict(vectors=[[1.5]])),
+        (ValueError, dict(vectors=np.array([[2**31]], dtype=np.int64))),
+    ]
+    for error, arguments in refusals:
+        with pytest.raises(error):
+            vqpeek.write_set(path, **arguments)
+        assert not path.exists(), arguments
+
+
+def test_partitionings_come_back_whole(tmp_path, rng):
+    labels = rng.integers(0, 300, size=500)
+    names = [None if i % 3 else f"v{i}" for i in range(500)]
+    path = tmp_path / "p.pa"
+    vqpeek.write_partitioning(path, labels, 300, names, generation_method="by hand")
+    labels_back, count, method = vqpeek.read_partitioning(path, 500)
+    assert labels_back.dtype == np.int32 and (count, method) == (300, "by hand")
+    np.testing.assert_array_equal(labels_back, labels)
+
+    small = tmp_path / "small.pa"
+    vqpeek.write_partitioning(small, [1, 0, 2], 4, [None, "b", None])
+    assert small.read_bytes() == b"VQ PARTITIONING 2.0\n4\n3\n" + SEPARATOR + b"2\n1 b\n3\n"
+    ts = vqpeek.read_set(SOURCE_DIR / "examples/blocks.ts")
+    p = vqpeek.read_partitioning(SOURCE_DIR / "examples/blocks.pa", ts)
+    assert (p.count, p.labels[0], p.labels[-1]) == (3, 0, 2)
+
+
+def test_partitionings_that_would_not_read_back_are_refused(tmp_path):
+    path = tmp_path / "refused.pa"
+    with pytest.raises(ValueError, match="no partition"):
+        vqpeek.write_partitioning(path, [0, -1], 2)
+    with pytest.raises(ValueError):
+        vqpeek.write_partitioning(path, [0, 2], 2)
+    with pytest.raises(ValueError):
+        vqpeek.write_partitioning(path, [0, 1], 2, names=["a", "b\nc"])
+    assert not path.exists()
+
+
+def test_existing_files_are_kept_without_overwrite(tmp_path):
+    path = tmp_path / "kept.ts"
+    path.write_bytes(b"old")
+    with pytest.raises(vqpeek.FileError, match="^ERROR: File already exists: .*kept.ts$"):
+        vqpeek.write_set(path, [[1]], overwrite=False)
+    with pytest.raises(OSError):
+        vqpeek.write_partitioning(path, [0], 1, overwrite=False)
+    assert path.read_bytes() == b"old"
+    with pytest.raises(vqpeek.FileError, match="^ERROR: Couldn't open the file: "):
+        vqpeek.write_set(tmp_path / "missing" / "x.ts", [[1]])
+
+
+def good_set_bytes():
+    return (b"VQ TRAINING SET 2.0\n2\n1\n2\n5\n1\n0\n9\n0\n" + SEPARATOR +
+            b"ab\0" + bytes([1, 2]) + (2).to_bytes(4, "big") +
+            b"\0" + bytes([3, 9]) + (3).to_bytes(4, "big"))
+
+
+@pytest.mark.parametrize("content, message", [
+    (b"", "ERROR: empty header (NULL)"),
+    (b"\0VQ TRAINING SET 2.0\n", "ERROR: empty header (0x00)"),
+    (b"VQ TRAINING SET 3.0\n", "ERROR: Unknown file version number (3)."),
+    (b"VQ TRAINING SET 2.0\n2\nx\n", "ERROR: Invalid header: a number was expected."),
+    (b"VQ TRAINING SET 2.0\n0\n1\n1\n1\n1\n0\n9\n0\n" + SEPARATOR,
+     "ERROR: Invalid block size (0 x 1)."),
+    (b"VQ TRAINING SET 2.0\n2\n1\n2000000000\n1\n1\n0\n9\n0\n" + SEPARATOR + b"\0" * 64,
+     "ERROR: premature end of file"),
+    (b"VQ TRAINING SET 2.0\n1\n1\n1\n1\n1\n0\n9\n0\n" + SEPARATOR + b"n" * 90,
+     "ERROR: Too long vector name:\n" + "n" * 80 + "\nMaximum is 80 characters."),
+    (b"VQ CODEBOOK 2.0\n1\n1\n1\n1\n9\n0\n9\n0\n" + SEPARATOR + b"\0" * 9,
+     "ERROR: Invalid bytes per element (9)."),
+])
+def test_bad_set_files_raise_the_librarys_message(tmp_path, content, message):
+    path = tmp_path / "bad.ts"
+    path.write_bytes(content)
+    with pytest.raises(vqpeek.Error) as caught:
+        vqpeek.read_set(path)
+    assert str(caught.value) == message
+    assert not isinstance(caught.value, OSError)
+
+
+def test_a_set_cut_at_any_length_is_refused(tmp_path):
+    content = good_set_bytes()
+    path = tmp_path / "cut.ts"
+    path.write_bytes(content)
+    assert vqpeek.read_set(path).names == ["ab", None]
+    for length in range(len(content)):
+        path.write_bytes(content[:length])
+        with pytest.raises(vqpeek.Error):
+            vqpeek.read_set(path)
+
+
+def test_missing_files_and_files_of_another_kind(tmp_path):
+    missing = tmp_path / "missing.ts"
+    with pytest.raises(vqpeek.FileError) as caught:
+        vqpeek.read_set(missing)
+    assert str(caught.value) == f"ERROR: Cannot find the file: {missing}"
+    assert isinstance(caught.value, OSError)
+    with pytest.raises(vqpeek.FileError):
+        vqpeek.read_partitioning(missing, 3)
+    with pytest.raises(vqpeek.Error, match="a partitioning file"):
+        vqpeek.read_set(SOURCE_DIR / "examples/blocks.pa")
+    with pytest.raises(vqpeek.Error, match="not a partitioning file"):
+        vqpeek.read_partitioning(SOURCE_DIR / "examples/blocks.ts", 33)
+    (tmp_path / "other").write_bytes(good_set_bytes().replace(b"VQ TRAINING", b"MY", 1))
+    with pytest.raises(vqpeek.Error, match="not a training set or codebook"):
+        vqpeek.read_set(tmp_path / "other")
+
+
+HEAD = b"VQ PARTITIONING 2.0\n"
+
+
+@pytest.mark.parametrize("content, message", [
+    (HEAD + b"2\n3\n" + SEPARATOR + b"1\n2\n5\n", "ERROR: Invalid partition index (5) found."),
+    (HEAD + b"2\n3\n" + SEPARATOR + b"1\n0\n1\n", "ERROR: Invalid partition index (0) found."),
+    (HEAD + b"2\n4\n" + SEPARATOR + b"1\n1\n1\n1\n",
+     "ERROR: Partitioning is not for this training set (4 != 3)."),
+    (HEAD + b"2\n3\n" + SEPARATOR + b"1\nx\n1\n", "ERROR reading partitioning."),
+    (HEAD + b"2\n3\n" + SEPARATOR + b"1\n2\n", "ERROR reading partitioning."),
+    (HEAD + b"0\n3\n" + SEPARATOR, "ERROR: Invalid number of partitions (0)."),
+    (HEAD + b"2000000000\n3\n" + SEPARATOR, "ERROR: Not enough memory for the partitioning."),
+])
+def test_bad_partitioning_files_raise_the_librarys_message(tmp_path, content, message):
+    path = tmp_path / "bad.pa"
+    path.write_bytes(content)
+    with pytest.raises(vqpeek.Error) as caught:
+        vqpeek.read_partitioning(path, 3)
+    assert str(caught.value) == message
+
+
+def test_a_frequency_total_that_does_not_add_up_is_a_warning(tmp_path):
+    path = tmp_path / "total.ts"
+    path.write_bytes(good_set_bytes().replace(b"\n2\n5\n", b"\n2\n6\n", 1))
+    with pytest.warns(UserWarning, match=r"^WARNING: TotalFreq header field = 6 but "
+                                         r"calculated totalfreq = 5\.$"):
+        s = vqpeek.read_set(path)
+    assert s.total_freq == 5
+
+
+def resident_bytes():
+    with open("/proc/self/statm") as statm:
+        return int(statm.read().split()[1]) * os.sysconf("SC_PAGE_SIZE")
+
+
+def test_failures_late_in_a_read_leave_no_memory_and_no_open_files(tmp_path):
+    # The failure comes after the records are allocated: the last name and
+    # the last index line are damaged.
+    named = tmp_path / "named.ts"
+    count = 20000
+    vqpeek.write_set(named, np.zeros((count, 16), dtype=int), names=["n" * 79] * count)
+    content = bytearray(named.read_bytes())
+    content[-(16 + 4 + 1)] = ord("n")  # the NUL of the last name
+    named.write_bytes(bytes(content))
+    partitioning = tmp_path / "late.pa"
+    vqpeek.write_partitioning(partitioning, np.zeros(200000, dtype=int), 2)
+    partitioning.write_bytes(partitioning.read_bytes()[:-2] + b"9\n")
+
+    open_files = len(os.listdir("/proc/self/fd"))
+    before = resident_bytes()
+    for _ in range(40):
+        with pytest.raises(vqpeek.Error, match="Too long vector name"):
+            vqpeek.read_set(named)
+        with pytest.raises(vqpeek.Error, match=r"Invalid partition index \(9\)"):
+            vqpeek.read_partitioning(partitioning, 200000)
+    assert len(os.listdir("/proc/self/fd")) == open_files
+    if "asan" not in os.environ.get("LD_PRELOAD", ""):  # the sanitizer holds freed memory back
+        assert resident_bytes() - before < 64 << 20  # a leak would take over 500 MB
+    assert vqpeek.read_set(SOURCE_DIR / "examples/blocks.cb").booksize == 8

@@ -1,0 +1,504 @@
+"""Training sets, codebooks and partitionings of vector quantisation as numpy arrays.
+
+The files are read and written by the vqpeek library itself, so they mean in
+Python exactly what they mean to the vqpeek program: version 1 and 2 set
+files, names, every element width, the library's checks of damaged files.
+On top of the files: the exact nearest code vector of every vector on the
+library's kernels, the library's rounded centroids, and a montage of image
+blocks as a picture.
+
+    >>> import vqpeek
+    >>> cb = vqpeek.read_set("examples/blocks.cb")
+    >>> cb.vectors.shape
+    (8, 16)
+
+A file the library refuses raises vqpeek.Error (a ValueError) with the
+library's own message; a file that cannot be found, created, read or
+written raises vqpeek.FileError, which is also an OSError.
+"""
+from __future__ import annotations
+
+import math
+import os
+from typing import NamedTuple
+
+import numpy as np
+
+from . import _core
+from ._core import Error, FileError, __version__
+
+__all__ = [
+    "Error",
+    "FileError",
+    "VQPartitioning",
+    "VQSet",
+    "__version__",
+    "centroids",
+    "nearest",
+    "read_partitioning",
+    "read_set",
+    "save_pgm",
+    "tiles",
+    "write_partitioning",
+    "write_set",
+]
+
+_KIND_CODES = {"training set": 1, "codebook": 2}
+_KIND_NAMES = {code: name for name, code in _KIND_CODES.items()}
+_INT32_MIN = -(2**31)
+_INT32_MAX = 2**31 - 1
+_LINE_LIMIT = 78  # characters of a header text line that read back whole
+
+
+class VQSet:
+    """A training set or a codebook: the header of its file and its data.
+
+    Attributes:
+        kind: "training set" or "codebook".
+        version_line: the file's first line, as "VQ CODEBOOK 2.0"; a version 1
+            file keeps its own.
+        block_size: (x, y); every vector holds x * y elements, row by row.
+        total_freq: the sum of the frequencies.
+        bytes_per_element: the width of an element in the file, 1 to 4.
+        min_value, max_value: the value range the header states.
+        preprocessing: the code of a preprocessing applied to the data.
+        generation_method: how the set was made; "" when the file says nothing.
+        vectors: int32 array of shape (booksize, x * y).
+        freqs: int32 array of shape (booksize,): the occurrences of each
+            training vector, or the training vectors each code vector stands for.
+        names: one str or None per vector, or None when no vector has a name.
+    """
+
+    __slots__ = (
+        "kind",
+        "version_line",
+        "block_size",
+        "total_freq",
+        "bytes_per_element",
+        "min_value",
+        "max_value",
+        "preprocessing",
+        "generation_method",
+        "vectors",
+        "freqs",
+        "names",
+    )
+
+    def __init__(self, **fields):
+        for name in self.__slots__:
+            setattr(self, name, fields[name])
+
+    @property
+    def booksize(self) -> int:
+        """The number of vectors."""
+        return len(self.vectors)
+
+    def __len__(self) -> int:
+        return len(self.vectors)
+
+    def __repr__(self) -> str:
+        x, y = self.block_size
+        return (
+            f"<vqpeek.VQSet {self.kind}: {self.booksize} vectors of {x}x{y}, "
+            f"total frequency {self.total_freq}>"
+        )
+
+
+class VQPartitioning(NamedTuple):
+    """A partitioning file: the partition of every training vector.
+
+    Attributes:
+        labels: int32 array with the 0-based partition of training vector i at
+            index i, in the order of the file's lines.
+        count: the number of partitions (some may be empty).
+        generation_method: the file's description; "" when it has none.
+    """
+
+    labels: np.ndarray
+    count: int
+    generation_method: str
+
+
+# --- Arguments -----------------------------------------------------------------
+
+
+def _path(path) -> bytes:
+    return os.fsencode(path)
+
+
+def _encode(text) -> bytes:
+    # Texts of the files are bytes; str is taken as UTF-8, and the bytes
+    # that read_set could not decode come back as they were.
+    return text.encode("utf-8", "surrogateescape") if isinstance(text, str) else bytes(text)
+
+
+def _vectors_of(values):
+    return values.vectors if isinstance(values, VQSet) else values
+
+
+def _int32(values, what: str, ndim: int) -> np.ndarray:
+    """`values` as a C-ordered int32 array of `ndim` dimensions, refusing
+    anything that is not integer or does not fit; no copy when it already is one."""
+    array = np.asarray(values)
+    if array.dtype.kind not in "iu":
+        hint = " (round the values first)" if array.dtype.kind in "fc" else ""
+        raise TypeError(f"{what}: integer values are needed, not {array.dtype}{hint}")
+    if array.ndim != ndim:
+        shape = "(vectors, elements)" if ndim == 2 else "(vectors,)"
+        raise ValueError(f"{what}: an array of shape {shape} is needed, not {array.shape}")
+    if array.dtype != np.int32 and array.size > 0:
+        low, high = int(array.min()), int(array.max())
+        if low < _INT32_MIN or high > _INT32_MAX:
+            raise ValueError(f"{what}: the values {low}..{high} do not fit 32 bits")
+    return np.ascontiguousarray(array, dtype=np.int32)
+
+
+def _count(value, what: str, minimum: int) -> int:
+    if isinstance(value, (bool, np.bool_)) or not isinstance(value, (int, np.integer)):
+        raise TypeError(f"{what}: an integer is needed")
+    value = int(value)
+    if not minimum <= value <= _INT32_MAX:
+        raise ValueError(f"{what}: {value} is not between {minimum} and {_INT32_MAX}")
+    return value
+
+
+def _text_line(text: str, what: str) -> bytes:
+    """A header text line that reads back exactly as written."""
+    encoded = _encode(text)
+    if len(encoded) > _LINE_LIMIT or any(c in encoded for c in b"\0\n\r"):
+        raise ValueError(f"{what}: one line of at most {_LINE_LIMIT} bytes is needed")
+    if encoded[:1] in (b"-", b" ", b"\t", b"\v", b"\f"):
+        raise ValueError(f"{what}: would not read back (it begins with {encoded[:1]!r})")
+    return encoded
+
+
+def _names(names, count: int, line_text: bool) -> list | None:
+    """The names as bytes (None for none), one per vector."""
+    if names is None:
+        return None
+    names = list(names)
+    if len(names) != count:
+        raise ValueError(f"names: {len(names)} names for {count} vectors")
+    encoded = []
+    for i, name in enumerate(names):
+        if name is None:
+            encoded.append(None)
+            continue
+        data = _encode(name)
+        if b"\0" in data or len(data) > 79:
+            raise ValueError(f"names[{i}]: at most 79 bytes and no NUL")
+        if line_text and (b"\n" in data):
+            raise ValueError(f"names[{i}]: a line end would split the partitioning file")
+        encoded.append(data)
+    return encoded
+
+
+# --- Files -------------------------------------------------------------------
+
+
+def read_set(path) -> VQSet:
+    """Reads a training-set or codebook file (version 1 or 2).
+
+    Returns a VQSet with the header fields and the data: vectors (int32,
+    shape (n, x * y)), freqs (int32, shape (n,)) and names. The library's
+    reader decodes the elements straight into the returned vectors array.
+    A frequency total in the header that differs from the sum of the
+    frequencies gives the library's warning as a UserWarning.
+
+    Raises vqpeek.FileError when the file cannot be read and vqpeek.Error
+    when it is not a set file or the library refuses its contents.
+    """
+    fields = _core.read_set(_path(path))
+    fields["kind"] = _KIND_NAMES[fields["kind"]]
+    return VQSet(**fields)
+
+
+def write_set(
+    path,
+    vectors,
+    freqs=None,
+    names=None,
+    kind: str | None = None,
+    block_size=None,
+    bytes_per_element: int | None = None,
+    min_value: int | None = None,
+    max_value: int | None = None,
+    preprocessing: int | None = None,
+    generation_method: str | None = None,
+    overwrite: bool = True,
+) -> None:
+    """Writes vectors as a version-2 training-set or codebook file.
+
+    vectors: integers of shape (n, x * y), or a VQSet, which then gives
+        every other field that is not passed.
+    freqs: n integers; by default 1 for a training set and 0 for a codebook.
+    names: None, or one str (or None for no name) per vector, each at most
+        79 bytes in UTF-8.
+    kind: "training set" (the default) or "codebook".
+    block_size: (x, y); by default (x * y, 1).
+    bytes_per_element: 1 to 4; by default the smallest width that holds every
+        value (4 when a value is negative).
+    min_value, max_value: the header's value range; by default the smallest
+        and largest value.
+    preprocessing: the header's preprocessing code; by default 0.
+    generation_method: one line of at most 78 characters that begins with
+        neither "-" nor a blank (else it would not read back); by default "".
+    overwrite: replace an existing file; otherwise an existing file raises
+        vqpeek.FileError. The library writes a new file completely before it
+        replaces the old one.
+
+    Values that do not fit the element width (widths below 4 hold 0 ..
+    256**width - 1) are refused with ValueError before the file is opened.
+    """
+    if isinstance(vectors, VQSet):
+        given = vectors
+        freqs = given.freqs if freqs is None else freqs
+        names = given.names if names is None else names
+        kind = given.kind if kind is None else kind
+        block_size = given.block_size if block_size is None else block_size
+        if bytes_per_element is None:
+            bytes_per_element = given.bytes_per_element
+        min_value = given.min_value if min_value is None else min_value
+        max_value = given.max_value if max_value is None else max_value
+        preprocessing = given.preprocessing if preprocessing is None else preprocessing
+        if generation_method is None:
+            generation_method = given.generation_method
+    kind = "training set" if kind is None else kind
+    if kind not in _KIND_CODES:
+        raise ValueError(f"kind: 'training set' or 'codebook', not {kind!r}")
+    x = _int32(_vectors_of(vectors), "vectors", 2)
+    count, dim = x.shape
+    _count(count, "number of vectors", 0)
+    if freqs is None:
+        freqs = np.full(count, 1 if kind == "training set" else 0, dtype=np.int32)
+    f = _int32(freqs, "freqs", 1)
+    if len(f) != count:
+        raise ValueError(f"freqs: {len(f)} frequencies for {count} vectors")
+    if block_size is None:
+        block_size = (dim, 1)
+    bx, by = (_count(v, "block_size", 1) for v in block_size)
+    if bx * by != dim:
+        raise ValueError(f"block_size: {bx}x{by} blocks do not hold {dim} elements")
+    low = int(x.min()) if x.size else 0
+    high = int(x.max()) if x.size else 0
+    if bytes_per_element is None:
+        bytes_per_element = 4 if low < 0 else next(w for w in (1, 2, 3, 4) if high < 256**w)
+    width = _count(bytes_per_element, "bytes_per_element", 1)
+    if width > 4:
+        raise ValueError("bytes_per_element: 1 to 4")
+    if width < 4 and (low < 0 or high >= 256**width):
+        raise ValueError(
+            f"vectors: the values {low}..{high} do not fit {width} byte(s) per element "
+            f"(0..{256**width - 1})"
+        )
+    _core.write_set(
+        _path(path),
+        x,
+        f,
+        _names(names, count, line_text=False),
+        _KIND_CODES[kind],
+        bx,
+        by,
+        width,
+        _count(low if min_value is None else min_value, "min_value", _INT32_MIN),
+        _count(high if max_value is None else max_value, "max_value", _INT32_MIN),
+        _count(0 if preprocessing is None else preprocessing, "preprocessing", _INT32_MIN),
+        _text_line("" if generation_method is None else generation_method, "generation_method"),
+        bool(overwrite),
+    )
+
+
+def read_partitioning(path, training_set) -> VQPartitioning:
+    """Reads a partitioning file for a training set.
+
+    training_set: the VQSet the file partitions, or its number of vectors;
+        the file must cover exactly that many.
+    Returns a VQPartitioning (labels, count, generation_method): labels holds
+    the 0-based partition of every training vector, in the order of the
+    file's lines, as the library reads them. The library (and the vqpeek
+    program) lists the members of partition k from the highest index to the
+    lowest: np.flatnonzero(labels == k)[::-1].
+
+    Raises vqpeek.FileError when the file cannot be read and vqpeek.Error
+    when the library refuses it (a file for another number of vectors, an
+    index outside the partitions, a line without a number).
+    """
+    size = len(training_set) if isinstance(training_set, VQSet) else training_set
+    labels, count, method = _core.read_partitioning(
+        _path(path), _count(size, "training_set", 0)
+    )
+    return VQPartitioning(labels, count, method)
+
+
+def write_partitioning(
+    path,
+    labels,
+    count: int,
+    names=None,
+    generation_method: str = "",
+    overwrite: bool = True,
+) -> None:
+    """Writes a partitioning file: the 1-based partition of every training
+    vector, one line each, followed by the vector's name where it has one.
+
+    labels: one 0-based partition (0 .. count - 1) per training vector. A
+        vector in no partition (-1) is refused: the file has no way to say
+        it, and the library would write a line its reader rejects.
+    count: the number of partitions, at least 1; partitions without
+        members are allowed.
+    names: the training vectors' names (a VQSet's names), or None.
+    generation_method, overwrite: as for write_set.
+    """
+    count = _count(count, "count", 1)
+    y = _int32(labels, "labels", 1)
+    if y.size and (int(y.min()) < 0 or int(y.max()) >= count):
+        if int(y.min()) == -1:
+            raise ValueError("labels: -1 (no partition) cannot be written to a partitioning file")
+        raise ValueError(f"labels: the partitions {int(y.min())}..{int(y.max())} are not all "
+                         f"between 0 and {count - 1}")
+    _core.write_partitioning(
+        _path(path),
+        y,
+        count,
+        _names(names, len(y), line_text=True),
+        _text_line(generation_method, "generation_method"),
+        bool(overwrite),
+    )
+
+
+# --- Searches ------------------------------------------------------------------
+
+
+def nearest(vectors, codes, threads: int | None = None):
+    """The exact nearest code vector of every vector under the squared distance.
+
+    vectors: integers of shape (n, d), or a VQSet; codes: integers of shape
+    (m, d) with m >= 1, or a VQSet. Integer arrays of any width are taken when
+    their values fit 32 bits; float arrays are refused (TypeError) rather
+    than rounded.
+    threads: how many threads the search may use; None for all.
+
+    Returns (labels, distances): int32 labels, the lowest index among the
+    nearest code vectors, and their int64 squared distances (exact; a sum
+    beyond the int64 range shows as its largest value). The library's
+    vector kernels do the search with the GIL released.
+    """
+    x = _int32(_vectors_of(vectors), "vectors", 2)
+    c = _int32(_vectors_of(codes), "codes", 2)
+    if x.shape[1] != c.shape[1]:
+        raise ValueError(f"vectors have {x.shape[1]} elements, codes {c.shape[1]}")
+    if len(c) == 0:
+        raise ValueError("codes: at least one code vector is needed")
+    if x.shape[1] == 0:
+        raise ValueError("vectors: at least one element each is needed")
+    _count(len(x), "number of vectors", 0)
+    return _core.nearest(x, c, 0 if threads is None else _count(threads, "threads", 1))
+
+
+def centroids(vectors, labels, count: int, freqs=None):
+    """The rounded, frequency-weighted centroid of every partition.
+
+    vectors: integers of shape (n, d), or a VQSet (whose freqs are then the
+    default weights); labels: n partitions, 0 .. count - 1, or -1 for a
+    vector in no partition; freqs: n weights, by default the set's or 1.
+
+    Returns (centroids, freqs): int32 of shape (count, d), each element
+    sum(freq * element) / sum(freq) + 0.5 truncated toward zero exactly as the
+    library's centroid codebook has it, and the int32 total frequency of
+    every partition. A partition whose total frequency is 0 or below has
+    frequency 0 and a centroid of zeros.
+    """
+    if freqs is None and isinstance(vectors, VQSet):
+        freqs = vectors.freqs
+    x = _int32(_vectors_of(vectors), "vectors", 2)
+    y = _int32(labels, "labels", 1)
+    count = _count(count, "count", 1)
+    if len(y) != len(x):
+        raise ValueError(f"labels: {len(y)} labels for {len(x)} vectors")
+    if y.size and (int(y.min()) < -1 or int(y.max()) >= count):
+        raise ValueError(f"labels: the partitions {int(y.min())}..{int(y.max())} are not all "
+                         f"between -1 and {count - 1}")
+    if x.shape[1] == 0:
+        raise ValueError("vectors: at least one element each is needed")
+    f = np.ones(len(x), dtype=np.int32) if freqs is None else _int32(freqs, "freqs", 1)
+    if len(f) != len(x):
+        raise ValueError(f"freqs: {len(f)} frequencies for {len(x)} vectors")
+    return _core.centroids(x, y, count, f)
+
+
+# --- Pictures ------------------------------------------------------------------
+
+
+def tiles(set_or_vectors, block_size=None, columns: int | None = None, gap: int = 1,
+          value_range=None) -> np.ndarray:
+    """A montage of the vectors as image blocks: a 2-D uint8 array.
+
+    Vector k becomes a block of x * y pixels (its elements row by row) in
+    column k % columns and row k // columns of a grid, with `gap` pixels of
+    white (255) between the blocks and in the empty cells of the last row.
+    set_or_vectors: a VQSet or an array of shape (n, x * y).
+    block_size: (x, y); by default the set's, or (x * y, 1) for an array.
+    columns: blocks per row; by default as many as make the picture
+        roughly square.
+    value_range: (low, high) mapped to 0 and 255, values beyond it clipped;
+        by default the smallest and largest value, widened to the header's
+        MinValue .. MaxValue for a set. A single value maps to 0.
+    """
+    given_set = set_or_vectors if isinstance(set_or_vectors, VQSet) else None
+    values = np.asarray(_vectors_of(set_or_vectors))
+    if values.dtype.kind not in "iuf" or values.ndim != 2:
+        raise ValueError("tiles: a VQSet or a 2-D array of numbers is needed")
+    count, dim = values.shape
+    if block_size is None:
+        block_size = given_set.block_size if given_set is not None else (dim, 1)
+    bx, by = (_count(v, "block_size", 1) for v in block_size)
+    if bx * by != dim:
+        raise ValueError(f"block_size: {bx}x{by} blocks do not hold {dim} elements")
+    gap = _count(gap, "gap", 0)
+    if columns is None:
+        # Square in pixels: columns * (bx + gap) close to rows * (by + gap).
+        columns = max(1, math.ceil(math.sqrt(count * (by + gap) / (bx + gap)))) if count else 1
+    columns = _count(columns, "columns", 1)
+    if count == 0:
+        return np.zeros((0, 0), dtype=np.uint8)
+
+    if value_range is None:
+        low, high = float(values.min()), float(values.max())
+        if given_set is not None and given_set.min_value < given_set.max_value:
+            low = min(low, given_set.min_value)
+            high = max(high, given_set.max_value)
+    else:
+        low, high = (float(v) for v in value_range)
+        if not high >= low:
+            raise ValueError("value_range: (low, high) with low <= high is needed")
+    span = high - low
+    scaled = np.clip(values.astype(np.float64), low, high) - low
+    if span > 0:
+        pixels = np.floor(scaled * (255.0 / span) + 0.5)
+    else:
+        pixels = np.zeros_like(scaled)
+    blocks = pixels.astype(np.uint8).reshape(count, by, bx)
+
+    # Every cell is a block with its gap below and to the right; the gaps
+    # after the last row and column are cut off.
+    rows = -(-count // columns)
+    cells = np.full((rows * columns, by + gap, bx + gap), 255, dtype=np.uint8)
+    cells[:count, :by, :bx] = blocks
+    image = cells.reshape(rows, columns, by + gap, bx + gap).transpose(0, 2, 1, 3)
+    image = image.reshape(rows * (by + gap), columns * (bx + gap))
+    return np.ascontiguousarray(image[: rows * (by + gap) - gap, : columns * (bx + gap) - gap])
+
+
+def save_pgm(path, image) -> None:
+    """Writes a 2-D array of values 0 .. 255 (as tiles gives) as a binary
+    PGM picture ("P5", maximum value 255), which most image viewers and
+    converters read."""
+    pixels = np.asarray(image)
+    if pixels.ndim != 2 or pixels.dtype.kind not in "iu" or pixels.size == 0:
+        raise ValueError("save_pgm: a non-empty 2-D array of integers is needed")
+    if int(pixels.min()) < 0 or int(pixels.max()) > 255:
+        raise ValueError("save_pgm: the values must lie between 0 and 255")
+    height, width = pixels.shape
+    with open(path, "wb") as file:
+        file.write(b"P5\n%d %d\n255\n" % (width, height))
+        file.write(np.ascontiguousarray(pixels, dtype=np.uint8).tobytes())

@@ -1,0 +1,100 @@
+"""Type stub of vqpeek: training sets, codebooks and partitionings of vector
+quantisation as numpy arrays."""
+import os
+from typing import NamedTuple, Sequence, Tuple, Union
+
+import numpy as np
+import numpy.typing as npt
+
+__version__: str
+
+_Path = Union[str, bytes, os.PathLike]
+_Name = Union[str, bytes, None]
+_IntArray = npt.ArrayLike
+_Vectors = Union["VQSet", npt.ArrayLike]
+
+class Error(ValueError):
+    """The library refused a file or an input; the message is the library's own."""
+
+class FileError(Error, OSError):
+    """A file could not be found, created, read or written."""
+
+class VQSet:
+    """A training set or a codebook: the header of its file and its data."""
+
+    kind: str
+    version_line: str
+    block_size: Tuple[int, int]
+    total_freq: int
+    bytes_per_element: int
+    min_value: int
+    max_value: int
+    preprocessing: int
+    generation_method: str
+    vectors: npt.NDArray[np.int32]
+    freqs: npt.NDArray[np.int32]
+    names: list[str | None] | None
+    @property
+    def booksize(self) -> int: ...
+    def __len__(self) -> int: ...
+
+class VQPartitioning(NamedTuple):
+    """A partitioning file: the partition of every training vector."""
+
+    labels: npt.NDArray[np.int32]
+    count: int
+    generation_method: str
+
+def read_set(path: _Path) -> VQSet:
+    """Reads a training-set or codebook file (version 1 or 2)."""
+
+def write_set(
+    path: _Path,
+    vectors: _Vectors,
+    freqs: _IntArray | None = ...,
+    names: Sequence[_Name] | None = ...,
+    kind: str | None = ...,
+    block_size: Tuple[int, int] | None = ...,
+    bytes_per_element: int | None = ...,
+    min_value: int | None = ...,
+    max_value: int | None = ...,
+    preprocessing: int | None = ...,
+    generation_method: str | None = ...,
+    overwrite: bool = ...,
+) -> None:
+    """Writes vectors (or a VQSet) as a version-2 training-set or codebook file."""
+
+def read_partitioning(path: _Path, training_set: VQSet | int) -> VQPartitioning:
+    """Reads a partitioning file for a training set (a VQSet or its size)."""
+
+def write_partitioning(
+    path: _Path,
+    labels: _IntArray,
+    count: int,
+    names: Sequence[_Name] | None = ...,
+    generation_method: str = ...,
+    overwrite: bool = ...,
+) -> None:
+    """Writes a partitioning file: the partition of every training vector."""
+
+def nearest(
+    vectors: _Vectors, codes: _Vectors, threads: int | None = ...
+) -> Tuple[npt.NDArray[np.int32], npt.NDArray[np.int64]]:
+    """The exact nearest code vector of every vector: (labels, squared distances)."""
+
+def centroids(
+    vectors: _Vectors, labels: _IntArray, count: int, freqs: _IntArray | None = ...
+) -> Tuple[npt.NDArray[np.int32], npt.NDArray[np.int32]]:
+    """The rounded, frequency-weighted centroids and total frequency of every partition."""
+
+def tiles(
+    set_or_vectors: _Vectors,
+    block_size: Tuple[int, int] | None = ...,
+    columns: int | None = ...,
+    gap: int = ...,
+    value_range: Tuple[float, float] | None = ...,
+) -> npt.NDArray[np.uint8]:
+    """A montage of the vectors as image blocks."""
+
+def save_pgm(path: _Path, image: npt.ArrayLike) -> None:
+    """Writes a 2-D array of values 0 .. 255 as a binary PGM picture."""
