@@ -2,17 +2,19 @@
 #include "text_buffer.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cstring>
 
 namespace {
 
-// Two-digit pairs "00".."99": halves the divisions of the digit loop.
-constexpr char kDigitPairs[] =
-    "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
-    "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
-    "8081828384858687888990919293949596979899";
+// Room for the decimal text of any 32-bit value, sign included.
+constexpr std::size_t kMaxText = 11;
 
-constexpr int kMaxDigits = 10;  // of an unsigned 32-bit value
+// The decimal text of `value` in `digits`; returns its length.
+template <typename Integer>
+std::size_t Decimal(Integer value, char (&digits)[kMaxText]) {
+  return static_cast<std::size_t>(std::to_chars(digits, digits + kMaxText, value).ptr - digits);
+}
 
 }  // namespace
 
@@ -67,65 +69,33 @@ void TextBuffer::AppendBlanks(long long count) {
   }
 }
 
-char* TextBuffer::FormatDigits(unsigned value, char* end) {
-  char* p = end;
-  while (value >= 100) {
-    const unsigned pair = (value % 100) * 2;
-    value /= 100;
-    *--p = kDigitPairs[pair + 1];
-    *--p = kDigitPairs[pair];
-  }
-  if (value >= 10) {
-    *--p = kDigitPairs[value * 2 + 1];
-    *--p = kDigitPairs[value * 2];
-  } else {
-    *--p = static_cast<char>('0' + value);
-  }
-  return p;
-}
-
 void TextBuffer::AppendInt(int value, int width) {
-  char digits[kMaxDigits + 1];
-  char* end = digits + sizeof digits;
-  // The magnitude in unsigned arithmetic: -INT_MIN does not fit an int.
-  const unsigned magnitude =
-      value < 0 ? 0u - static_cast<unsigned>(value) : static_cast<unsigned>(value);
-  char* start = FormatDigits(magnitude, end);
-  if (value < 0) *--start = '-';
-  const long long length = end - start;
-  AppendBlanks(width - length);
-  Append(std::string_view(start, static_cast<std::size_t>(length)));
+  char digits[kMaxText];
+  const std::size_t length = Decimal(value, digits);
+  AppendBlanks(width - static_cast<long long>(length));
+  Append(std::string_view(digits, length));
 }
 
 char* TextBuffer::PutInt(char* out, int value, int width) {
-  char digits[kMaxDigits + 1];
-  char* end = digits + sizeof digits;
-  const unsigned magnitude =
-      value < 0 ? 0u - static_cast<unsigned>(value) : static_cast<unsigned>(value);
-  char* start = FormatDigits(magnitude, end);
-  if (value < 0) *--start = '-';
-  const std::ptrdiff_t length = end - start;
-  for (std::ptrdiff_t blank = length; blank < width; ++blank) *out++ = ' ';
-  std::memcpy(out, start, static_cast<std::size_t>(length));
+  char digits[kMaxText];
+  const std::size_t length = Decimal(value, digits);
+  for (std::size_t blank = length; static_cast<long long>(blank) < width; ++blank) *out++ = ' ';
+  std::memcpy(out, digits, length);
   return out + length;
 }
 
 void TextBuffer::AppendUnsigned(unsigned value, int width) {
-  char digits[kMaxDigits];
-  char* end = digits + sizeof digits;
-  char* start = FormatDigits(value, end);
-  const long long length = end - start;
-  AppendBlanks(width - length);
-  Append(std::string_view(start, static_cast<std::size_t>(length)));
+  char digits[kMaxText];
+  const std::size_t length = Decimal(value, digits);
+  AppendBlanks(width - static_cast<long long>(length));
+  Append(std::string_view(digits, length));
 }
 
 void TextBuffer::AppendUnsignedLeft(unsigned value, int width) {
-  char digits[kMaxDigits];
-  char* end = digits + sizeof digits;
-  char* start = FormatDigits(value, end);
-  const long long length = end - start;
-  Append(std::string_view(start, static_cast<std::size_t>(length)));
-  AppendBlanks(width - length);
+  char digits[kMaxText];
+  const std::size_t length = Decimal(value, digits);
+  Append(std::string_view(digits, length));
+  AppendBlanks(width - static_cast<long long>(length));
 }
 
 void TextBuffer::AppendLeft(std::string_view text, int width) {

@@ -67,8 +67,6 @@ class TextBuffer {
     if (used_ + count > capacity_) MakeRoom(count);
   }
   void MakeRoom(std::size_t count);
-  // Digits of `value`, written backwards ending at `end`; returns the start.
-  static char* FormatDigits(unsigned value, char* end);
 
   FILE* stream_;
   std::size_t capacity_;
