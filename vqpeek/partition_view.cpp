@@ -35,10 +35,7 @@ void LoadPartitionView(ViewMode mode, const char* secondName, const Codebook& tr
     ReadCodebook(secondName, second);
     // Without code vectors there is nothing to partition by; said here,
     // before the partitioning is made with no partitions.
-    if (second->Booksize < 1) {
-      ErrorMessage("ERROR: The codebook is empty.\n");
-      ExitProcessing(-1);
-    }
+    if (second->Booksize < 1) FatalError("ERROR: The codebook is empty.\n");
     CreateNewPartitioning(partitioning, &trainingSet, second->Booksize);
     GenerateOptimalPartitioningGeneral(&trainingSet, second, partitioning, 0);
   } else {

@@ -31,6 +31,10 @@
 
 namespace cb_internal {
 
+// The line of minus signs that ends the head of every file the library
+// writes (set files, partitionings, graphs).
+inline constexpr char kSeparatorLine[] = "-------------------------------------";
+
 // Closes a stream when its owner goes, also when a fatal exit unwinds.
 struct FileCloser {
   void operator()(FILE* file) const noexcept { std::fclose(file); }

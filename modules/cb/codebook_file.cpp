@@ -23,7 +23,6 @@ using cb_internal::ReadHeaderLine;
 namespace {
 
 constexpr int kMaxNameBytes = 80;  // a name's characters and its NUL
-constexpr int kSeparatorLength = 37;
 
 int ReadHeaderInteger(ByteReader& reader) {
   int value = 0;
@@ -350,7 +349,7 @@ void WriteCodebook(const char* filename, Codebook* CB, int overwrite) {
     text += std::to_string(field) + '\n';
   }
   if (CB->GenerationMethod[0] != '\0') text += std::string(CB->GenerationMethod) + '\n';
-  text += std::string(kSeparatorLength, '-') + '\n';
+  text += std::string(cb_internal::kSeparatorLine) + '\n';
 
   // The body is built in blocks and written in few calls.
   constexpr std::size_t kBlock = 1 << 20;

@@ -26,7 +26,6 @@ using cb_internal::FilePtr;
 namespace {
 
 constexpr int kVersion = 1;
-constexpr char kDashLine[] = "-------------------------------------";
 
 // Beyond the magnitude of every int: accumulating digits stops growing here,
 // so no number text, however long, can overflow.
@@ -184,8 +183,9 @@ class LineWriter {
 // --- Writing ---
 
 int WriteGraphkFileHeader(FILE* file, const Graph* graph) {
-  const int written = std::fprintf(file, "Graph v. %d\n%d\n%d\n%d\n%s\n", kVersion,
-                                   graph->NumberVectors, graph->K, graph->Dim, kDashLine);
+  const int written =
+      std::fprintf(file, "Graph v. %d\n%d\n%d\n%d\n%s\n", kVersion, graph->NumberVectors, graph->K,
+                   graph->Dim, cb_internal::kSeparatorLine);
   return written < 0 ? 1 : 0;
 }
 

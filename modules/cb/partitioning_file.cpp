@@ -18,8 +18,6 @@ using cb_internal::FilePtr;
 
 namespace {
 
-constexpr int kSeparatorLength = 37;
-
 // A count of the head and the white space after it, as "%i\n" reads it.
 int ReadHeadCount(ByteReader& reader) {
   int value = 0;
@@ -119,7 +117,7 @@ void WritePartitioning(const char* filename, const Partitioning* P, const Codebo
   std::string lines = std::string(P->Versionstr) + '\n' + std::to_string(P->PartitionCount) + '\n' +
                       std::to_string(P->TSsize) + '\n';
   if (P->GenerationMethod[0] != '\0') lines += std::string(P->GenerationMethod) + '\n';
-  lines += std::string(kSeparatorLength, '-') + '\n';
+  lines += std::string(cb_internal::kSeparatorLine) + '\n';
 
   // The index lines are built in blocks and written in few calls. A vector
   // in no partition (Map -1) comes out as 0, which no reader accepts.
