@@ -247,6 +247,26 @@ TEST(PrintPartitionViewOn, MatchesPrintfInBothModesOnAnyThreadsAndChunks) {
   }
 }
 
+// A failed write of the threaded view ends the view at once with the
+// system's reason, whichever thread wrote.
+TEST(PrintPartitionViewOnDeathTest, AFailedWriteIsFatalWithTheReason) {
+  Codebook set;
+  BuildSet(&set, kTrainingSetFile, 2, 1, kExampleSet);
+  Codebook codebook;
+  BuildSet(&codebook, kCodebookFile, 2, 1, kExampleCodebook);
+  Partitioning partitioning;
+  CreateNewPartitioning(&partitioning, &set, 2);
+  GenerateOptimalPartitioningGeneral(&set, &codebook, &partitioning, 0);
+  const SetStatistics stats = ComputeSetStatistics(set);
+  EXPECT_FATAL(
+      {
+        FILE* full = std::fopen("/dev/full", "w");
+        std::setvbuf(full, nullptr, _IONBF, 0);
+        PrintPartitionViewOn(full, set, codebook, partitioning, stats, 0, 3, 1);
+      },
+      "ERROR: Cannot write the output: No space left on device\n");
+}
+
 // --- The loading step ---
 
 TEST(LoadPartitionView, PartitioningFileGivesCentroidsAndZerosForAnEmptyPartition) {
