@@ -250,8 +250,7 @@ void ChangePartition(const Codebook* TS, Partitioning* P, int newPartition, int 
 namespace cb_internal {
 
 void MoveInBulk(const Codebook& TS, Partitioning* P, int* target, bool everyVector,
-                const std::function<void(int, int)>& prepare, std::int64_t partSize,
-                int threads) {
+                const std::function<void(int, int)>& prepare, std::int64_t partSize, int threads) {
   const int n = P->TSsize;
   const int count = P->PartitionCount;
   if (!prepare) {
