@@ -62,10 +62,10 @@ def test_ctrl_c_interrupts_a_long_search_at_once():
 
 def test_other_threads_run_while_files_are_read_and_written(tmp_path):
     # A reader thread at the other end of a named pipe needs the GIL while
-    # the writer fills the pipe; and a counting thread goes on counting
-    # while a large file is read.
+    # the writer fills the pipe; and a ticking thread goes on ticking while
+    # a large file is read.
     out = run_python(f"""
-        import os, threading
+        import os, threading, time
         import numpy as np
         import vqpeek
         x = np.random.default_rng(1).integers(0, 255, size=(400000, 16), dtype=np.int32)
@@ -79,22 +79,22 @@ def test_other_threads_run_while_files_are_read_and_written(tmp_path):
         print(got[0] > 400000 * 16)
 
         path = {str(tmp_path / "large.ts")!r}
-        vqpeek.write_set(path, x)
-        count = [0]
+        vqpeek.write_set(path, np.tile(x, (5, 1)))
+        ticks = []
         done = threading.Event()
-        def counter():
+        def tick():
             while not done.is_set():
-                count[0] += 1
-        thread = threading.Thread(target=counter)
+                ticks.append(time.monotonic())
+                time.sleep(0.001)
+        thread = threading.Thread(target=tick)
         thread.start()
-        while count[0] == 0:
-            pass
-        before = count[0]
-        for _ in range(5):
-            vqpeek.read_set(path)
-        during = count[0] - before
+        time.sleep(0.05)
+        start = time.monotonic()
+        vqpeek.read_set(path)
+        end = time.monotonic()
         done.set()
         thread.join()
-        print(during > 1000)
+        quarter = (end - start) / 4
+        print(any(start + quarter < t < end - quarter for t in ticks))
     """, timeout=60)
     assert out == ["True", "True"]
