@@ -14,8 +14,9 @@
 
 // Compiles a function once for each of these x86 vector extensions and
 // picks the clone the processor runs when the program loads; elsewhere the
-// function is compiled once.
-#if defined(__x86_64__) && defined(__GNUC__)
+// function is compiled once, and so it is under ThreadSanitizer, whose
+// instrumented resolvers would run before its runtime is set up.
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(__SANITIZE_THREAD__)
 #define VQ_WIDE_VECTOR_CLONES __attribute__((target_clones("avx512f", "avx2", "default")))
 #else
 #define VQ_WIDE_VECTOR_CLONES

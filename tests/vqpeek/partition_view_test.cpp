@@ -375,7 +375,7 @@ TEST_F(PartitionViewRun, PartitionCountBeyondMemoryEndsAtOnce) {
   const std::string text =
       "VQ PARTITIONING 2.0\n2000000000\n5\n" + kSeparator + "\n1\n1\n1\n1\n1\n";
   WriteFileBytes(dir_.Path("huge.pa"), text + std::string(100 - text.size(), '\n'));
-#if defined(__SANITIZE_ADDRESS__)
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
   const std::uint64_t limit = 0;
 #else
   const std::uint64_t limit = std::uint64_t{8} << 30;
