@@ -1,13 +1,14 @@
 # Thin wrapper around CMake and CTest. `make help` lists the targets.
 BUILD      ?= build
 ASAN_BUILD ?= build-asan
+TSAN_BUILD ?= build-tsan
 JOBS       ?= $(shell nproc 2>/dev/null || echo 2)
 EXAMPLE    ?= examples/blocks.ts
 # The interpreter of the Python package: the system's, where numpy and
 # pybind11 come from the distribution.
 PYTHON     ?= $(or $(wildcard /usr/bin/python3),$(shell command -v python3))
 
-.PHONY: help program build run test asan bench fuzz portability package install format clean
+.PHONY: help program build run test asan tsan bench fuzz portability package install format clean
 
 help:  ## list the targets
 	@grep -E '^[a-z]+:.*## ' $(MAKEFILE_LIST) | sed -E 's/:.*## /\t/'
@@ -33,6 +34,14 @@ asan:  ## build with AddressSanitizer + UndefinedBehaviorSanitizer and run every
 	cmake --build $(ASAN_BUILD) -j $(JOBS)
 	ctest --test-dir $(ASAN_BUILD) -j $(JOBS) --output-on-failure
 
+tsan:  ## build with ThreadSanitizer and run every C++ test, each one that starts threads among them
+	cmake -S . -B $(TSAN_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVQPEEK_TSAN=ON \
+	  -DVQPEEK_BUILD_TESTS=ON -DVQPEEK_BUILD_BENCH=OFF -DVQPEEK_BUILD_EXAMPLES=OFF \
+	  -DVQPEEK_BUILD_PYTHON=OFF
+	cmake --build $(TSAN_BUILD) -j $(JOBS)
+	TSAN_OPTIONS="halt_on_error=1 $(TSAN_OPTIONS)" ctest --test-dir $(TSAN_BUILD) -j $(JOBS) \
+	  --output-on-failure
+
 bench: build  ## generate benchmark data and time the viewer and its kernels
 	bench/run_bench.sh $(BUILD)
 
@@ -53,4 +62,4 @@ format:  ## format every C++ source with clang-format
 	git ls-files '*.cpp' '*.h' | xargs clang-format -i
 
 clean:  ## remove the build directories
-	rm -rf $(BUILD) $(ASAN_BUILD) build-portability build-fuzz
+	rm -rf $(BUILD) $(ASAN_BUILD) $(TSAN_BUILD) build-portability build-fuzz

@@ -8,12 +8,15 @@
 //
 // A fatal error of the library ends the operation, not the interpreter: the
 // exit handler throws, the library's records unwind, and the message it
-// reported becomes a vqpeek.Error. Library calls hold the GIL, except the
-// nearest search, which releases it only after its inputs are checked, so
-// that the library's error paths never run on a worker thread.
+// reported becomes a vqpeek.Error; a failure of any of the library's
+// threads reaches the calling thread first. File reads and writes and the
+// nearest search release the GIL, so that other Python threads run on (a
+// reader at the other end of a named pipe, say); the search returns to
+// Python between parts to let Ctrl-C through.
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -24,6 +27,7 @@
 #include <vector>
 
 #include "vqpeek/cb.h"
+#include "vqpeek/threads.h"
 #include "vqpeek/version.h"
 
 namespace py = pybind11;
@@ -230,6 +234,7 @@ py::array_t<std::int32_t> TakeFreqs(const Codebook& set) {
 // The kind that the first line of a file names, or -1 when no line can be
 // read (the library then reports why).
 int HeaderKind(const std::string& name) {
+  const py::gil_scoped_release unlocked;
   std::unique_ptr<FILE, int (*)(FILE*)> file(std::fopen(name.c_str(), "rb"), std::fclose);
   if (file == nullptr) return -1;
   char line[kTextFieldSize];
@@ -261,7 +266,10 @@ py::dict ReadSet(const py::bytes& path) {
   const std::string name = FileName(path);
   RefuseOtherKind(name, HeaderKind(name), true);
   FlatSet set;
-  RunLibrary([&] { ReadFlatSet(name.c_str(), &set); });
+  RunLibrary([&] {
+    const py::gil_scoped_release unlocked;
+    ReadFlatSet(name.c_str(), &set);
+  });
   const Codebook& head = set.Header;
   RefuseUnknownKind(name, RecognizeVersionstr(head.Versionstr), true);
   const auto count = static_cast<py::ssize_t>(head.Booksize);
@@ -310,7 +318,10 @@ void WriteSet(const py::bytes& path, const Int32Array& vectors, const Int32Array
   set.BlockSizeY = blockY;
   RunLibrary([&] { SetVerString(set.Versionstr, kind); });
   SetNames(&set, names);
-  RunLibrary([&] { WriteCodebook(name.c_str(), &set, overwrite ? 1 : 0); });
+  RunLibrary([&] {
+    const py::gil_scoped_release unlocked;
+    WriteCodebook(name.c_str(), &set, overwrite ? 1 : 0);
+  });
 }
 
 py::tuple ReadPartitioningFile(const py::bytes& path, py::ssize_t size) {
@@ -320,7 +331,10 @@ py::tuple ReadPartitioningFile(const py::bytes& path, py::ssize_t size) {
   Codebook set;
   SizeOnlySet(&set, LibraryCount(size, "training set size"), py::none());
   Partitioning partitioning;
-  RunLibrary([&] { ReadPartitioning(name.c_str(), &partitioning, &set); });
+  RunLibrary([&] {
+    const py::gil_scoped_release unlocked;
+    ReadPartitioning(name.c_str(), &partitioning, &set);
+  });
   RefuseUnknownKind(name, kind, false);
   py::array_t<std::int32_t> labels(static_cast<py::ssize_t>(partitioning.TSsize));
   if (partitioning.TSsize > 0) {
@@ -364,7 +378,10 @@ void WritePartitioningFile(const py::bytes& path, const Int32Array& labels, int 
   RunLibrary([&] { CreateNewPartitioning(&partitioning, &set, count); });
   ApplyLabels(set, &partitioning, labels);
   std::snprintf(partitioning.GenerationMethod, kTextFieldSize, "%s", methodText.c_str());
-  RunLibrary([&] { WritePartitioning(name.c_str(), &partitioning, &set, overwrite ? 1 : 0); });
+  RunLibrary([&] {
+    const py::gil_scoped_release unlocked;
+    WritePartitioning(name.c_str(), &partitioning, &set, overwrite ? 1 : 0);
+  });
 }
 
 py::tuple Nearest(const Int32Array& vectors, const Int32Array& codes, int threads) {
@@ -382,9 +399,24 @@ py::tuple Nearest(const Int32Array& vectors, const Int32Array& codes, int thread
   const std::int32_t* c = codes.data();
   std::int32_t* chosen = labels.mutable_data();
   std::int64_t* best = distances.mutable_data();
+  // Vectors in parts of about kWorkBetweenChecks distance terms per
+  // thread, a few hundredths of a second, with a look for signals after
+  // each part.
+  constexpr std::int64_t kWorkBetweenChecks = std::int64_t{1} << 26;
+  const std::int64_t workers = threads > 0 ? threads : UsableProcessors();
+  const std::int64_t perVector = std::int64_t{codeCount} * dim;
+  const int step = static_cast<int>(std::min<std::int64_t>(
+      std::max(kWorkBetweenChecks * workers / perVector, 4 * workers), std::max(count, 1)));
   RunLibrary([&] {
-    py::gil_scoped_release unlocked;
-    FindNearestVectors(x, count, c, codeCount, dim, threads, chosen, best);
+    for (int first = 0; first < count; first += step) {
+      const int part = std::min(step, count - first);
+      {
+        const py::gil_scoped_release unlocked;
+        FindNearestVectors(x + static_cast<std::size_t>(first) * dim, part, c, codeCount, dim,
+                           threads, chosen + first, best + first);
+      }
+      if (PyErr_CheckSignals() != 0) throw py::error_already_set();
+    }
   });
   return py::make_tuple(labels, distances);
 }

@@ -17,17 +17,17 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <exception>
 #include <functional>
 #include <memory>
 #include <mutex>
 #include <string_view>
-#include <system_error>
-#include <thread>
 #include <vector>
 
 #include "text_buffer.h"
 #include "viewer.h"
 #include "vqpeek/interfc.h"
+#include "vqpeek/threads.h"
 
 void LoadPartitionView(ViewMode mode, const char* secondName, const Codebook& trainingSet,
                        Codebook* second, Partitioning* partitioning) {
@@ -152,23 +152,6 @@ bool GatherMembers(const Partitioning& P, const std::int64_t* offset, int begin,
     }
   }
   return exact;
-}
-
-// Runs work(0) .. work(parts-1): part 0 on the calling thread, the others on
-// threads of their own, or on the calling thread when no thread can be had.
-void RunParts(int parts, const std::function<void(int)>& work) {
-  std::vector<std::thread> threads;
-  std::vector<int> inlineParts;
-  for (int part = 1; part < parts; ++part) {
-    try {
-      threads.emplace_back(work, part);
-    } catch (const std::system_error&) {
-      inlineParts.push_back(part);
-    }
-  }
-  work(0);
-  for (const int part : inlineParts) work(part);
-  for (std::thread& thread : threads) thread.join();
 }
 
 // Formats the lines of the view. The view is a sequence of items: for each
@@ -376,7 +359,9 @@ class ViewFormatter {
 
 // Formats the view in chunks of `chunkItems` items on `threads` threads and
 // writes the chunks in order. A chunk waits in one of a few buffers until
-// the chunks before it are written, so memory stays bounded.
+// the chunks before it are written, so memory stays bounded. After a failed
+// write, or a failure of any thread, no chunk is handed out any more.
+// Fatal: "ERROR: Cannot write the output: %s\n" with the system's reason.
 void FormatOnThreads(FILE* out, const ViewFormatter& formatter, int threads,
                      std::int64_t chunkItems) {
   const std::int64_t items = formatter.Items();
@@ -393,12 +378,31 @@ void FormatOnThreads(FILE* out, const ViewFormatter& formatter, int threads,
   std::int64_t claimed = 0;
   std::int64_t written = 0;
   bool writing = false;
+  bool stopped = false;
+  int writeError = 0;
 
-  RunParts(threads, [&](int) {
+  // Stops the others when a thread leaves by a failure, so that none waits
+  // for a chunk that will never be written.
+  struct StopOnFailure {
+    ~StopOnFailure() {
+      if (std::uncaught_exceptions() == pending) return;
+      const std::lock_guard lock(mutex);
+      stopped = true;
+      slotFreed.notify_all();
+    }
+    std::mutex& mutex;
+    std::condition_variable& slotFreed;
+    bool& stopped;
+    int pending = std::uncaught_exceptions();
+  };
+
+  RunInParallel(threads, threads, [&](int, int) {
+    const StopOnFailure guard{mutex, slotFreed, stopped};
     std::unique_lock lock(mutex);
     for (;;) {
-      slotFreed.wait(lock, [&] { return claimed >= chunks || claimed < written + slots; });
-      if (claimed >= chunks) return;
+      slotFreed.wait(lock,
+                     [&] { return stopped || claimed >= chunks || claimed < written + slots; });
+      if (stopped || claimed >= chunks) return;
       const std::int64_t chunk = claimed++;
       const std::size_t slot = static_cast<std::size_t>(chunk % slots);
       lock.unlock();
@@ -408,12 +412,16 @@ void FormatOnThreads(FILE* out, const ViewFormatter& formatter, int threads,
       // One thread at a time writes whatever is ready, in order.
       if (writing) continue;
       writing = true;
-      for (std::size_t next; written < chunks && ready[next = written % slots];) {
+      for (std::size_t next; !stopped && written < chunks && ready[next = written % slots];) {
         lock.unlock();
         const std::string_view text = texts[next]->Text();
-        std::fwrite(text.data(), 1, text.size(), out);
+        const int error = WriteOutput(out, text.data(), text.size());
         texts[next]->Clear();
         lock.lock();
+        if (error != 0) {
+          writeError = error;
+          stopped = true;
+        }
         ready[next] = false;
         ++written;
         slotFreed.notify_all();
@@ -421,6 +429,7 @@ void FormatOnThreads(FILE* out, const ViewFormatter& formatter, int threads,
       writing = false;
     }
   });
+  if (writeError != 0) OutputFailed(writeError);
 }
 
 }  // namespace
@@ -432,7 +441,7 @@ void PrintPartitionView(FILE* out, const Codebook& trainingSet, const Codebook& 
   int threads = 1;
   if (static_cast<std::int64_t>(trainingSet.Booksize) + second.Booksize >= kMinLinesForThreads &&
       VectorDimension(trainingSet) <= kMaxDimensionForThreads) {
-    threads = static_cast<int>(std::clamp(std::thread::hardware_concurrency(), 1u, 8u));
+    threads = std::clamp(UsableProcessors(), 1, 8);
   }
   PrintPartitionViewOn(out, trainingSet, second, partitioning, stats, noBlanks, threads, 0);
 }
@@ -461,7 +470,7 @@ void PrintPartitionViewOn(FILE* out, const Codebook& trainingSet, const Codebook
                                       offset.begin());
     }
     std::vector<char> partExact(static_cast<std::size_t>(parts), 1);
-    RunParts(parts, [&](int part) {
+    RunInParallel(parts, parts, [&](int part, int) {
       partExact[part] =
           GatherMembers(partitioning, offset.data(), bounds[part], bounds[part + 1], members.get());
     });

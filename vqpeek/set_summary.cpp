@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "parameters.h"
+#include "text_buffer.h"
 #include "viewer.h"
 #include "vqpeek/interfc.h"
 
@@ -137,7 +138,5 @@ void PrintView(FILE* out, const char* inputName, ViewMode mode, const Codebook& 
 void FinishOutput(FILE* out) {
   errno = 0;
   if (std::fflush(out) == 0 && !std::ferror(out)) return;
-  ErrorMessage("ERROR: Cannot write the output: %s\n",
-               errno != 0 ? std::strerror(errno) : "write error");
-  ExitProcessing(-1);
+  OutputFailed(errno != 0 ? errno : EIO);
 }

@@ -2,8 +2,12 @@
 #include "text_buffer.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <charconv>
 #include <cstring>
+#include <utility>
+
+#include "vqpeek/interfc.h"
 
 namespace {
 
@@ -17,6 +21,17 @@ std::size_t Decimal(Integer value, char (&digits)[kMaxText]) {
 }
 
 }  // namespace
+
+int WriteOutput(FILE* stream, const char* data, std::size_t size) {
+  if (size == 0) return 0;
+  errno = 0;
+  if (std::fwrite(data, 1, size, stream) == size) return 0;
+  return errno != 0 ? errno : EIO;
+}
+
+void OutputFailed(int error) {
+  FatalError("ERROR: Cannot write the output: %s\n", std::strerror(error));
+}
 
 TextBuffer::TextBuffer(FILE* stream)
     : stream_(stream),
@@ -32,8 +47,8 @@ TextBuffer::~TextBuffer() { Flush(); }
 
 void TextBuffer::Flush() {
   if (stream_ == nullptr) return;
-  if (used_ > 0) std::fwrite(buffer_.get(), 1, used_, stream_);
-  used_ = 0;
+  const std::size_t used = std::exchange(used_, 0);
+  if (const int error = WriteOutput(stream_, buffer_.get(), used); error != 0) OutputFailed(error);
 }
 
 void TextBuffer::MakeRoom(std::size_t count) {

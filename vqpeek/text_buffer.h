@@ -16,6 +16,16 @@
 #include <memory>
 #include <string_view>
 
+// Writes `size` bytes to `stream`. Returns 0, or the system's error number
+// when they could not all be written (EIO when the system gives none).
+int WriteOutput(FILE* stream, const char* data, std::size_t size);
+
+// Reports a failed write of the output with the system's reason `error`.
+// Fatal: "ERROR: Cannot write the output: %s\n" on standard error, exit -1.
+[[noreturn]] void OutputFailed(int error);
+
+// A buffer with a stream writes it there whenever it is full and when it
+// goes; a failed write is fatal at once, as OutputFailed.
 class TextBuffer {
  public:
   explicit TextBuffer(FILE* stream);

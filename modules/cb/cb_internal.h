@@ -14,8 +14,9 @@
 
 // Compiles a function once for each of these x86 vector extensions and
 // picks the clone the processor runs when the program loads; elsewhere the
-// function is compiled once.
-#if defined(__x86_64__) && defined(__GNUC__)
+// function is compiled once, and so it is under ThreadSanitizer, whose
+// instrumented resolvers would run before its runtime is set up.
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(__SANITIZE_THREAD__)
 #define VQ_WIDE_VECTOR_CLONES __attribute__((target_clones("avx512f", "avx2", "default")))
 #else
 #define VQ_WIDE_VECTOR_CLONES
@@ -114,26 +115,6 @@ void AllocateNodes(Codebook* CB, int n, int dim, bool zeroElements = true);
 // does not change.
 void PrefaultPages(void* data, std::size_t bytes);
 
-// Makes the pages of `bytes` bytes at `data` present, and sets the bytes to
-// zero when `zero`, a large block on several threads, while `alongside`
-// runs on the calling thread.
-void FaultInParallel(void* data, std::size_t bytes, bool zero,
-                     const std::function<void()>& alongside);
-
-// The threads that work on `count` items in parts of `partSize` may use:
-// one for a single part, else as many as the processor has, at most 8 and
-// at most one per part.
-int ThreadsFor(std::int64_t count, std::int64_t partSize);
-
-// Calls work(begin, end, worker) for every part [begin, end) of 0 .. count-1
-// (parts of `partSize` items, the last one shorter) on `threads` workers
-// numbered 0 .. threads-1, worker 0 being the calling thread. Each part is
-// taken by one worker; a worker takes parts in ascending order. A worker
-// whose thread cannot be had leaves its parts to the others. `work` must
-// not end the process.
-void RunInParts(std::int64_t count, std::int64_t partSize, int threads,
-                const std::function<void(std::int64_t, std::int64_t, int)>& work);
-
 // A new NUL-terminated copy of `text`, or null for a null text.
 NamePtr CopyName(const char* text);
 
@@ -154,20 +135,24 @@ bool FitsInMemory(std::uint64_t count, std::uint64_t bytesEach, std::uint64_t fi
 // cannot hold. Fatal: "ERROR: Not enough memory for the partitioning.\n".
 void RequirePartitionMemory(int slots, int dim, int vectors);
 
+// Vectors per part of the bulk moves' totals.
+inline constexpr std::int64_t kBulkPartSize = 1 << 12;
+
 // The moves of a run of ChangePartition(TS, P, target[i], i) for i = 0 ..
 // TSsize-1 in ascending order, made in bulk: training vector i moves to
 // target[i] unless it is there already (with `everyVector`, it moves in any
 // case, to the head of its own list). Map, the lists, Prev and every total
 // come out exactly as the run leaves them. The totals are taken in parts of
-// consecutive vectors on several threads; `prepare(begin, end)`, when
-// given, is called first for each part, on the thread that takes the
-// part's totals, and fills target[begin .. end-1] with partitions of `P` (or
-// -1); it must not end the process. Without it every target is checked
+// `partSize` consecutive vectors on `threads` threads (0: ThreadsFor);
+// `prepare(begin, end)`, when given, is called first for each part, on the
+// thread that takes the part's totals, and fills target[begin .. end-1]
+// with partitions of `P` (or -1). Without it every target is checked
 // before anything changes. `TS` must be the set `P` was made for.
 // Fatal: "ERROR: ChangePartition: invalid vector %d or partition %d.\n" for
 // the first target outside -1 .. PartitionCount-1.
 void MoveInBulk(const Codebook& TS, Partitioning* P, int* target, bool everyVector,
-                const std::function<void(int, int)>& prepare = nullptr);
+                const std::function<void(int, int)>& prepare = nullptr,
+                std::int64_t partSize = kBulkPartSize, int threads = 0);
 
 // Writes the rounded centroid of the partition with these totals into
 // `node`: every element sum / CCFreq + 0.5 truncated toward zero, Freq =

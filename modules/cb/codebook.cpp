@@ -8,71 +8,51 @@
 #include <limits>
 #include <new>
 #include <string>
-#include <system_error>
-#include <thread>
 #include <vector>
 
 #include "cb_internal.h"
+#include "parallel_parts.h"
 #include "vqpeek/cb.h"
+#include "vqpeek/threads.h"
 
 namespace cb_internal {
 
 void FaultInParallel(void* data, std::size_t bytes, bool zero,
-                     const std::function<void()>& alongside) {
+                     const std::function<void()>& alongside, std::size_t worthThreads) {
   // The first write to a fresh page is a page fault, which costs far more
   // than the write; the pages of each chunk are made present in one call
-  // first, on several threads at the same time.
+  // first, on several threads at the same time. Part 0 is `alongside`.
   constexpr std::size_t kChunk = std::size_t{2} << 20;
-  constexpr std::size_t kWorthThreads = std::size_t{16} << 20;
   auto* bytesOf = static_cast<unsigned char*>(data);
   const std::size_t chunks = (bytes + kChunk - 1) / kChunk;
-  std::atomic<std::size_t> next{0};
-  auto work = [&] {
-    for (std::size_t c; (c = next.fetch_add(1)) < chunks;) {
-      const std::size_t size = std::min(kChunk, bytes - c * kChunk);
-      PrefaultPages(bytesOf + c * kChunk, size);
-      if (zero) std::memset(bytesOf + c * kChunk, 0, size);
+  const int threads = bytes >= worthThreads ? std::min(UsableProcessors(), 8) : 1;
+  RunInParallel(static_cast<int>(chunks) + 1, threads, [&](int part, int) {
+    if (part == 0) {
+      alongside();
+      return;
     }
-  };
-  std::vector<std::thread> helpers;
-  const unsigned threads = std::thread::hardware_concurrency();
-  for (unsigned t = 1; bytes >= kWorthThreads && t < threads && t < 8; ++t) {
-    try {
-      helpers.emplace_back(work);
-    } catch (const std::system_error&) {
-      break;  // no more threads to be had: the others share the work
-    }
-  }
-  alongside();
-  work();
-  for (std::thread& helper : helpers) helper.join();
+    const std::size_t c = static_cast<std::size_t>(part - 1);
+    const std::size_t size = std::min(kChunk, bytes - c * kChunk);
+    PrefaultPages(bytesOf + c * kChunk, size);
+    if (zero) std::memset(bytesOf + c * kChunk, 0, size);
+  });
 }
 
 int ThreadsFor(std::int64_t count, std::int64_t partSize) {
   const std::int64_t parts = partSize > 0 ? (count + partSize - 1) / partSize : 0;
   if (parts < 2) return 1;
-  const std::int64_t hardware = std::max(1u, std::thread::hardware_concurrency());
-  return static_cast<int>(std::min({hardware, parts, std::int64_t{8}}));
+  const std::int64_t usable = UsableProcessors();
+  return static_cast<int>(std::min({usable, parts, std::int64_t{8}}));
 }
 
 void RunInParts(std::int64_t count, std::int64_t partSize, int threads,
                 const std::function<void(std::int64_t, std::int64_t, int)>& work) {
-  std::atomic<std::int64_t> next{0};
-  auto take = [&](int worker) {
-    for (std::int64_t begin; (begin = next.fetch_add(partSize)) < count;) {
-      work(begin, std::min(count, begin + partSize), worker);
-    }
-  };
-  std::vector<std::thread> helpers;
-  for (int worker = 1; worker < threads; ++worker) {
-    try {
-      helpers.emplace_back(take, worker);
-    } catch (const std::system_error&) {
-      break;  // no more threads to be had: the others share the work
-    }
-  }
-  take(0);
-  for (std::thread& helper : helpers) helper.join();
+  if (count <= 0) return;
+  const std::int64_t parts = (count + partSize - 1) / partSize;
+  RunInParallel(static_cast<int>(parts), threads, [&](int part, int worker) {
+    const std::int64_t begin = part * partSize;
+    work(begin, std::min(count, begin + partSize), worker);
+  });
 }
 
 void AllocateNodes(Codebook* CB, int n, int dim, bool zeroElements) {
@@ -159,26 +139,8 @@ void CreateNewTrainingSet(Codebook* TS, int Booksize, int BlockSizeX, int BlockS
 }
 
 void FreeCodebook(Codebook* CB) {
-  // A large element block is released on a second thread while the nodes
-  // are destroyed on this one; both take milliseconds for a set of a
-  // million vectors. The nodes' vectors are slices of the block that they
-  // do not own, so the order does not matter.
-  constexpr std::size_t kWorthThread = std::size_t{16} << 20;
-  std::unique_ptr<int[]> elements = std::move(CB->ElementBlock);
-  const std::size_t bytes = static_cast<std::size_t>(std::max(CB->AllocatedSize, 0)) *
-                            static_cast<std::size_t>(std::max(VectorDimension(*CB), 0)) *
-                            sizeof(int);
-  std::thread release;
-  if (elements != nullptr && bytes >= kWorthThread) {
-    try {
-      release = std::thread([&elements] { elements.reset(); });
-    } catch (const std::system_error&) {
-      // No thread to be had: the block goes below.
-    }
-  }
   CB->Book.reset();
-  if (release.joinable()) release.join();
-  elements.reset();
+  CB->ElementBlock.reset();
   CB->AllocatedSize = 0;
 }
 

@@ -5,12 +5,11 @@
 #include <algorithm>
 #include <limits>
 #include <string_view>
-#include <system_error>
-#include <thread>
 #include <vector>
 
 #include "cb_internal.h"
 #include "search_rule.h"
+#include "vqpeek/threads.h"
 
 namespace cb_internal {
 
@@ -19,8 +18,6 @@ namespace {
 // Largest dimension of the byte path: every key lies within 81,154 * dim of
 // 0, which must leave room below INT32_MAX for the padding lanes.
 constexpr int kMaxVnniDimension = 16000;
-// Work below which a second thread costs more than it saves.
-constexpr std::int64_t kMinWorkPerThread = std::int64_t{1} << 21;
 
 // The spread of the values of both sets, as an unsigned 64-bit number.
 std::uint64_t Spread(ValueRange x, ValueRange c) {
@@ -213,7 +210,8 @@ bool NearestPathFits(NearestPath path, const Codebook& TS, int begin, int end, c
 }
 
 void SearchNearestSquared(VectorRows TS, int begin, int end, const Codebook& CB, const int* start,
-                          int* chosen, std::int64_t* best, NearestPath path, int threads) {
+                          int* chosen, std::int64_t* best, NearestPath path, int threads,
+                          std::int64_t minWorkPerThread) {
   if (begin >= end) return;
   const int dim = VectorDimension(CB);
   const ValueRange c = ElementRange(CB, 0, CB.Booksize, dim);
@@ -249,26 +247,15 @@ void SearchNearestSquared(VectorRows TS, int begin, int end, const Codebook& CB,
   // writes only its own results, and every path is exact, so the outcome
   // does not depend on the split nor on the path each part takes.
   const std::int64_t work = static_cast<std::int64_t>(end - begin) * CB.Booksize * std::max(dim, 1);
-  const int available =
-      threads > 0 ? threads : static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
-  const int parts = static_cast<int>(
-      std::clamp<std::int64_t>(work / kMinWorkPerThread, 1, std::min(available, 64)));
-  std::vector<std::thread> workers;
+  const int available = threads > 0 ? threads : UsableProcessors();
+  const int parts = static_cast<int>(std::clamp<std::int64_t>(
+      work / std::max<std::int64_t>(minWorkPerThread, 1), 1, std::min(available, 64)));
   const int count = end - begin;
-  for (int t = 0; t < parts; ++t) {
-    const int from = begin + static_cast<int>(static_cast<std::int64_t>(count) * t / parts);
-    const int to = begin + static_cast<int>(static_cast<std::int64_t>(count) * (t + 1) / parts);
-    if (t + 1 == parts) {
-      search(from, to, NearestPath::kAuto);
-      continue;
-    }
-    try {
-      workers.emplace_back(search, from, to, NearestPath::kAuto);
-    } catch (const std::system_error&) {
-      search(from, to, NearestPath::kAuto);  // no thread to be had: this one does the part
-    }
-  }
-  for (std::thread& worker : workers) worker.join();
+  RunInParallel(parts, parts, [&](int part, int) {
+    const int from = begin + static_cast<int>(static_cast<std::int64_t>(count) * part / parts);
+    const int to = begin + static_cast<int>(static_cast<std::int64_t>(count) * (part + 1) / parts);
+    search(from, to, NearestPath::kAuto);
+  });
 }
 
 }  // namespace cb_internal

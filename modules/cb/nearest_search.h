@@ -59,12 +59,14 @@ bool NearestPathFits(NearestPath path, const Codebook& TS, int begin, int end, c
 // every code vector of CB (at least one), with the dimension of CB. start[i
 // - begin] is the start candidate of vector i; chosen[i - begin] and
 // best[i - begin] receive the result. kAuto picks the path and splits the
-// vectors between up to `threads` threads (0: the processor's); an explicit
-// path runs on the calling thread, and falls back to kScalar where it cannot
-// run or fit.
+// vectors between up to `threads` threads (0: as many as the process may
+// use), one for every `minWorkPerThread` distance terms (vectors x code
+// vectors x dimension); an explicit path runs on the calling thread, and
+// falls back to kScalar where it cannot run or fit.
+inline constexpr std::int64_t kMinWorkPerThread = std::int64_t{1} << 21;
 void SearchNearestSquared(VectorRows TS, int begin, int end, const Codebook& CB, const int* start,
                           int* chosen, std::int64_t* best, NearestPath path = NearestPath::kAuto,
-                          int threads = 0);
+                          int threads = 0, std::int64_t minWorkPerThread = kMinWorkPerThread);
 
 // The range of values of the elements of nodes begin .. end-1 (each of
 // `dim` elements); {0, 0} for no nodes.

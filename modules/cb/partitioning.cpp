@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "cb_internal.h"
+#include "parallel_parts.h"
 #include "vqpeek/cb.h"
 
 using cb_internal::WrapAdd;
@@ -27,8 +28,7 @@ std::unique_ptr<int[]> IntArray(int count, int value) {
   return array;
 }
 
-// Vectors per part of the work that is split between threads.
-constexpr std::int64_t kPartSize = 1 << 12;
+using cb_internal::kBulkPartSize;
 
 // in[e] += freq * elements[e] and out[e] -= the same, for e < dim, wrapping.
 // The product of two int32 values always fits int64; only the sums wrap.
@@ -179,7 +179,7 @@ void CreateNewPartitioning(Partitioning* P, const Codebook* TS, int count) {
   // filled and partition 0's totals summed in parts on several threads;
   // the wrapping sums come out the same in any order of the additions.
   const std::size_t dim = static_cast<std::size_t>(std::max(P->VectorDim, 0));
-  const int threads = cb_internal::ThreadsFor(n, kPartSize);
+  const int threads = cb_internal::ThreadsFor(n, kBulkPartSize);
   // Partition 0's slot of the totals, one per worker.
   std::vector<std::uint64_t> slots(static_cast<std::size_t>(threads) * (dim + 2), 0);
   auto fill = [&](std::int64_t begin, std::int64_t end, int worker) {
@@ -195,7 +195,7 @@ void CreateNewPartitioning(Partitioning* P, const Codebook* TS, int count) {
     AddMoves(TS->Book.get(), nullptr, P->Map.get(), static_cast<int>(begin), static_cast<int>(end),
              dim, slots.data() + static_cast<std::size_t>(worker) * (dim + 2));
   };
-  cb_internal::RunInParts(n, kPartSize, threads, fill);
+  cb_internal::RunInParts(n, kBulkPartSize, threads, fill);
   for (int w = 0; w < threads; ++w) {
     const std::uint64_t* slot = slots.data() + static_cast<std::size_t>(w) * (dim + 2);
     PartitionSum& totals = P->PartitionSums[0];
@@ -250,7 +250,7 @@ void ChangePartition(const Codebook* TS, Partitioning* P, int newPartition, int 
 namespace cb_internal {
 
 void MoveInBulk(const Codebook& TS, Partitioning* P, int* target, bool everyVector,
-                const std::function<void(int, int)>& prepare) {
+                const std::function<void(int, int)>& prepare, std::int64_t partSize, int threads) {
   const int n = P->TSsize;
   const int count = P->PartitionCount;
   if (!prepare) {
@@ -314,15 +314,15 @@ void MoveInBulk(const Codebook& TS, Partitioning* P, int* target, bool everyVect
   // parts it takes, each one as soon as it and every part before it have
   // been taken: the workers read Map and the targets of their own parts
   // only, and the relinking changes Map only in parts already taken.
-  const int threads = cb_internal::ThreadsFor(n, kPartSize);
+  if (threads <= 0) threads = cb_internal::ThreadsFor(n, partSize);
   std::vector<std::uint64_t> changes(inParts ? static_cast<std::size_t>(threads) * slots : 0, 0);
-  const std::int64_t parts = (n + kPartSize - 1) / kPartSize;
+  const std::int64_t parts = (n + partSize - 1) / partSize;
   auto taken = std::make_unique<std::atomic<bool>[]>(static_cast<std::size_t>(parts));
   std::int64_t relinked = 0;
   auto relinkTaken = [&] {
     for (; relinked < parts && taken[relinked].load(std::memory_order_acquire); ++relinked) {
-      relink(static_cast<int>(relinked * kPartSize),
-             static_cast<int>(std::min<std::int64_t>(n, (relinked + 1) * kPartSize)));
+      relink(static_cast<int>(relinked * partSize),
+             static_cast<int>(std::min<std::int64_t>(n, (relinked + 1) * partSize)));
     }
   };
   auto takeTotals = [&](std::int64_t begin, std::int64_t end, int worker) {
@@ -331,10 +331,10 @@ void MoveInBulk(const Codebook& TS, Partitioning* P, int* target, bool everyVect
       AddMoves(TS.Book.get(), map, target, static_cast<int>(begin), static_cast<int>(end), dim,
                changes.data() + static_cast<std::size_t>(worker) * slots);
     }
-    taken[begin / kPartSize].store(true, std::memory_order_release);
+    taken[begin / partSize].store(true, std::memory_order_release);
     if (worker == 0) relinkTaken();
   };
-  cb_internal::RunInParts(n, kPartSize, threads, takeTotals);
+  cb_internal::RunInParts(n, partSize, threads, takeTotals);
   relinkTaken();
   for (int w = 0; inParts && w < threads; ++w) {
     AddSlots(changes.data() + static_cast<std::size_t>(w) * slots, dim, P);

@@ -1,4 +1,5 @@
-// What the sources of interfc share: formatting a text of any length.
+// What the sources of interfc share: formatting a text of any length, and
+// how a worker thread defers its messages and its fatal exit.
 #ifndef VQPEEK_MODULES_INTERFC_INTERFC_INTERNAL_H_
 #define VQPEEK_MODULES_INTERFC_INTERFC_INTERNAL_H_
 
@@ -42,6 +43,14 @@ class FormattedText {
   std::vector<char> heap_;
   int length_ = 0;
 };
+
+// On a worker of RunInParallel: keeps `text` to be written on the calling
+// thread once the work is over, and returns true. Elsewhere returns false.
+bool KeepWorkerMessage(const char* text);
+
+// On a worker of RunInParallel: ends the worker's part with `status` (the
+// calling thread then ends the process). Elsewhere returns.
+void EndWorker(int status);
 
 }  // namespace interfc_internal
 

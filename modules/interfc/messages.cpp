@@ -31,11 +31,18 @@ int WriteFormatted(FILE* stream, const char* format, std::va_list args) {
 }
 
 // As WriteFormatted, or to the host's message handler when one is set.
+// An error message of a worker thread is kept for the calling thread.
 template <std::size_t size>
 int DeliverFormatted(int kind, FILE* stream, const char* format, std::va_list args) {
-  if (messageHandler == nullptr) return WriteFormatted<size>(stream, format, args);
+  if (messageHandler == nullptr && kind != kErrorMessage) {
+    return WriteFormatted<size>(stream, format, args);
+  }
   const interfc_internal::FormattedText<size> text(format, args);
   if (text.length() < 0) return text.length();
+  if (kind == kErrorMessage && interfc_internal::KeepWorkerMessage(text.text())) {
+    return text.length();
+  }
+  if (messageHandler == nullptr) return std::fprintf(stream, "%s", text.text());
   messageHandler(kind, text.text());
   return text.length();
 }
@@ -106,6 +113,7 @@ void SetExitHandler(ExitHandler handler) { exitHandler = handler; }
 void SetMessageHandler(MessageHandler handler) { messageHandler = handler; }
 
 void ExitProcessing(int status) {
+  interfc_internal::EndWorker(status);
   if (exitHandler != nullptr) exitHandler(status);
   std::exit(status);
 }

@@ -103,10 +103,11 @@ TEST(SearchNearestSquared, EveryPathGivesThePlainScansResults) {
         if (!cb_internal::NearestPathAvailable(path)) continue;
         std::vector<int> chosen(start.size(), -7);
         std::vector<std::int64_t> best(start.size(), -7);
-        // A part of the set only, to check the offsets as well.
+        // A part of the set only, to check the offsets as well; kAuto splits
+        // it between three threads however small it is.
         const int begin = shape.vectors / 5;
         cb_internal::SearchNearestSquared(TS, begin, shape.vectors, CB, start.data() + begin,
-                                          chosen.data() + begin, best.data() + begin, path);
+                                          chosen.data() + begin, best.data() + begin, path, 3, 1);
         for (int i = begin; i < shape.vectors; ++i) {
           ASSERT_EQ(chosen[i], expectedChosen[i])
               << "path " << static_cast<int>(path) << " dim " << shape.dim << " codes "

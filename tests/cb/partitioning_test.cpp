@@ -113,7 +113,7 @@ TEST(ChangePartition, RandomMovesKeepEveryInvariant) {
 // The bulk moves leave the record exactly as ChangePartition does one
 // vector at a time in ascending order: from lists in any order and vectors
 // in no partition, to targets that are the vector's own partition or none,
-// in parts on several threads, and with more partitions than a worker keeps
+// in small parts on three threads, and with more partitions than a worker keeps
 // totals for. Extreme elements and frequencies make the sums wrap.
 TEST(MoveInBulk, LeavesTheRecordAsChangePartitionOneAtATime) {
   const unsigned seed = std::random_device{}();
@@ -159,7 +159,7 @@ TEST(MoveInBulk, LeavesTheRecordAsChangePartitionOneAtATime) {
           ChangePartition(&TS, &expected, target[i], i);
         }
       }
-      cb_internal::MoveInBulk(TS, &actual, target.data(), everyVector);
+      cb_internal::MoveInBulk(TS, &actual, target.data(), everyVector, nullptr, 512, 3);
       ASSERT_NO_FATAL_FAILURE(vqtest::ExpectSamePartitioning(expected, actual));
     }
   }

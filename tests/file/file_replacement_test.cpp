@@ -2,11 +2,11 @@
 #include <unistd.h>
 
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "test_support.h"
 #include "vqpeek/file.h"
+#include "vqpeek/threads.h"
 
 namespace {
 
@@ -57,9 +57,13 @@ TEST(FileReplacement, WritesANamedPipeInPlace) {
   ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
   const std::string payload(200000, 'p');
   std::string received;
-  std::thread reader([&] { received = ReadFileBytes(pipe); });
-  WriteWhole(pipe, payload);
-  reader.join();
+  RunInParallel(2, 2, [&](int part, int) {
+    if (part == 0) {
+      WriteWhole(pipe, payload);
+    } else {
+      received = ReadFileBytes(pipe);
+    }
+  });
   EXPECT_EQ(received, payload);
   struct stat info {};
   ASSERT_EQ(lstat(pipe.c_str(), &info), 0);

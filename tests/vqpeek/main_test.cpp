@@ -232,15 +232,28 @@ TEST_F(VqpeekRun, KindsThatDoNotFitTogether) {
   ExpectRun({"a", "a"}, secondWrong, "", 255);
 }
 
+// Every output path, the threaded view of a large set too, stops at the
+// first failed write and gives the system's reason.
 TEST_F(VqpeekRun, LostOutputIsAnError) {
   WriteSet("example.cb", kCodebookFile, 2, 2, WorkedExample());
-  const std::string command =
-      std::string("cd '") + dir_.path() + "' && '" VQPEEK_BINARY "' example.cb >/dev/full 2>err";
-  const int status = std::system(command.c_str());
-  ASSERT_TRUE(WIFEXITED(status));
-  EXPECT_EQ(WEXITSTATUS(status), 255);
-  EXPECT_EQ(vqtest::ReadFileBytes(dir_.Path("err")),
-            "ERROR: Cannot write the output: No space left on device\n");
+  std::vector<NodeSpec> many;
+  for (int i = 0; i < 70000; ++i) many.push_back({{i % 256}, 1});
+  WriteSet("many.ts", kTrainingSetFile, 1, 1, many);
+  WriteSet("two.cb", kCodebookFile, 1, 1, {{{0}, 1}, {{255}, 1}});
+  std::string partitioning = "VQ PARTITIONING 2.0\n2\n70000\n" + std::string(37, '-') + "\n";
+  for (int i = 0; i < 70000; ++i) partitioning += i % 2 == 0 ? "1\n" : "2\n";
+  WriteBytes("many.pa", partitioning);
+  for (const std::string args :
+       {"example.cb", "-F1 many.ts", "-F2 many.ts", "many.ts two.cb", "many.ts many.pa"}) {
+    const std::string command = std::string("cd '") + dir_.path() + "' && '" VQPEEK_BINARY "' " +
+                                args + " >/dev/full 2>err";
+    const int status = std::system(command.c_str());
+    ASSERT_TRUE(WIFEXITED(status)) << args;
+    EXPECT_EQ(WEXITSTATUS(status), 255) << args;
+    EXPECT_EQ(vqtest::ReadFileBytes(dir_.Path("err")),
+              "ERROR: Cannot write the output: No space left on device\n")
+        << args;
+  }
 }
 
 // --- Damaged and hostile files ------------------------------------------------------

@@ -247,6 +247,26 @@ TEST(PrintPartitionViewOn, MatchesPrintfInBothModesOnAnyThreadsAndChunks) {
   }
 }
 
+// A failed write of the threaded view ends the view at once with the
+// system's reason, whichever thread wrote.
+TEST(PrintPartitionViewOnDeathTest, AFailedWriteIsFatalWithTheReason) {
+  Codebook set;
+  BuildSet(&set, kTrainingSetFile, 2, 1, kExampleSet);
+  Codebook codebook;
+  BuildSet(&codebook, kCodebookFile, 2, 1, kExampleCodebook);
+  Partitioning partitioning;
+  CreateNewPartitioning(&partitioning, &set, 2);
+  GenerateOptimalPartitioningGeneral(&set, &codebook, &partitioning, 0);
+  const SetStatistics stats = ComputeSetStatistics(set);
+  EXPECT_FATAL(
+      {
+        FILE* full = std::fopen("/dev/full", "w");
+        std::setvbuf(full, nullptr, _IONBF, 0);
+        PrintPartitionViewOn(full, set, codebook, partitioning, stats, 0, 3, 1);
+      },
+      "ERROR: Cannot write the output: No space left on device\n");
+}
+
 // --- The loading step ---
 
 TEST(LoadPartitionView, PartitioningFileGivesCentroidsAndZerosForAnEmptyPartition) {
@@ -355,7 +375,7 @@ TEST_F(PartitionViewRun, PartitionCountBeyondMemoryEndsAtOnce) {
   const std::string text =
       "VQ PARTITIONING 2.0\n2000000000\n5\n" + kSeparator + "\n1\n1\n1\n1\n1\n";
   WriteFileBytes(dir_.Path("huge.pa"), text + std::string(100 - text.size(), '\n'));
-#if defined(__SANITIZE_ADDRESS__)
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
   const std::uint64_t limit = 0;
 #else
   const std::uint64_t limit = std::uint64_t{8} << 30;

@@ -13,7 +13,9 @@
 // flow follows the last OpenInfoFlow (standard output or standard error).
 // Error messages and the progress display always go to standard error.
 //
-// Single-threaded: the module keeps plain globals without locking.
+// Single-threaded: the module keeps plain globals without locking. On the
+// worker threads of RunInParallel (vqpeek/threads.h) error messages and the
+// fatal exit are handed to the calling thread instead.
 #ifndef VQPEEK_INTERFC_H_
 #define VQPEEK_INTERFC_H_
 

@@ -62,8 +62,8 @@ VQPEEK_EXPORT int FindNearestVector(const CodebookNode* node, const Codebook* CB
 // elements each and lie one after another in `vectors` and `codes`.
 // chosen[i] and best[i] receive the index and the exact distance (a sum
 // beyond the int64 range as its largest value). The vector kernels share
-// the work among up to `threads` threads (0: as many as the processor has);
-// only the calling thread ever reports an error. Fatal: "ERROR: Invalid
+// the work among up to `threads` threads (0: as many as the process may
+// use, see UsableProcessors); only the calling thread ever reports an error. Fatal: "ERROR: Invalid
 // vector dimension (%d).\n", "ERROR: The codebook is empty.\n", "ERROR:
 // Invalid number of vectors (%d).\n", "ERROR: Invalid number of threads
 // (%d).\n".

@@ -1,0 +1,204 @@
+// Work in parts on several threads, and the processors the process may use.
+#include "vqpeek/threads.h"
+
+#if defined(__linux__)
+#include <sched.h>
+#endif
+
+#include <algorithm>
+#include <atomic>
+#include <cstdio>
+#include <exception>
+#include <mutex>
+#include <new>
+#include <string>
+#include <system_error>
+#include <thread>
+#include <vector>
+
+#include "interfc_internal.h"
+#include "vqpeek/interfc.h"
+
+namespace {
+
+// Thrown by ExitProcessing on a worker: it unwinds the part, and the
+// calling thread ends the process once every thread is joined. Derived from
+// nothing, so that no handler for library exceptions takes it.
+struct WorkerExit {
+  int status;
+};
+
+// The error messages of the worker running on this thread; null on a
+// thread that runs no part of RunInParallel.
+thread_local std::string* workerMessages = nullptr;
+
+// Joins every started thread when it goes, on every path.
+class ThreadGroup {
+ public:
+  ~ThreadGroup() {
+    for (std::thread& thread : threads_) thread.join();
+  }
+  // Starts `body` on a new thread; false when no thread can be had.
+  template <typename Body>
+  bool Start(Body&& body) {
+    try {
+      threads_.emplace_back(std::forward<Body>(body));
+      return true;
+    } catch (const std::system_error&) {
+      return false;
+    } catch (const std::bad_alloc&) {
+      return false;
+    }
+  }
+
+ private:
+  std::vector<std::thread> threads_;
+};
+
+}  // namespace
+
+namespace interfc_internal {
+
+bool KeepWorkerMessage(const char* text) {
+  if (workerMessages == nullptr) return false;
+  try {
+    *workerMessages += text;
+  } catch (const std::bad_alloc&) {
+    // No room for the message: the failure itself still reaches the caller.
+  }
+  return true;
+}
+
+void EndWorker(int status) {
+  if (workerMessages != nullptr) throw WorkerExit{status};
+}
+
+}  // namespace interfc_internal
+
+void RunInParallel(int parts, int threads, const std::function<void(int, int)>& work) {
+  if (parts <= 0) return;
+  threads = std::clamp(threads, 1, parts);
+  if (threads == 1) {
+    // No other thread: a failure ends the work where it happens.
+    for (int part = 0; part < parts; ++part) work(part, 0);
+    return;
+  }
+
+  std::atomic<int> next{0};
+  std::atomic<bool> failed{false};
+  std::mutex mutex;
+  std::exception_ptr exception;  // the first failure, an exception ...
+  bool exited = false;           // ... or a fatal exit with `status`
+  int status = 0;
+  std::vector<std::string> messages(static_cast<std::size_t>(threads));
+
+  auto run = [&](int worker) {
+    std::string* const outer = workerMessages;
+    workerMessages = &messages[static_cast<std::size_t>(worker)];
+    try {
+      for (int part; !failed.load(std::memory_order_relaxed) && (part = next++) < parts;) {
+        work(part, worker);
+      }
+    } catch (const WorkerExit& exit) {
+      const std::lock_guard lock(mutex);
+      if (!failed.exchange(true)) {
+        exited = true;
+        status = exit.status;
+      }
+    } catch (...) {
+      const std::lock_guard lock(mutex);
+      if (!failed.exchange(true)) exception = std::current_exception();
+    }
+    workerMessages = outer;
+  };
+  {
+    ThreadGroup group;
+    for (int worker = 1; worker < threads; ++worker) {
+      if (!group.Start([&run, worker] { run(worker); })) break;
+    }
+    run(0);
+  }
+
+  // Every thread is joined: this thread now speaks for the workers.
+  for (const std::string& text : messages) {
+    if (!text.empty()) ErrorMessage("%s", text.c_str());
+  }
+  if (exception) std::rethrow_exception(exception);
+  if (exited) ExitProcessing(status);
+}
+
+namespace {
+
+// The CPUs of the process's affinity mask; 0 when the system does not say.
+int AffinityCount() {
+#if defined(__linux__)
+  cpu_set_t set;
+  CPU_ZERO(&set);
+  if (sched_getaffinity(0, sizeof set, &set) == 0) return CPU_COUNT(&set);
+#endif
+  return static_cast<int>(std::thread::hardware_concurrency());
+}
+
+bool ReadSmallFile(const std::string& path, std::string* text) {
+  FILE* file = std::fopen(path.c_str(), "rb");
+  if (file == nullptr) return false;
+  char buffer[4096];
+  text->clear();
+  for (std::size_t got; (got = std::fread(buffer, 1, sizeof buffer, file)) > 0;) {
+    text->append(buffer, got);
+  }
+  const bool ok = !std::ferror(file);
+  std::fclose(file);
+  return ok;
+}
+
+// The CPUs that "QUOTA PERIOD" allows, rounded up; 0 for "max" or a text
+// that says nothing usable.
+long long QuotaCpus(const std::string& text) {
+  long long quota = 0;
+  long long period = 0;
+  if (std::sscanf(text.c_str(), "%lld %lld", &quota, &period) != 2) return 0;
+  if (quota <= 0 || period <= 0) return 0;
+  return (quota + period - 1) / period;
+}
+
+}  // namespace
+
+int UsableProcessorsFrom(
+    int affinity, const std::function<bool(const std::string& path, std::string* text)>& readFile) {
+  long long usable = std::max(affinity, 1);
+  // The cgroup v2 entry of /proc/self/cgroup is "0::/path". Each cgroup on
+  // the way from it to the root may hold a quota of its own.
+  std::string list;
+  if (!readFile("/proc/self/cgroup", &list)) return static_cast<int>(usable);
+  std::string path;
+  for (std::size_t line = 0; line < list.size();) {
+    std::size_t end = list.find('\n', line);
+    if (end == std::string::npos) end = list.size();
+    if (list.compare(line, 3, "0::") == 0) path = list.substr(line + 3, end - line - 3);
+    line = end + 1;
+  }
+  if (path.empty() || path[0] != '/' || path.find("..") != std::string::npos) {
+    return static_cast<int>(usable);
+  }
+  for (;;) {
+    while (path.size() > 1 && path.back() == '/') path.pop_back();
+    std::string text;
+    const std::string directory = path == "/" ? "/sys/fs/cgroup" : "/sys/fs/cgroup" + path;
+    if (readFile(directory + "/cpu.max", &text)) {
+      const long long cpus = QuotaCpus(text);
+      if (cpus > 0) usable = std::min(usable, cpus);
+    }
+    if (path == "/") break;
+    path.erase(path.rfind('/') + 1);
+  }
+  return static_cast<int>(std::max(usable, 1LL));
+}
+
+int UsableProcessors() {
+#if defined(__linux__)
+  return UsableProcessorsFrom(AffinityCount(), ReadSmallFile);
+#else
+  return std::max(1, AffinityCount());
+#endif
+}
