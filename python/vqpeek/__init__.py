@@ -376,12 +376,14 @@ def nearest(vectors, codes, threads: int | None = None):
     (m, d) with m >= 1, or a VQSet. Integer arrays of any width are taken when
     their values fit 32 bits; float arrays are refused (TypeError) rather
     than rounded.
-    threads: how many threads the search may use; None for all.
+    threads: how many threads the search may use; None for as many as the
+        process may run on (its CPU affinity, held to its cgroup's CPU quota).
 
     Returns (labels, distances): int32 labels, the lowest index among the
     nearest code vectors, and their int64 squared distances (exact; a sum
     beyond the int64 range shows as its largest value). The library's
-    vector kernels do the search with the GIL released.
+    vector kernels do the search with the GIL released, in parts: Ctrl-C
+    raises KeyboardInterrupt after the part under way.
     """
     x = _int32(_vectors_of(vectors), "vectors", 2)
     c = _int32(_vectors_of(codes), "codes", 2)

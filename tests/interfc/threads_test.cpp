@@ -63,7 +63,7 @@ struct HostExit {
 };
 
 TEST(RunInParallel, AHostWithAThrowingExitHandlerGetsTheFatalErrorAsItsException) {
-  static std::thread::id messageThread;
+  static decltype(std::this_thread::get_id()) messageThread;
   static std::string message;
   SetExitHandler([](int status) { throw HostExit{status}; });
   SetMessageHandler([](int, const char* text) {

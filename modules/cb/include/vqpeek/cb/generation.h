@@ -35,8 +35,8 @@
 // AverageErrorForSolution of the new partitioning. Vectors that stay in
 // their partition keep their place in its list; moved vectors join at the
 // head. The codebook is not changed. The searches under the squared
-// distance may be shared among the processor's threads; the results do not
-// depend on it. Fatal: "ERROR: Unknown error function.\n" for codes other
+// distance may be shared among the threads the process may use; the
+// results do not depend on it. Fatal: "ERROR: Unknown error function.\n" for codes other
 // than 0, 1, 11, 12, before anything else.
 VQPEEK_EXPORT double GenerateOptimalPartitioningGeneral(const Codebook* TS, const Codebook* CB,
                                                         Partitioning* P, int errorFunction);
