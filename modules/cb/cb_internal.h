@@ -9,6 +9,7 @@
 #include <limits>
 #include <memory>
 
+#include "memory_limit.h"
 #include "vqpeek/cb.h"
 #include "vqpeek/interfc.h"
 
@@ -139,20 +140,6 @@ NamePtr CopyName(const char* text);
 
 // `count` partition totals, each with `dim` zero sums. Throws std::bad_alloc.
 std::unique_ptr<PartitionSum[]> NewPartitionSums(int count, int dim);
-
-// The memory this process can still be given: the smallest of the physical
-// memory, what the system can free for it (where the system tells) and the
-// process's address-space and data limits.
-std::uint64_t MemoryAvailable();
-
-// Whether `count` items of `bytesEach` bytes plus `fixedBytes` fit in
-// MemoryAvailable(), computed without overflow.
-bool FitsInMemory(std::uint64_t count, std::uint64_t bytesEach, std::uint64_t fixedBytes = 0);
-
-// Refuses, before anything is allocated, a partitioning of `slots` partition
-// slots of `dim` sums each (and `vectors` training vectors) that the machine
-// cannot hold. Fatal: "ERROR: Not enough memory for the partitioning.\n".
-void RequirePartitionMemory(int slots, int dim, int vectors);
 
 // The moves of a run of ChangePartition(TS, P, target[i], i) for i = 0 ..
 // TSsize-1 in ascending order, made in bulk: training vector i moves to

@@ -66,18 +66,19 @@ void ReadPartitioning(const char* filename, Partitioning* P, const Codebook* TS)
   char header[kTextFieldSize];
   cb_internal::ReadHeaderLine(reader, header);
 
-  // Any count from 1 up is valid: partitions that no vector names stay
-  // empty (a codebook larger than the training set gives such files). The
-  // record refuses a count that the machine could never hold before it
-  // allocates anything.
+  // Both counts are read and the set size checked before the record takes
+  // any memory, so that a file for another set is refused as such at once,
+  // whatever count it claims. Any count from 1 up is valid: partitions that
+  // no vector names stay empty (a codebook larger than the training set
+  // gives such files). The record refuses a count that the machine could
+  // never hold before it allocates anything.
   const int count = ReadHeadCount(reader);
-  CreateNewPartitioning(P, TS, count);
-
   const int size = ReadHeadCount(reader);
   if (size != TS->Booksize) {
     FatalError("ERROR: Partitioning is not for this training set (%d != %d).\n", size,
                TS->Booksize);
   }
+  CreateNewPartitioning(P, TS, count);
 
   // The description is present exactly when the separator does not follow;
   // a description that begins with "-" is therefore taken for it.

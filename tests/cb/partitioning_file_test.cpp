@@ -275,6 +275,11 @@ TEST_F(ReadPartitioningDeathTest, PartitioningOfAnotherTrainingSet) {
                "ERROR: Partitioning is not for this training set (4 != 3).\n");
   EXPECT_FATAL(Read(Head(2, 2) + "1\n1\n", TS, &P),
                "ERROR: Partitioning is not for this training set (2 != 3).\n");
+  // The set size is checked before the count is looked at or any memory taken.
+  EXPECT_FATAL(Read(Head(2000000000, 4), TS, &P),
+               "ERROR: Partitioning is not for this training set (4 != 3).\n");
+  EXPECT_FATAL(Read(Head(0, 4), TS, &P),
+               "ERROR: Partitioning is not for this training set (4 != 3).\n");
 }
 
 TEST_F(ReadPartitioningDeathTest, MissingOrEmptyHeadLines) {

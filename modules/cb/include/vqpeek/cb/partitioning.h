@@ -76,13 +76,13 @@ VQPEEK_EXPORT void PartitionCentroid(const Partitioning* P, int Pindex, Codebook
 // "ERROR: empty header (NULL)\n" and "ERROR: empty header (0x00)\n" for a
 // missing or NUL-led header or description line; "ERROR reading
 // partitioning.\n" for a count or an index that is not a number; "ERROR:
-// Invalid number of partitions (%d).\n" for a count below 1; "ERROR: Not
-// enough memory for the partitioning.\n" for a count the machine cannot
-// hold, before anything is allocated (any other count is valid, and
-// partitions that no vector names stay empty); "ERROR: Partitioning
-// is not for this training set (%d != %d).\n" (file's size, TS->Booksize);
-// "ERROR: Invalid partition index (%d) found.\n" for an index outside 1 ..
-// count.
+// Partitioning is not for this training set (%d != %d).\n" (file's size,
+// TS->Booksize), checked once both counts are read and before the partition
+// count; "ERROR: Invalid number of partitions (%d).\n" for a count below 1;
+// "ERROR: Not enough memory for the partitioning.\n" for a count the
+// machine cannot hold, before anything is allocated (any other count is
+// valid, and partitions that no vector names stay empty); "ERROR: Invalid
+// partition index (%d) found.\n" for an index outside 1 .. count.
 VQPEEK_EXPORT void ReadPartitioning(const char* filename, Partitioning* P, const Codebook* TS);
 
 // Writes `P` as a partitioning file: header, count, size, the description
