@@ -108,6 +108,16 @@ void ReadPartitioning(const char* filename, Partitioning* P, const Codebook* TS)
 
 void WritePartitioning(const char* filename, const Partitioning* P, const Codebook* TS,
                        int overwrite) {
+  // A vector in no partition has no index line that a reader accepts, so
+  // such a record is refused before the file is touched.
+  for (int i = 0; i < P->TSsize; ++i) {
+    if (P->Map[i] < 0) {
+      FatalError(
+          "ERROR: Training vector %d is in no partition; a partitioning file must place "
+          "every vector.\n",
+          i);
+    }
+  }
   FileReplacement file(filename, overwrite);
   if (file.stream() == nullptr) return;
   if (P->TSsize != TS->Booksize) {
@@ -120,8 +130,7 @@ void WritePartitioning(const char* filename, const Partitioning* P, const Codebo
   if (P->GenerationMethod[0] != '\0') lines += std::string(P->GenerationMethod) + '\n';
   lines += std::string(cb_internal::kSeparatorLine) + '\n';
 
-  // The index lines are built in blocks and written in few calls. A vector
-  // in no partition (Map -1) comes out as 0, which no reader accepts.
+  // The index lines are built in blocks and written in few calls.
   constexpr std::size_t kBlock = 1 << 20;
   lines.reserve(kBlock + 128);
   char number[16];

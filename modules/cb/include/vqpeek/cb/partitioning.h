@@ -86,13 +86,17 @@ VQPEEK_EXPORT void PartitionCentroid(const Partitioning* P, int Pindex, Codebook
 VQPEEK_EXPORT void ReadPartitioning(const char* filename, Partitioning* P, const Codebook* TS);
 
 // Writes `P` as a partitioning file: header, count, size, the description
-// when not empty, the separator, then per vector Map + 1 (a vector in no
-// partition comes out as 0) and, for a named vector, a blank and the name.
-// An existing file is reported without `overwrite` 1 ("ERROR: File already
-// exists: %s") and nothing is written (not fatal). The file is written whole
-// through a FileReplacement, as WriteCodebook's. Fatal: "ERROR: Partitioning
-// is not for this training set (%d != %d).\n", with nothing written; the
-// FileReplacement messages when the file cannot be created or written.
+// when not empty, the separator, then per vector Map + 1 and, for a named
+// vector, a blank and the name. What is written reads back with
+// ReadPartitioning into the same Map. An existing file is reported without
+// `overwrite` 1 ("ERROR: File already exists: %s") and nothing is written
+// (not fatal). The file is written whole through a FileReplacement, as
+// WriteCodebook's: a failure leaves an old file as it was. Fatal: "ERROR:
+// Training vector %d is in no partition; a partitioning file must place
+// every vector.\n" for the first vector with Map -1, before the file is
+// opened, with nothing written; "ERROR: Partitioning is not for this
+// training set (%d != %d).\n", with nothing written; the FileReplacement
+// messages when the file cannot be created or written.
 VQPEEK_EXPORT void WritePartitioning(const char* filename, const Partitioning* P,
                                      const Codebook* TS, int overwrite);
 
