@@ -112,8 +112,10 @@ void AllocateNodes(Codebook* CB, int n, int dim, bool zeroElements = true);
 // Makes the pages of the `bytes` bytes at `data` present and writable in one
 // call where the system offers that (Linux), far cheaper than a fault at the
 // first write to each page; elsewhere it does nothing. What the memory holds
-// does not change.
-void PrefaultPages(void* data, std::size_t bytes);
+// does not change. Only the whole pages of `pageSize` bytes (0: the
+// system's page size) inside the range are asked for; returns their bytes,
+// 0 where the system has no such call.
+std::size_t PrefaultPages(void* data, std::size_t bytes, std::size_t pageSize = 0);
 
 // Makes the pages of `bytes` bytes at `data` present, and sets the bytes to
 // zero when `zero`, a large block on several threads, while `alongside`
