@@ -9,6 +9,7 @@
 #include <limits>
 #include <memory>
 
+#include "memory_limit.h"
 #include "vqpeek/cb.h"
 #include "vqpeek/interfc.h"
 
@@ -112,28 +113,16 @@ void AllocateNodes(Codebook* CB, int n, int dim, bool zeroElements = true);
 // Makes the pages of the `bytes` bytes at `data` present and writable in one
 // call where the system offers that (Linux), far cheaper than a fault at the
 // first write to each page; elsewhere it does nothing. What the memory holds
-// does not change.
-void PrefaultPages(void* data, std::size_t bytes);
+// does not change. Only the whole pages of `pageSize` bytes (0: the
+// system's page size) inside the range are asked for; returns their bytes,
+// 0 where the system has no such call.
+std::size_t PrefaultPages(void* data, std::size_t bytes, std::size_t pageSize = 0);
 
 // A new NUL-terminated copy of `text`, or null for a null text.
 NamePtr CopyName(const char* text);
 
 // `count` partition totals, each with `dim` zero sums. Throws std::bad_alloc.
 std::unique_ptr<PartitionSum[]> NewPartitionSums(int count, int dim);
-
-// The memory this process can still be given: the smallest of the physical
-// memory, what the system can free for it (where the system tells) and the
-// process's address-space and data limits.
-std::uint64_t MemoryAvailable();
-
-// Whether `count` items of `bytesEach` bytes plus `fixedBytes` fit in
-// MemoryAvailable(), computed without overflow.
-bool FitsInMemory(std::uint64_t count, std::uint64_t bytesEach, std::uint64_t fixedBytes = 0);
-
-// Refuses, before anything is allocated, a partitioning of `slots` partition
-// slots of `dim` sums each (and `vectors` training vectors) that the machine
-// cannot hold. Fatal: "ERROR: Not enough memory for the partitioning.\n".
-void RequirePartitionMemory(int slots, int dim, int vectors);
 
 // Vectors per part of the bulk moves' totals.
 inline constexpr std::int64_t kBulkPartSize = 1 << 12;

@@ -1,7 +1,6 @@
-// How much memory the machine can give this process, so that a count which
-// a file leaves free (a number of partitions) is refused at once when its
-// record cannot be held, instead of ending in the out-of-memory killer or a
-// long series of allocations that fail late.
+// How much memory the machine can give this process; see memory_limit.h.
+#include "memory_limit.h"
+
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -9,10 +8,10 @@
 #include <cstdint>
 #include <cstdlib>
 #include <fstream>
+#include <iterator>
 #include <limits>
+#include <sstream>
 #include <string>
-
-#include "cb_internal.h"
 
 namespace cb_internal {
 
@@ -20,7 +19,85 @@ namespace {
 
 constexpr std::uint64_t kUnlimited = std::numeric_limits<std::uint64_t>::max();
 
-std::uint64_t PhysicalMemory() {
+std::uint64_t SaturatingAdd(std::uint64_t a, std::uint64_t b) {
+  return a > kUnlimited - b ? kUnlimited : a + b;
+}
+
+std::uint64_t RoomUnder(std::uint64_t limit, std::uint64_t used) {
+  return limit > used ? limit - used : 0;
+}
+
+// The figure of the line that begins with `key` in a text of "Key: n kB"
+// lines (/proc/meminfo, /proc/self/status), in bytes.
+bool KilobyteField(const std::string& text, const std::string& key, std::uint64_t* bytes) {
+  for (std::size_t at = 0; at < text.size();) {
+    const std::size_t end = std::min(text.find('\n', at), text.size());
+    if (text.compare(at, key.size(), key) == 0) {
+      *bytes = std::strtoull(text.c_str() + at + key.size(), nullptr, 10) * 1024;
+      return true;
+    }
+    at = end + 1;
+  }
+  return false;
+}
+
+// The room left under the memory.max of the cgroup (version 2) whose
+// directory is `directory` and of every cgroup above it up to `root`, the
+// mount point of the hierarchy; kUnlimited where none sets a limit.
+std::uint64_t CgroupRoom(const MemorySources& sources, std::string directory,
+                         const std::string& root) {
+  std::uint64_t room = kUnlimited;
+  for (;;) {
+    const std::string max = sources.readText(directory + "/memory.max");
+    if (!max.empty() && max[0] >= '0' && max[0] <= '9') {
+      const std::uint64_t limit = std::strtoull(max.c_str(), nullptr, 10);
+      const std::string current = sources.readText(directory + "/memory.current");
+      room = std::min(room, RoomUnder(limit, std::strtoull(current.c_str(), nullptr, 10)));
+    }
+    if (directory.size() <= root.size()) return room;
+    directory.erase(directory.rfind('/'));
+  }
+}
+
+// The directory of this process's cgroup in the version-2 hierarchy, and
+// the hierarchy's mount point; false where there is none.
+bool OwnCgroup(const MemorySources& sources, std::string* directory, std::string* root) {
+  std::istringstream cgroups(sources.readText("/proc/self/cgroup"));
+  std::string path;
+  for (std::string line; std::getline(cgroups, line);) {
+    if (line.compare(0, 3, "0::") == 0) path = line.substr(3);
+  }
+  if (path.empty() || path[0] != '/') return false;
+  // A mountinfo line: id parent device root mount-point options ... - type
+  // source super-options. The hierarchy's root may be a cgroup below the
+  // top (a container's view), which the path then begins with.
+  std::istringstream mounts(sources.readText("/proc/self/mountinfo"));
+  for (std::string line; std::getline(mounts, line);) {
+    if (line.find(" - cgroup2 ") == std::string::npos) continue;
+    std::istringstream fields(line);
+    std::string id, parent, device, mountRoot;
+    fields >> id >> parent >> device >> mountRoot >> *root;
+    if (mountRoot != "/" && path.compare(0, mountRoot.size(), mountRoot) == 0) {
+      path.erase(0, mountRoot.size());
+    }
+    *directory = *root + (path == "/" ? "" : path);
+    return !root->empty();
+  }
+  return false;
+}
+
+std::string ReadWholeFile(const std::string& path) {
+  std::ifstream file(path);
+  return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+}
+
+std::uint64_t SystemResourceLimit(int resource) {
+  struct rlimit limit {};
+  if (getrlimit(resource, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) return kUnlimited;
+  return static_cast<std::uint64_t>(limit.rlim_cur);
+}
+
+std::uint64_t SystemPhysicalMemory() {
 #if defined(_SC_PHYS_PAGES) && defined(_SC_PAGESIZE)
   const long pages = sysconf(_SC_PHYS_PAGES);
   const long pageSize = sysconf(_SC_PAGESIZE);
@@ -31,45 +108,54 @@ std::uint64_t PhysicalMemory() {
   return kUnlimited;  // unknown here: allocation failures still end the run cleanly
 }
 
-// What Linux says it can give without swapping (free memory and the caches
-// it can drop), which also leaves out what this process already holds. Other
-// systems, and a Linux without the figure, fall back to the physical memory.
-std::uint64_t MemoryTheSystemCanFree() {
-  std::ifstream meminfo("/proc/meminfo");
-  const std::string key = "MemAvailable:";
-  for (std::string line; std::getline(meminfo, line);) {
-    if (line.compare(0, key.size(), key) != 0) continue;
-    const unsigned long long kilobytes = std::strtoull(line.c_str() + key.size(), nullptr, 10);
-    if (kilobytes > 0) return static_cast<std::uint64_t>(kilobytes) * 1024;
-  }
-  return kUnlimited;
-}
-
-std::uint64_t ResourceLimit(int resource) {
-  struct rlimit limit {};
-  if (getrlimit(resource, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) return kUnlimited;
-  return static_cast<std::uint64_t>(limit.rlim_cur);
-}
-
 }  // namespace
 
-std::uint64_t MemoryAvailable() {
-  std::uint64_t available = std::min(PhysicalMemory(), MemoryTheSystemCanFree());
-  for (const int resource : {RLIMIT_AS, RLIMIT_DATA}) {
-    const std::uint64_t limit = ResourceLimit(resource);
-    if (limit < available) available = limit;
+const MemorySources& SystemMemorySources() {
+  static const MemorySources sources{ReadWholeFile, SystemResourceLimit, SystemPhysicalMemory()};
+  return sources;
+}
+
+std::uint64_t MemoryAvailable(const MemorySources& sources) {
+  const std::string meminfo = sources.readText("/proc/meminfo");
+  std::uint64_t swap = 0;
+  KilobyteField(meminfo, "SwapFree:", &swap);
+  std::uint64_t available = SaturatingAdd(sources.physicalMemory, swap);
+  // What Linux can give without swapping: free memory and the caches it
+  // can drop, less what this process and the others already hold.
+  std::uint64_t canFree = 0;
+  if (KilobyteField(meminfo, "MemAvailable:", &canFree)) {
+    available = std::min(available, SaturatingAdd(canFree, swap));
+  }
+
+  std::string cgroup, root;
+  if (OwnCgroup(sources, &cgroup, &root)) {
+    available = std::min(available, CgroupRoom(sources, cgroup, root));
+  }
+
+  const std::string status = sources.readText("/proc/self/status");
+  struct Limit {
+    int resource;
+    const char* usage;  // what the process already holds of it
+  };
+  for (const Limit& each : {Limit{RLIMIT_AS, "VmSize:"}, Limit{RLIMIT_DATA, "VmData:"}}) {
+    const std::uint64_t limit = sources.resourceLimit(each.resource);
+    if (limit == kUnlimited) continue;
+    std::uint64_t used = 0;
+    KilobyteField(status, each.usage, &used);
+    available = std::min(available, RoomUnder(limit, used));
   }
   return available;
 }
 
-bool FitsInMemory(std::uint64_t count, std::uint64_t bytesEach, std::uint64_t fixedBytes) {
+bool FitsInMemory(std::uint64_t count, std::uint64_t bytesEach, std::uint64_t fixedBytes,
+                  const MemorySources& sources) {
   // Small records are never refused, and cost no look at the system.
   constexpr std::uint64_t kAlwaysGranted = std::uint64_t{64} << 20;
   if (fixedBytes <= kAlwaysGranted &&
       (bytesEach == 0 || count <= (kAlwaysGranted - fixedBytes) / bytesEach)) {
     return true;
   }
-  const std::uint64_t available = MemoryAvailable();
+  const std::uint64_t available = MemoryAvailable(sources);
   if (fixedBytes > available) return false;
   return bytesEach == 0 || count <= (available - fixedBytes) / bytesEach;
 }

@@ -66,18 +66,19 @@ void ReadPartitioning(const char* filename, Partitioning* P, const Codebook* TS)
   char header[kTextFieldSize];
   cb_internal::ReadHeaderLine(reader, header);
 
-  // Any count from 1 up is valid: partitions that no vector names stay
-  // empty (a codebook larger than the training set gives such files). The
-  // record refuses a count that the machine could never hold before it
-  // allocates anything.
+  // Both counts are read and the set size checked before the record takes
+  // any memory, so that a file for another set is refused as such at once,
+  // whatever count it claims. Any count from 1 up is valid: partitions that
+  // no vector names stay empty (a codebook larger than the training set
+  // gives such files). The record refuses a count that the machine could
+  // never hold before it allocates anything.
   const int count = ReadHeadCount(reader);
-  CreateNewPartitioning(P, TS, count);
-
   const int size = ReadHeadCount(reader);
   if (size != TS->Booksize) {
     FatalError("ERROR: Partitioning is not for this training set (%d != %d).\n", size,
                TS->Booksize);
   }
+  CreateNewPartitioning(P, TS, count);
 
   // The description is present exactly when the separator does not follow;
   // a description that begins with "-" is therefore taken for it.
@@ -107,6 +108,16 @@ void ReadPartitioning(const char* filename, Partitioning* P, const Codebook* TS)
 
 void WritePartitioning(const char* filename, const Partitioning* P, const Codebook* TS,
                        int overwrite) {
+  // A vector in no partition has no index line that a reader accepts, so
+  // such a record is refused before the file is touched.
+  for (int i = 0; i < P->TSsize; ++i) {
+    if (P->Map[i] < 0) {
+      FatalError(
+          "ERROR: Training vector %d is in no partition; a partitioning file must place "
+          "every vector.\n",
+          i);
+    }
+  }
   FileReplacement file(filename, overwrite);
   if (file.stream() == nullptr) return;
   if (P->TSsize != TS->Booksize) {
@@ -119,8 +130,7 @@ void WritePartitioning(const char* filename, const Partitioning* P, const Codebo
   if (P->GenerationMethod[0] != '\0') lines += std::string(P->GenerationMethod) + '\n';
   lines += std::string(cb_internal::kSeparatorLine) + '\n';
 
-  // The index lines are built in blocks and written in few calls. A vector
-  // in no partition (Map -1) comes out as 0, which no reader accepts.
+  // The index lines are built in blocks and written in few calls.
   constexpr std::size_t kBlock = 1 << 20;
   lines.reserve(kBlock + 128);
   char number[16];

@@ -24,7 +24,14 @@ FILE* FileOpen(const char* name, int mode, int overwrite) {
     ErrorMessage("ERROR: Invalid file mode:%d", mode);
     return nullptr;
   }
-  if (file_internal::StateOf(name) != file_internal::TargetState::kMissing) {
+  const file_internal::TargetState state = file_internal::StateOf(name);
+  if (state == file_internal::TargetState::kUnknown) {
+    // Not known to be absent (a loop of links, say): never taken for a new
+    // file, which could truncate one that exists.
+    ErrorMessage("ERROR: Couldn't open the file: %s", name);
+    return nullptr;
+  }
+  if (state != file_internal::TargetState::kMissing) {
     if (overwrite != 1) {
       ErrorMessage("ERROR: File already exists: %s", name);
       return nullptr;

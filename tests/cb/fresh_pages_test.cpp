@@ -1,8 +1,11 @@
 // PrefaultPages makes pages present and changes nothing they hold.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <vector>
 
@@ -20,6 +23,21 @@ TEST(PrefaultPages, KeepsWhatTheMemoryHolds) {
   cb_internal::PrefaultPages(block.get() + 10, 100);
   cb_internal::PrefaultPages(block.get(), 0);
   EXPECT_TRUE(std::equal(before.begin(), before.end(), block.get()));
+}
+
+TEST(PrefaultPages, AsksForTheWholePagesOfThePageSize) {
+  const std::size_t page = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
+  constexpr std::size_t kBig = 64 * 1024;
+  auto block = std::make_unique<unsigned char[]>(8 * kBig);
+  unsigned char* const aligned =
+      block.get() + (kBig - reinterpret_cast<std::uintptr_t>(block.get()) % kBig);
+  const std::size_t asked = cb_internal::PrefaultPages(aligned + 1, 4 * kBig);
+  if (asked == 0) GTEST_SKIP() << "no such call on this system";
+  EXPECT_EQ(asked, 4 * kBig - page);
+  // Pages of 16 and 64 KB: only the whole ones inside the range.
+  EXPECT_EQ(cb_internal::PrefaultPages(aligned + 1, 4 * kBig, 16 * 1024), 4 * kBig - 16 * 1024);
+  EXPECT_EQ(cb_internal::PrefaultPages(aligned + 1, 4 * kBig, kBig), 3 * kBig);
+  EXPECT_EQ(cb_internal::PrefaultPages(aligned + 1, kBig, kBig), 0u);
 }
 
 }  // namespace

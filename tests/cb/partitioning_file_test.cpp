@@ -275,6 +275,11 @@ TEST_F(ReadPartitioningDeathTest, PartitioningOfAnotherTrainingSet) {
                "ERROR: Partitioning is not for this training set (4 != 3).\n");
   EXPECT_FATAL(Read(Head(2, 2) + "1\n1\n", TS, &P),
                "ERROR: Partitioning is not for this training set (2 != 3).\n");
+  // The set size is checked before the count is looked at or any memory taken.
+  EXPECT_FATAL(Read(Head(2000000000, 4), TS, &P),
+               "ERROR: Partitioning is not for this training set (4 != 3).\n");
+  EXPECT_FATAL(Read(Head(0, 4), TS, &P),
+               "ERROR: Partitioning is not for this training set (4 != 3).\n");
 }
 
 TEST_F(ReadPartitioningDeathTest, MissingOrEmptyHeadLines) {
@@ -391,17 +396,22 @@ TEST_F(WritePartitioningTest, ExistingFileIsKeptWithoutOverwrite) {
   EXPECT_EQ(ReadFileBytes(path_), "keep me");
 }
 
-TEST_F(WritePartitioningDeathTest, VectorInNoPartitionIsWrittenAsZeroAndRefusedOnReading) {
+TEST_F(WritePartitioningDeathTest, VectorInNoPartitionIsRefusedBeforeTheFileIsOpened) {
   Codebook TS;
-  PlainSet(&TS, 2);
+  PlainSet(&TS, 3);
   Partitioning P;
   CreateNewPartitioning(&P, &TS, 1);
+  ChangePartition(&TS, &P, -1, 2);
   ChangePartition(&TS, &P, -1, 1);
-  WritePartitioning(path_.c_str(), &P, &TS, 1);
-  EXPECT_EQ(ReadFileBytes(path_), Head(1, 2) + "1\n0\n");
-  Partitioning back;
-  EXPECT_FATAL(ReadPartitioning(path_.c_str(), &back, &TS),
-               "ERROR: Invalid partition index (0) found.\n");
+  // No reader would accept the file; an old one stays, a new one is not made.
+  const std::string message =
+      "ERROR: Training vector 1 is in no partition; a partitioning file must place every "
+      "vector.\n";
+  WriteFileBytes(path_, "old");
+  EXPECT_FATAL(WritePartitioning(path_.c_str(), &P, &TS, 1), message);
+  EXPECT_EQ(ReadFileBytes(path_), "old");
+  EXPECT_FATAL(WritePartitioning(dir_.Path("new.pa").c_str(), &P, &TS, 0), message);
+  EXPECT_EQ(vqtest::DirectoryNames(dir_.path()), std::vector<std::string>{"p.pa"});
 }
 
 TEST_F(WritePartitioningDeathTest, FailuresKeepTheOldFile) {

@@ -1,9 +1,14 @@
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <csignal>
+#include <cstring>
 #include <string>
 #include <vector>
 
+#include "file_internal.h"
 #include "test_support.h"
 #include "vqpeek/file.h"
 #include "vqpeek/threads.h"
@@ -15,9 +20,10 @@ using vqtest::ReadFileBytes;
 using vqtest::TempDir;
 using vqtest::WriteFileBytes;
 
+// Where overwriting is refused the stream is null, and Write and Commit do
+// nothing.
 void WriteWhole(const std::string& path, const std::string& bytes, int overwrite = 1) {
   FileReplacement file(path.c_str(), overwrite);
-  if (file.stream() == nullptr) return;
   file.Write(bytes.data(), bytes.size());
   file.Commit();
 }
@@ -103,6 +109,97 @@ TEST(FileReplacementDeathTest, AFailureKeepsTheOldFileAndLeavesNothingBehind) {
   EXPECT_EQ(DirectoryNames(dir.Path("ro")), std::vector<std::string>{"data"});
   ASSERT_EQ(chmod(dir.Path("ro").c_str(), 0755), 0);
   EXPECT_EQ(DirectoryNames(dir.path()), (std::vector<std::string>{"data", "ro"}));
+}
+
+TEST(FileReplacementDeathTest, ALoopOfLinksIsReportedAndNeverReplaced) {
+  TempDir dir;
+  const std::string a = dir.Path("a");
+  ASSERT_EQ(symlink("b", a.c_str()), 0);
+  ASSERT_EQ(symlink("a", dir.Path("b").c_str()), 0);
+  for (const int overwrite : {0, 1}) {
+    EXPECT_FATAL(WriteWhole(a, "new", overwrite),
+                 "ERROR: Couldn't open the file: " + a + ": Too many levels of symbolic links\n");
+  }
+  struct stat info {};
+  ASSERT_EQ(lstat(a.c_str(), &info), 0);
+  EXPECT_TRUE(S_ISLNK(info.st_mode));
+  EXPECT_EQ(DirectoryNames(dir.path()), (std::vector<std::string>{"a", "b"}));
+}
+
+TEST(FileReplacementDeathTest, AFileWithOtherHardLinksIsRefused) {
+  TempDir dir;
+  const std::string data = dir.Path("data");
+  WriteFileBytes(data, "old");
+  ASSERT_EQ(link(data.c_str(), dir.Path("other").c_str()), 0);
+  EXPECT_FATAL(WriteWhole(data, "new"), "ERROR: Couldn't open the file: " + data +
+                                            ": The file has other hard links, which replacing it "
+                                            "would leave with the old contents\n");
+  EXPECT_EQ(ReadFileBytes(data), "old");
+  EXPECT_EQ(DirectoryNames(dir.path()), (std::vector<std::string>{"data", "other"}));
+}
+
+TEST(FileReplacementDeathTest, ANameTakenByAnotherProgramIsNeverDeleted) {
+  TempDir dir;
+  const std::string data = dir.Path("data");
+  WriteFileBytes(data, "old");
+  WriteFileBytes(dir.Path(".data.taken"), "theirs");
+  // Every temporary name is taken, with the file named while it is written
+  // and with the file named only once it is complete.
+  for (const bool unnamed : {false, true}) {
+    EXPECT_EXIT(
+        {
+          file_internal::replacementSeams.temporarySuffix = [] { return std::string(".taken"); };
+          file_internal::replacementSeams.unnamedFiles = unnamed;
+          WriteWhole(data, "new");
+        },
+        ::testing::ExitedWithCode(255), ": File exists\n$");
+  }
+  EXPECT_EQ(ReadFileBytes(dir.Path(".data.taken")), "theirs");
+  EXPECT_EQ(ReadFileBytes(data), "old");
+  EXPECT_EQ(DirectoryNames(dir.path()), (std::vector<std::string>{".data.taken", "data"}));
+}
+
+TEST(FileReplacementDeathTest, AKilledWriterLeavesNothingBehind) {
+  TempDir dir;
+  const std::string data = dir.Path("data");
+  WriteFileBytes(data, "old");
+#if defined(O_TMPFILE)
+  const int probe = open(dir.path().c_str(), O_TMPFILE | O_WRONLY, 0600);
+  if (probe < 0) GTEST_SKIP() << "no unnamed files here: " << std::strerror(errno);
+  close(probe);
+#else
+  GTEST_SKIP() << "no unnamed files on this system";
+#endif
+  EXPECT_EXIT(
+      {
+        FileReplacement file(data.c_str(), 1);
+        const std::string block(1 << 20, 'n');
+        file.Write(block.data(), block.size());
+        std::fflush(file.stream());
+        std::raise(SIGKILL);
+      },
+      ::testing::KilledBySignal(SIGKILL), "");
+  EXPECT_EQ(ReadFileBytes(data), "old");
+  EXPECT_EQ(DirectoryNames(dir.path()), std::vector<std::string>{"data"});
+}
+
+TEST(FileReplacement, SetuidAndSetgidStayOnlyWithTheOwner) {
+  TempDir dir;
+  const std::string data = dir.Path("data");
+  WriteFileBytes(data, "old");
+  ASSERT_EQ(chmod(data.c_str(), 06755), 0);
+  WriteWhole(data, "kept");
+  EXPECT_EQ(ModeOf(data), 06755u);
+
+  const file_internal::ReplacementSeams system = file_internal::replacementSeams;
+  file_internal::replacementSeams.changeOwner = [](int, uid_t, gid_t) {
+    errno = EPERM;
+    return -1;
+  };
+  WriteWhole(data, "lost");
+  file_internal::replacementSeams = system;
+  EXPECT_EQ(ReadFileBytes(data), "lost");
+  EXPECT_EQ(ModeOf(data), 0755u);
 }
 
 }  // namespace

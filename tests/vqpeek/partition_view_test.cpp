@@ -384,6 +384,16 @@ TEST_F(PartitionViewRun, PartitionCountBeyondMemoryEndsAtOnce) {
   EXPECT_EQ(result.out, "");
   EXPECT_EQ(result.err, "ERROR: Not enough memory for the partitioning.\n");
   EXPECT_EQ(result.status, 255);
+
+  // The same claim for a set of six vectors, under 200 MB: the set size is
+  // what is wrong, and the run says so.
+  const std::string other =
+      "VQ PARTITIONING 2.0\n2000000000\n6\n" + kSeparator + "\n1\n1\n1\n1\n1\n1\n";
+  WriteFileBytes(dir_.Path("other.pa"), other + std::string(100 - other.size(), '\n'));
+  const vqtest::RunResult refused =
+      RunVqpeek({"example.ts", "other.pa"}, dir_.path(), limit == 0 ? 0 : std::uint64_t{200} << 20);
+  EXPECT_EQ(refused.err, "ERROR: Partitioning is not for this training set (6 != 5).\n");
+  EXPECT_EQ(refused.status, 255);
 }
 
 TEST_F(PartitionViewRun, EmptyTrainingSet) {

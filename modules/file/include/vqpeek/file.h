@@ -31,7 +31,9 @@ VQPEEK_EXPORT int ExistFile(const char* name);
 // ("wb+"); an existing file (told from its metadata, without opening it) is
 // left untouched unless `overwrite` is exactly 1, and then a plain file is
 // deleted first while a device, a pipe or a symbolic link is opened as it
-// stands. Returns the stream, or null after one of
+// stands; a name whose metadata cannot be read for another reason than
+// its absence (a loop of symbolic links) is not opened ("Couldn't open the
+// file"). Returns the stream, or null after one of
 // the messages "ERROR: Cannot find the file: %s", "ERROR: File already
 // exists: %s", "ERROR: Couldn't open the file: %s" or "ERROR: Invalid file
 // mode:%d" (none ends with a newline).
@@ -44,22 +46,47 @@ VQPEEK_EXPORT FILE* OpenFile(const char* name, int mode, int overwrite);
 // --- Writing a file whole --------------------------------------------------
 //
 // The writers of the data files go through a FileReplacement, so that a
-// failed write never costs the old file and never leaves part of a new one.
-// A regular file (new, or an existing one replaced; through a symbolic link
-// the file it points to, the link staying) is written into a temporary file
-// beside it, which is flushed to disk and then renamed over it; a replaced
-// file keeps its permission bits. Anything else that exists (a device, a
-// pipe, a terminal) is written in place and never deleted. Every failure
-// removes the temporary file, leaves the old file exactly as it was and is
+// failed or interrupted write never costs the old file and never leaves part
+// of a new one.
+//
+// A regular file (new, or an existing one replaced; through symbolic links
+// the file they finally point to, the links staying) is written into a new
+// file in the same directory, flushed to disk and only then put in the
+// target's place by a rename. On Linux the new file has no name while it is
+// written (O_TMPFILE), so that a crash or kill -9 leaves nothing behind; it
+// gets one just before the rename. Elsewhere, and where the file system has
+// no unnamed files, it is created under its name with O_EXCL, so that no
+// other file is ever overwritten. Either name is ".<name>.tmp-<pid>-<n>"
+// beside the target (<name> the target's last path component, <pid> the
+// process id, <n> a counter), or ".vqpeek.tmp-<pid>-<n>" where the target's
+// name leaves no room; the dot hides it from listings.
+//
+// What a replaced file keeps: its permission bits, and its owner and group
+// where the process may set them. When the owner cannot be kept, the
+// setuid and setgid bits are dropped, since they would now grant the
+// writer's rights. Access control lists and extended attributes are not
+// carried over: the new file has what the directory gives any new file.
+// A target with more than one hard link is refused: a rename would leave
+// the other links with the old contents, and writing in place would lose
+// the old file on a failure.
+//
+// Anything else that exists (a device, a pipe, a terminal) is written in
+// place and never deleted. Every failure removes the new file, never a file
+// this writer did not create, leaves the old file exactly as it was and is
 // fatal, naming the file and the system's reason.
 class VQPEEK_EXPORT FileReplacement {
  public:
   // Prepares to write `name`. With `overwrite` other than 1 an existing file
   // is reported ("ERROR: File already exists: %s", no newline, not fatal)
   // and stream() is null: nothing is written. Fatal: "ERROR: Couldn't open
-  // the file: %s: %s\n" (name, reason) when it cannot be created.
+  // the file: %s: %s\n" (name, reason) when it cannot be created, when its
+  // metadata cannot be read for any reason but its absence (a loop of
+  // symbolic links, whatever `overwrite` says), when symbolic links do not
+  // end in a file, and when it has other hard links (reason "The file has
+  // other hard links, which replacing it would leave with the old
+  // contents").
   FileReplacement(const char* name, int overwrite);
-  // Removes an unfinished temporary file: the target stays as it was.
+  // Removes an unfinished new file: the target stays as it was.
   ~FileReplacement();
   FileReplacement(const FileReplacement&) = delete;
   FileReplacement& operator=(const FileReplacement&) = delete;
@@ -67,12 +94,12 @@ class VQPEEK_EXPORT FileReplacement {
   // Where to write, or null when nothing is to be written.
   FILE* stream() const { return stream_; }
 
-  // Writes `size` bytes. Fatal: "ERROR: unable to write to file. %s: %s\n"
-  // (name, reason).
+  // Writes `size` bytes; nothing when stream() is null. Fatal: "ERROR:
+  // unable to write to file. %s: %s\n" (name, reason).
   void Write(const void* data, std::size_t size);
 
-  // Flushes the file to disk and puts it in the target's place. Fatal: as
-  // Write.
+  // Flushes the file to disk and puts it in the target's place; nothing
+  // when stream() is null. Fatal: as Write.
   void Commit();
 
   // Drops the new file without touching the target; for a caller that ends
@@ -85,11 +112,14 @@ class VQPEEK_EXPORT FileReplacement {
 
  private:
   [[noreturn]] void FailToOpen(int error);
+  [[noreturn]] void FailToOpen(const char* reason);
 
   std::string name_;       // as the caller gave it, for messages
   std::string target_;     // the file a regular target finally stands for
-  std::string temporary_;  // the new file until it replaces the target
+  std::string temporary_;  // the new file's name, once this writer made it
   FILE* stream_ = nullptr;
+  bool inPlace_ = false;  // a device, a pipe or a terminal
+  bool unnamed_ = false;  // the new file has no name yet
 };
 
 // --- Integer fields --------------------------------------------------------

@@ -176,10 +176,13 @@ VQPEEK_EXPORT void ReadFlatSet(const char* filename, FlatSet* set);
 // File already exists: %s") and nothing is written (not fatal). Elements
 // that do not fit BytesPerElement (widths below 4 hold 0 .. 256^width - 1)
 // are reported before the file is opened and nothing is written. The file
-// is written whole through a FileReplacement: the old file is replaced only
-// once the new one is complete on disk. Fatal: the FileReplacement messages,
-// when the file cannot be created or written (the old file then stays as it
-// was).
+// is written whole through a FileReplacement (vqpeek/file.h): the old file is
+// replaced only once the new one is complete on disk, an interrupted run
+// leaves no partial file, and a replaced file keeps its permission bits
+// (owner and group where the process may) but not its ACLs or extended
+// attributes; a file with other hard links is refused. Fatal: the
+// FileReplacement messages, when the file cannot be created or written (the
+// old file then stays as it was).
 VQPEEK_EXPORT void WriteCodebook(const char* filename, Codebook* CB, int overwrite);
 
 // Prints a plain listing of `CB` through PrintMessage.

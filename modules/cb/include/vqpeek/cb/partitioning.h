@@ -76,23 +76,27 @@ VQPEEK_EXPORT void PartitionCentroid(const Partitioning* P, int Pindex, Codebook
 // "ERROR: empty header (NULL)\n" and "ERROR: empty header (0x00)\n" for a
 // missing or NUL-led header or description line; "ERROR reading
 // partitioning.\n" for a count or an index that is not a number; "ERROR:
-// Invalid number of partitions (%d).\n" for a count below 1; "ERROR: Not
-// enough memory for the partitioning.\n" for a count the machine cannot
-// hold, before anything is allocated (any other count is valid, and
-// partitions that no vector names stay empty); "ERROR: Partitioning
-// is not for this training set (%d != %d).\n" (file's size, TS->Booksize);
-// "ERROR: Invalid partition index (%d) found.\n" for an index outside 1 ..
-// count.
+// Partitioning is not for this training set (%d != %d).\n" (file's size,
+// TS->Booksize), checked once both counts are read and before the partition
+// count; "ERROR: Invalid number of partitions (%d).\n" for a count below 1;
+// "ERROR: Not enough memory for the partitioning.\n" for a count the
+// machine cannot hold, before anything is allocated (any other count is
+// valid, and partitions that no vector names stay empty); "ERROR: Invalid
+// partition index (%d) found.\n" for an index outside 1 .. count.
 VQPEEK_EXPORT void ReadPartitioning(const char* filename, Partitioning* P, const Codebook* TS);
 
 // Writes `P` as a partitioning file: header, count, size, the description
-// when not empty, the separator, then per vector Map + 1 (a vector in no
-// partition comes out as 0) and, for a named vector, a blank and the name.
-// An existing file is reported without `overwrite` 1 ("ERROR: File already
-// exists: %s") and nothing is written (not fatal). The file is written whole
-// through a FileReplacement, as WriteCodebook's. Fatal: "ERROR: Partitioning
-// is not for this training set (%d != %d).\n", with nothing written; the
-// FileReplacement messages when the file cannot be created or written.
+// when not empty, the separator, then per vector Map + 1 and, for a named
+// vector, a blank and the name. What is written reads back with
+// ReadPartitioning into the same Map. An existing file is reported without
+// `overwrite` 1 ("ERROR: File already exists: %s") and nothing is written
+// (not fatal). The file is written whole through a FileReplacement, as
+// WriteCodebook's: a failure leaves an old file as it was. Fatal: "ERROR:
+// Training vector %d is in no partition; a partitioning file must place
+// every vector.\n" for the first vector with Map -1, before the file is
+// opened, with nothing written; "ERROR: Partitioning is not for this
+// training set (%d != %d).\n", with nothing written; the FileReplacement
+// messages when the file cannot be created or written.
 VQPEEK_EXPORT void WritePartitioning(const char* filename, const Partitioning* P,
                                      const Codebook* TS, int overwrite);
 
