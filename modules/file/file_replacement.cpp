@@ -95,7 +95,7 @@ FileReplacement::FileReplacement(const char* name, int overwrite) : name_(name) 
   using file_internal::TargetState;
   const TargetState state = file_internal::StateOf(name);
   if (state != TargetState::kMissing && overwrite != 1) {
-    ErrorMessage("ERROR: File already exists: %s", name);
+    SystemErrorMessage(EEXIST, "ERROR: File already exists: %s", name);
     return;
   }
   if (state == TargetState::kOther) {
@@ -161,12 +161,14 @@ void FileReplacement::Abandon() {
 
 void FileReplacement::Fail(int error) {
   Abandon();
-  ErrorMessage("ERROR: unable to write to file. %s: %s\n", name_.c_str(), std::strerror(error));
+  SystemErrorMessage(error, "ERROR: unable to write to file. %s: %s\n", name_.c_str(),
+                     std::strerror(error));
   ExitProcessing(-1);
 }
 
 void FileReplacement::FailToOpen(int error) {
   Abandon();
-  ErrorMessage("ERROR: Couldn't open the file: %s: %s\n", name_.c_str(), std::strerror(error));
+  SystemErrorMessage(error, "ERROR: Couldn't open the file: %s: %s\n", name_.c_str(),
+                     std::strerror(error));
   ExitProcessing(-1);
 }

@@ -34,7 +34,8 @@ VQPEEK_EXPORT int ExistFile(const char* name);
 // stands. Returns the stream, or null after one of
 // the messages "ERROR: Cannot find the file: %s", "ERROR: File already
 // exists: %s", "ERROR: Couldn't open the file: %s" or "ERROR: Invalid file
-// mode:%d" (none ends with a newline).
+// mode:%d" (none ends with a newline). The three file messages come with
+// the system's error number (SystemErrorMessage; EEXIST for an existing file).
 VQPEEK_EXPORT FILE* FileOpen(const char* name, int mode, int overwrite);
 
 // As FileOpen. Fatal: where FileOpen gives no stream, exits with -1 after
@@ -51,7 +52,8 @@ VQPEEK_EXPORT FILE* OpenFile(const char* name, int mode, int overwrite);
 // file keeps its permission bits. Anything else that exists (a device, a
 // pipe, a terminal) is written in place and never deleted. Every failure
 // removes the temporary file, leaves the old file exactly as it was and is
-// fatal, naming the file and the system's reason.
+// fatal, naming the file and the system's reason; every message comes with
+// the system's error number (SystemErrorMessage).
 class VQPEEK_EXPORT FileReplacement {
  public:
   // Prepares to write `name`. With `overwrite` other than 1 an existing file
