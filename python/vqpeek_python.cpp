@@ -494,10 +494,15 @@ PYBIND11_MODULE(_core, module) {
       "strerror and filename; its text is the library's message.",
       PyExc_OSError, nullptr);
   if (fileErrorType == nullptr) throw py::error_already_set();
-  // The library's message is the text; OSError's own would be the system's.
+  // The library's message is the text; OSError's own would be the system's,
+  // and stays for an instance made without one.
   py::handle fileError(fileErrorType);
   fileError.attr("__str__") = py::cpp_function(
-      [](py::handle self) { return py::str(self.attr("message")); }, py::is_method(fileError));
+      [](py::handle self) -> py::str {
+        if (py::hasattr(self, "message")) return py::str(self.attr("message"));
+        return py::handle(PyExc_OSError).attr("__str__")(self);
+      },
+      py::is_method(fileError));
   module.add_object("FileError", fileError);
   for (FileErrorKind& kind : fileErrorKinds) {
     for (const FileErrorKind& earlier : fileErrorKinds) {

@@ -275,6 +275,8 @@ def test_file_failures_are_os_errors_with_the_systems_errno_and_filename(tmp_pat
         assert isinstance(e, vqpeek.FileError) and not isinstance(e, ValueError), text
         assert (e.errno, e.strerror, e.filename) == (number, os.strerror(number), str(path))
         assert str(e) == text
+    # One made by hand has no library message and reads as any OSError.
+    assert str(vqpeek.FileError(2, "gone", "x")) == "[Errno 2] gone: 'x'"
 
 
 def test_a_file_without_read_permission_is_a_permission_error():
