@@ -1,7 +1,7 @@
 """Installs the checkout as a user would, with pip and no network, into a
 new virtual environment that sees the system's packages (numpy), makes a
-wheel the same way, and runs the README's Python example against the
-installed package, outside the source tree.
+wheel the same way, and runs the README's Python example and the package's
+tests against the installed package, outside the source tree.
 
 Usage: check_pip_install.py SOURCE_DIR WORK_DIR
 """
@@ -22,10 +22,10 @@ def skip(directory, names):
             or (Path(directory, name) / "CMakeCache.txt").exists()]
 
 
-def run(*command, cwd=None):
+def run(*command, cwd=None, env=None, capture=True):
     print("+", " ".join(str(part) for part in command), flush=True)
-    return subprocess.run([str(part) for part in command], cwd=cwd, check=True,
-                          stdout=subprocess.PIPE, text=True).stdout
+    return subprocess.run([str(part) for part in command], cwd=cwd, env=env, check=True,
+                          stdout=subprocess.PIPE if capture else None, text=True).stdout
 
 
 def main():
@@ -52,13 +52,16 @@ def main():
     run_dir = work / "run"
     shutil.copytree(source / "examples", run_dir / "examples")
     (run_dir / "example.py").write_text(
-        "import vqpeek, sys\n"
+        "import vqpeek\n"
         f"assert vqpeek.__file__.startswith({str(venv)!r}), vqpeek.__file__\n" + example)
     printed = run(python, "example.py", cwd=run_dir)
     assert printed.strip() == expected, (printed, expected)
     version = run(python, "-c", "import vqpeek; print(vqpeek.__version__)", cwd=run_dir)
     assert wheels[0].name.startswith(f"vqpeek-{version.strip()}-"), (wheels, version)
-    print("pip install, pip wheel and the README's example: passed")
+    env = dict(os.environ, VQPEEK_SOURCE_DIR=str(source), PYTHONDONTWRITEBYTECODE="1")
+    run(python, "-m", "pytest", "-q", "-p", "no:cacheprovider", source / "python" / "tests",
+        cwd=run_dir, env=env, capture=False)
+    print("pip install, pip wheel, the README's example and the tests: passed")
 
 
 if __name__ == "__main__":
