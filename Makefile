@@ -62,4 +62,4 @@ format:  ## format every C++ source with clang-format
 	git ls-files '*.cpp' '*.h' | xargs clang-format -i
 
 clean:  ## remove the build directories
-	rm -rf $(BUILD) $(ASAN_BUILD) $(TSAN_BUILD) build-portability build-fuzz
+	rm -rf $(BUILD) $(ASAN_BUILD) $(TSAN_BUILD) build-portability build-fuzz build-pip

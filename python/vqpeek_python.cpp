@@ -8,15 +8,17 @@
 //
 // A fatal error of the library ends the operation, not the interpreter: the
 // exit handler throws, the library's records unwind, and the message it
-// reported becomes a vqpeek.Error; a failure of any of the library's
-// threads reaches the calling thread first. File reads and writes and the
-// nearest search release the GIL, so that other Python threads run on (a
-// reader at the other end of a named pipe, say); the search returns to
-// Python between parts to let Ctrl-C through.
+// reported becomes a vqpeek.Error, or a vqpeek.FileError (an OSError) when
+// the system's error number came with it; a failure of any of the
+// library's threads reaches the calling thread first. File reads and writes
+// and the nearest search release the GIL, so that other Python threads run
+// on (a reader at the other end of a named pipe, say); the search returns
+// to Python between parts to let Ctrl-C through.
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -48,11 +50,14 @@ struct LibraryExit {
 
 [[noreturn]] void ThrowLibraryExit(int status) { throw LibraryExit{status}; }
 
-// The messages of the library operation in progress on this thread.
+// The messages of the library operation in progress on this thread, and
+// the first system error number that came with an error message.
 thread_local std::string errorText;
 thread_local std::string moduleText;
+thread_local int systemError = 0;
 
 void CollectMessage(int kind, const char* text) noexcept {
+  if (kind == kErrorMessage && systemError == 0) systemError = MessageSystemError();
   try {
     (kind == kErrorMessage ? errorText : moduleText) += text;
   } catch (...) {
@@ -62,6 +67,23 @@ void CollectMessage(int kind, const char* text) noexcept {
 
 PyObject* errorType = nullptr;      // vqpeek.Error
 PyObject* fileErrorType = nullptr;  // vqpeek.FileError
+
+// FileError beside the OSError subclass that Python itself raises for an
+// error number, so that `except FileNotFoundError` catches a missing file.
+struct FileErrorKind {
+  int error;
+  PyObject* builtin;
+  const char* name;
+  PyObject* type;
+};
+FileErrorKind fileErrorKinds[] = {
+    {ENOENT, PyExc_FileNotFoundError, "vqpeek.FileNotFoundError", nullptr},
+    {EACCES, PyExc_PermissionError, "vqpeek.PermissionError", nullptr},
+    {EPERM, PyExc_PermissionError, "vqpeek.PermissionError", nullptr},
+    {EEXIST, PyExc_FileExistsError, "vqpeek.FileExistsError", nullptr},
+    {EISDIR, PyExc_IsADirectoryError, "vqpeek.IsADirectoryError", nullptr},
+    {ENOTDIR, PyExc_NotADirectoryError, "vqpeek.NotADirectoryError", nullptr},
+};
 
 py::str DecodeText(std::string_view text, const char* errors = "surrogateescape") {
   PyObject* decoded =
@@ -76,35 +98,49 @@ py::str DecodeText(std::string_view text, const char* errors = "surrogateescape"
   throw py::error_already_set();
 }
 
-// Raises the library's message, without its final line end: a FileError
-// when a file could not be found, created, read or written, else an Error.
-[[noreturn]] void RaiseLibraryError(std::string text) {
-  while (!text.empty() && text.back() == '\n') text.pop_back();
-  if (text.empty()) text = "ERROR: the library ended the operation without a message";
-  static constexpr std::string_view kFileFailures[] = {
-      "ERROR: Cannot find the file", "ERROR: Couldn't open the file", "ERROR: File already exists",
-      "ERROR: unable to write to file", "ERROR: unable to read from file"};
-  PyObject* type = errorType;
-  for (const std::string_view prefix : kFileFailures) {
-    if (std::string_view(text).substr(0, prefix.size()) == prefix) type = fileErrorType;
+// Raises a FileError for the system's error number `error` on `file`: its
+// errno, strerror and filename are the system's, its text the library's.
+[[noreturn]] void RaiseFileError(int error, const std::string& file, std::string_view message) {
+  PyObject* type = fileErrorType;
+  for (const FileErrorKind& kind : fileErrorKinds) {
+    if (kind.error == error) type = kind.type;
   }
-  Raise(type, text);
+  PyObject* name =
+      PyUnicode_DecodeFSDefaultAndSize(file.data(), static_cast<Py_ssize_t>(file.size()));
+  if (name == nullptr) throw py::error_already_set();
+  const py::object filename = py::reinterpret_steal<py::object>(name);
+  const py::object exception = py::handle(type)(error, std::strerror(error), filename);
+  exception.attr("message") = DecodeText(message, "backslashreplace");
+  PyErr_SetObject(type, exception.ptr());
+  throw py::error_already_set();
 }
 
-// Runs one library operation. Its fatal exit, and an error it reports
-// without ending (a writer that refuses a file), raise the library's
-// message; an informational message (a warning of the reader) becomes a
-// UserWarning.
+// Raises the library's message, without its final line end, for an
+// operation on `file`: a FileError when the system's error number came with
+// it (a file that could not be found, created, read or written), else an
+// Error.
+[[noreturn]] void RaiseLibraryError(std::string text, int error, const std::string& file) {
+  while (!text.empty() && text.back() == '\n') text.pop_back();
+  if (text.empty()) text = "ERROR: the library ended the operation without a message";
+  if (error != 0) RaiseFileError(error, file, text);
+  Raise(errorType, text);
+}
+
+// Runs one library operation, on `file` where it opens one. Its fatal
+// exit, and an error it reports without ending (a writer that refuses a
+// file), raise the library's message; an informational message (a warning
+// of the reader) becomes a UserWarning.
 template <typename Operation>
-void RunLibrary(Operation&& operation) {
+void RunLibrary(Operation&& operation, const std::string& file = {}) {
   errorText.clear();
   moduleText.clear();
+  systemError = 0;
   try {
     operation();
   } catch (const LibraryExit&) {
-    RaiseLibraryError(std::exchange(errorText, {}));
+    RaiseLibraryError(std::exchange(errorText, {}), systemError, file);
   }
-  if (!errorText.empty()) RaiseLibraryError(std::exchange(errorText, {}));
+  if (!errorText.empty()) RaiseLibraryError(std::exchange(errorText, {}), systemError, file);
   if (!moduleText.empty()) {
     std::string text = std::exchange(moduleText, {});
     while (!text.empty() && text.back() == '\n') text.pop_back();
@@ -231,15 +267,39 @@ py::array_t<std::int32_t> TakeFreqs(const Codebook& set) {
   return freqs;
 }
 
-// The kind that the first line of a file names, or -1 when no line can be
-// read (the library then reports why).
-int HeaderKind(const std::string& name) {
+// The head of a file as far as the core needs it before the library reads
+// the file: the kind that its first line names (-1 when no line can be
+// read; the library then reports why) and the second number after that
+// line, which a partitioning file's head holds the training set's size in
+// (-1 when there is none), read as the library reads it.
+struct FileHead {
+  int kind = -1;
+  long long size = -1;
+};
+
+FileHead ReadFileHead(const std::string& name) {
   const py::gil_scoped_release unlocked;
+  FileHead head;
   std::unique_ptr<FILE, int (*)(FILE*)> file(std::fopen(name.c_str(), "rb"), std::fclose);
-  if (file == nullptr) return -1;
+  if (file == nullptr) return head;
   char line[kTextFieldSize];
-  if (std::fgets(line, sizeof line, file.get()) == nullptr) return -1;
-  return RecognizeVersionstr(line);
+  if (std::fgets(line, sizeof line, file.get()) == nullptr) return head;
+  head.kind = RecognizeVersionstr(line);
+  // The rest of a long first line, then two numbers as "%i" reads them.
+  if (std::strchr(line, '\n') == nullptr) {
+    for (int c = std::getc(file.get()); c != EOF && c != '\n'; c = std::getc(file.get())) {
+    }
+  }
+  long long number = -1;
+  for (int field = 0; field < 2; ++field) {
+    char text[32];
+    if (std::fscanf(file.get(), " %31[-+0-9a-fA-FxX]", text) != 1) return head;
+    char* end = nullptr;
+    number = std::strtoll(text, &end, 0);
+    if (end == text) return head;
+  }
+  head.size = std::clamp<long long>(number, INT32_MIN, INT32_MAX);
+  return head;
 }
 
 // A file of the other family is refused before the library reads it as
@@ -264,12 +324,12 @@ void RefuseUnknownKind(const std::string& name, int kind, bool set) {
 
 py::dict ReadSet(const py::bytes& path) {
   const std::string name = FileName(path);
-  RefuseOtherKind(name, HeaderKind(name), true);
+  RefuseOtherKind(name, ReadFileHead(name).kind, true);
   FlatSet set;
   RunLibrary([&] {
     const py::gil_scoped_release unlocked;
     ReadFlatSet(name.c_str(), &set);
-  });
+  }, name);
   const Codebook& head = set.Header;
   RefuseUnknownKind(name, RecognizeVersionstr(head.Versionstr), true);
   const auto count = static_cast<py::ssize_t>(head.Booksize);
@@ -321,20 +381,24 @@ void WriteSet(const py::bytes& path, const Int32Array& vectors, const Int32Array
   RunLibrary([&] {
     const py::gil_scoped_release unlocked;
     WriteCodebook(name.c_str(), &set, overwrite ? 1 : 0);
-  });
+  }, name);
 }
 
+// `size` -1 reads as many vectors as the file's head states; another size
+// must be the head's, or the library refuses the file.
 py::tuple ReadPartitioningFile(const py::bytes& path, py::ssize_t size) {
   const std::string name = FileName(path);
-  const int kind = HeaderKind(name);
+  const FileHead head = ReadFileHead(name);
+  const int kind = head.kind;
   RefuseOtherKind(name, kind, false);
+  if (size == -1) size = head.size >= 0 ? static_cast<py::ssize_t>(head.size) : 0;
   Codebook set;
   SizeOnlySet(&set, LibraryCount(size, "training set size"), py::none());
   Partitioning partitioning;
   RunLibrary([&] {
     const py::gil_scoped_release unlocked;
     ReadPartitioning(name.c_str(), &partitioning, &set);
-  });
+  }, name);
   RefuseUnknownKind(name, kind, false);
   py::array_t<std::int32_t> labels(static_cast<py::ssize_t>(partitioning.TSsize));
   if (partitioning.TSsize > 0) {
@@ -381,7 +445,7 @@ void WritePartitioningFile(const py::bytes& path, const Int32Array& labels, int 
   RunLibrary([&] {
     const py::gil_scoped_release unlocked;
     WritePartitioning(name.c_str(), &partitioning, &set, overwrite ? 1 : 0);
-  });
+  }, name);
 }
 
 py::tuple Nearest(const Int32Array& vectors, const Int32Array& codes, int threads) {
@@ -454,12 +518,34 @@ PYBIND11_MODULE(_core, module) {
       PyExc_ValueError, nullptr);
   if (errorType == nullptr) throw py::error_already_set();
   module.add_object("Error", py::handle(errorType));
-  py::tuple fileBases = py::make_tuple(py::handle(errorType), py::handle(PyExc_OSError));
   fileErrorType = PyErr_NewExceptionWithDoc(
-      "vqpeek.FileError", "A file could not be found, created, read or written; also an OSError.",
-      fileBases.ptr(), nullptr);
+      "vqpeek.FileError",
+      "A file could not be found, created, read or written: an OSError with the system's errno, "
+      "strerror and filename; its text is the library's message.",
+      PyExc_OSError, nullptr);
   if (fileErrorType == nullptr) throw py::error_already_set();
-  module.add_object("FileError", py::handle(fileErrorType));
+  // The library's message is the text; OSError's own would be the system's,
+  // and stays for an instance made without one.
+  py::handle fileError(fileErrorType);
+  fileError.attr("__str__") = py::cpp_function(
+      [](py::handle self) -> py::str {
+        if (py::hasattr(self, "message")) return py::str(self.attr("message"));
+        return py::handle(PyExc_OSError).attr("__str__")(self);
+      },
+      py::is_method(fileError));
+  module.add_object("FileError", fileError);
+  for (FileErrorKind& kind : fileErrorKinds) {
+    for (const FileErrorKind& earlier : fileErrorKinds) {
+      if (&earlier != &kind && earlier.builtin == kind.builtin && earlier.type != nullptr) {
+        kind.type = earlier.type;
+      }
+    }
+    if (kind.type != nullptr) continue;
+    const py::tuple bases = py::make_tuple(fileError, py::handle(kind.builtin));
+    kind.type = PyErr_NewException(kind.name, bases.ptr(), nullptr);
+    if (kind.type == nullptr) throw py::error_already_set();
+    module.add_object(kind.name + std::strlen("vqpeek."), py::handle(kind.type));
+  }
   module.attr("__version__") = VQPEEK_VERSION_STRING;
 
   // Each function takes what vqpeek.<name> has checked and converted; the
@@ -472,8 +558,9 @@ PYBIND11_MODULE(_core, module) {
              py::arg("min_value"), py::arg("max_value"), py::arg("preprocessing"),
              py::arg("generation_method"), py::arg("overwrite"));
   module.def("read_partitioning", &ReadPartitioningFile,
-             "(labels, count, generation_method) of vqpeek.read_partitioning.", py::arg("path"),
-             py::arg("size"));
+             "(labels, count, generation_method) of vqpeek.read_partitioning; size -1 takes "
+             "the file's.",
+             py::arg("path"), py::arg("size"));
   module.def("write_partitioning", &WritePartitioningFile,
              "vqpeek.write_partitioning with every field given.", py::arg("path"),
              py::arg("labels").noconvert(), py::arg("count"), py::arg("names"),

@@ -271,7 +271,21 @@ void ParseNames(int argc, char** argv, int slotCount, int nameCount, FileNameSlo
   }
 }
 
+void AnswerHelpOrVersion(int argc, char** argv) {
+  for (int i = 1; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--help") == 0) {
+      PrintInfo();
+      ExitProcessing(0);
+    }
+    if (std::strcmp(argv[i], "--version") == 0) {
+      std::printf("vqpeek %s\n", VQPEEK_VERSION_STRING);
+      ExitProcessing(0);
+    }
+  }
+}
+
 int ParseParameters(int argc, char** argv, int slotCount, FileNameSlot* slots) {
+  AnswerHelpOrVersion(argc, argv);
   SetDefaultValuesForParameters();
   const int names = ParseOptions(argc, argv);
   ParseNames(argc, argv, slotCount, names, slots);

@@ -120,8 +120,14 @@ int ParseOptions(int argc, char** argv);
 //     filenames should be different. (%s)\n" with the later name.
 void ParseNames(int argc, char** argv, int slotCount, int nameCount, FileNameSlot* slots);
 
-// Resets the values, applies the options and fills the slots; returns the
-// number of name arguments. Fatal as ParseOption and ParseNames.
+// "--help" anywhere among the arguments prints the usage text and ends the
+// process with status 0; "--version" prints "vqpeek " and the version and
+// does the same. The first of the two wins; nothing else is looked at.
+void AnswerHelpOrVersion(int argc, char** argv);
+
+// Answers --help and --version, then resets the values, applies the options
+// and fills the slots; returns the number of name arguments. Fatal as
+// ParseOption and ParseNames.
 int ParseParameters(int argc, char** argv, int slotCount, FileNameSlot* slots);
 
 // The usage text: program, version, a short description and PrintOptions.

@@ -1,6 +1,7 @@
 // A file read in large blocks and parsed from memory.
 #include "byte_reader.h"
 
+#include <cerrno>
 #include <cstring>
 #include <limits>
 
@@ -60,6 +61,13 @@ bool ByteReader::Refill(std::size_t count) {
   while (!endOfFile_ && end_ < capacity_ && end_ - position_ < count) {
     const std::size_t got = std::fread(buffer_.get() + end_, 1, capacity_ - end_, file_);
     if (got == 0) {
+      // A read error (a directory, a failing disk) is no end of the file: the
+      // file is not damaged, it could not be read.
+      if (std::ferror(file_) != 0) {
+        const int error = errno;
+        SystemErrorMessage(error, "ERROR: unable to read from file: %s\n", std::strerror(error));
+        ExitProcessing(-1);
+      }
       endOfFile_ = true;
       break;
     }

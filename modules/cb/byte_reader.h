@@ -4,7 +4,9 @@
 // several times the parsing itself. ByteReader keeps a window of the file in
 // memory, hands out contiguous runs of bytes, and knows how many bytes the
 // file still holds, so that a reader can refuse a header that promises more
-// than the file contains before allocating anything for it.
+// than the file contains before allocating anything for it. A read error is
+// fatal: "ERROR: unable to read from file: %s\n" with the system's reason
+// (and its error number, through SystemErrorMessage).
 #ifndef VQPEEK_MODULES_CB_BYTE_READER_H_
 #define VQPEEK_MODULES_CB_BYTE_READER_H_
 

@@ -1,6 +1,7 @@
 // Opening files under the rules for existing files.
 #include <sys/stat.h>
 
+#include <cerrno>
 #include <cstdio>
 
 #include "file_internal.h"
@@ -17,7 +18,7 @@ int ExistFile(const char* name) {
 FILE* FileOpen(const char* name, int mode, int overwrite) {
   if (mode == 1) {
     FILE* stream = std::fopen(name, "rb");
-    if (stream == nullptr) ErrorMessage("ERROR: Cannot find the file: %s", name);
+    if (stream == nullptr) SystemErrorMessage(errno, "ERROR: Cannot find the file: %s", name);
     return stream;
   }
   if (mode != 0) {
@@ -33,7 +34,7 @@ FILE* FileOpen(const char* name, int mode, int overwrite) {
   }
   if (state != file_internal::TargetState::kMissing) {
     if (overwrite != 1) {
-      ErrorMessage("ERROR: File already exists: %s", name);
+      SystemErrorMessage(EEXIST, "ERROR: File already exists: %s", name);
       return nullptr;
     }
     // Only a plain file is deleted; a device, a pipe or a symbolic link is
@@ -42,7 +43,7 @@ FILE* FileOpen(const char* name, int mode, int overwrite) {
     if (lstat(name, &info) == 0 && S_ISREG(info.st_mode)) std::remove(name);
   }
   FILE* stream = std::fopen(name, "wb+");
-  if (stream == nullptr) ErrorMessage("ERROR: Couldn't open the file: %s", name);
+  if (stream == nullptr) SystemErrorMessage(errno, "ERROR: Couldn't open the file: %s", name);
   return stream;
 }
 

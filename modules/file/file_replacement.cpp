@@ -130,7 +130,7 @@ FileReplacement::FileReplacement(const char* name, int overwrite) : name_(name) 
   const TargetState state = file_internal::StateOf(name);
   if (state == TargetState::kUnknown) FailToOpen(errno);
   if (state != TargetState::kMissing && overwrite != 1) {
-    ErrorMessage("ERROR: File already exists: %s", name);
+    SystemErrorMessage(EEXIST, "ERROR: File already exists: %s", name);
     return;
   }
   if (state == TargetState::kOther) {
@@ -149,7 +149,7 @@ FileReplacement::FileReplacement(const char* name, int overwrite) : name_(name) 
   if (replacing && S_ISLNK(old.st_mode)) FailToOpen(ELOOP);
   if (replacing && old.st_nlink > 1) {
     FailToOpen(
-        "The file has other hard links, which replacing it would leave with the old contents");
+        0, "The file has other hard links, which replacing it would leave with the old contents");
   }
   // A new file gets the permissions the process's umask gives any new file;
   // a replaced one keeps its own.
@@ -221,14 +221,16 @@ void FileReplacement::Abandon() {
 
 void FileReplacement::Fail(int error) {
   Abandon();
-  ErrorMessage("ERROR: unable to write to file. %s: %s\n", name_.c_str(), std::strerror(error));
+  SystemErrorMessage(error, "ERROR: unable to write to file. %s: %s\n", name_.c_str(),
+                     std::strerror(error));
   ExitProcessing(-1);
 }
 
-void FileReplacement::FailToOpen(int error) { FailToOpen(std::strerror(error)); }
+void FileReplacement::FailToOpen(int error) { FailToOpen(error, std::strerror(error)); }
 
-void FileReplacement::FailToOpen(const char* reason) {
+void FileReplacement::FailToOpen(int error, const char* reason) {
   Abandon();
-  ErrorMessage("ERROR: Couldn't open the file: %s: %s\n", name_.c_str(), reason);
+  SystemErrorMessage(error, "ERROR: Couldn't open the file: %s: %s
+", name_.c_str(), reason);
   ExitProcessing(-1);
 }

@@ -14,6 +14,10 @@ FILE* __ProgramInfoFlow = nullptr;
 FILE* __ModuleInfoFlow = nullptr;
 ExitHandler exitHandler = nullptr;
 MessageHandler messageHandler = nullptr;
+// The error number of the message being delivered; 0 outside
+// SystemErrorMessage, per thread, since hosts may run library operations
+// on several threads at once.
+thread_local int messageSystemError = 0;
 
 void SetUnsetFlows() {
   if (__ProgramInfoFlow == nullptr) __ProgramInfoFlow = stdout;
@@ -80,6 +84,18 @@ int ErrorMessage(const char* format, ...) {
   va_end(args);
   return written;
 }
+
+int SystemErrorMessage(int error, const char* format, ...) {
+  std::va_list args;
+  va_start(args, format);
+  messageSystemError = error;
+  const int written = DeliverFormatted<kErrorBufferSize>(kErrorMessage, stderr, format, args);
+  messageSystemError = 0;
+  va_end(args);
+  return written;
+}
+
+int MessageSystemError() { return messageSystemError; }
 
 void FatalError(const char* format, ...) {
   std::va_list args;

@@ -1,7 +1,10 @@
 """Set and partitioning files through the library's readers and writers:
 round trips, hand-checked bytes, refusals before a file is touched, and
 damaged or hostile files that must end in vqpeek.Error, not in a crash."""
+import errno
 import os
+import shutil
+import tempfile
 
 import numpy as np
 import pytest
@@ -247,3 +250,95 @@ def test_failures_late_in_a_read_leave_no_memory_and_no_open_files(tmp_path):
     if "asan" not in os.environ.get("LD_PRELOAD", ""):  # the sanitizer holds freed memory back
         assert resident_bytes() - before < 64 << 20  # a leak would take over 500 MB
     assert vqpeek.read_set(SOURCE_DIR / "examples/blocks.cb").booksize == 8
+
+
+def test_file_failures_are_os_errors_with_the_systems_errno_and_filename(tmp_path):
+    missing, there = tmp_path / "missing.ts", tmp_path / "there.ts"
+    vqpeek.write_set(there, [[1]])
+    failures = [
+        (lambda: vqpeek.read_set(missing), FileNotFoundError, errno.ENOENT, missing,
+         f"ERROR: Cannot find the file: {missing}"),
+        (lambda: vqpeek.read_partitioning(missing), FileNotFoundError, errno.ENOENT, missing,
+         f"ERROR: Cannot find the file: {missing}"),
+        (lambda: vqpeek.read_set(tmp_path), IsADirectoryError, errno.EISDIR, tmp_path,
+         "ERROR: unable to read from file: Is a directory"),
+        (lambda: vqpeek.write_set(there, [[1]], overwrite=False), FileExistsError, errno.EEXIST,
+         there, f"ERROR: File already exists: {there}"),
+        (lambda: vqpeek.write_partitioning(there / "x.pa", [0], 1), NotADirectoryError,
+         errno.ENOTDIR, there / "x.pa", f"ERROR: Couldn't open the file: {there / 'x.pa'}: "
+         "Not a directory"),
+    ]
+    for call, builtin, number, path, text in failures:
+        with pytest.raises(builtin) as caught:
+            call()
+        e = caught.value
+        assert isinstance(e, vqpeek.FileError) and not isinstance(e, ValueError), text
+        assert (e.errno, e.strerror, e.filename) == (number, os.strerror(number), str(path))
+        assert str(e) == text
+    # One made by hand has no library message and reads as any OSError.
+    assert str(vqpeek.FileError(2, "gone", "x")) == "[Errno 2] gone: 'x'"
+
+
+def test_a_file_without_read_permission_is_a_permission_error():
+    # Root reads every file: the read runs in a child that has become nobody.
+    directory = tempfile.mkdtemp()
+    try:
+        os.chmod(directory, 0o755)
+        private = os.path.join(directory, "private.ts")
+        vqpeek.write_set(private, [[1]])
+        os.chmod(private, 0)
+        reader, writer = os.pipe()
+        child = os.fork()
+        if child == 0:
+            try:
+                if os.geteuid() == 0:
+                    os.setgid(65534)
+                    os.setuid(65534)
+                try:
+                    vqpeek.read_set(private)
+                    result = "read"
+                except Exception as e:
+                    result = repr((type(e).__mro__[1:3], e.errno, e.filename, str(e)))
+                os.write(writer, result.encode())
+            finally:
+                os._exit(0)
+        os.close(writer)
+        os.waitpid(child, 0)
+        with os.fdopen(reader) as answer:
+            result = answer.read()
+    finally:
+        shutil.rmtree(directory)
+    assert result == repr(((vqpeek.FileError, PermissionError), errno.EACCES, private,
+                           f"ERROR: Cannot find the file: {private}"))
+
+
+def test_partitionings_take_their_size_from_the_file(tmp_path):
+    path = tmp_path / "p.pa"
+    vqpeek.write_partitioning(path, [2, 0, 1, 1], 3)
+    np.testing.assert_array_equal(vqpeek.read_partitioning(path).labels, [2, 0, 1, 1])
+    with pytest.raises(vqpeek.Error, match=r"not for this training set \(4 != 5\)"):
+        vqpeek.read_partitioning(path, 5)
+    path.write_bytes(b"VQ PARTITIONING 2.0\n2\n-3\n" + SEPARATOR)
+    with pytest.raises(vqpeek.Error, match=r"not for this training set \(-3 != 0\)"):
+        vqpeek.read_partitioning(path)
+
+
+def test_sets_made_from_arrays_take_their_header_from_the_data(tmp_path):
+    s = vqpeek.VQSet(np.array([[3, 300], [-1, 7]], dtype=np.int64))
+    assert (s.kind, s.version_line, s.block_size, s.total_freq) == (
+        "training set", "VQ TRAINING SET 2.0", (2, 1), 2)
+    assert (s.bytes_per_element, s.min_value, s.max_value, s.names) == (4, -1, 300, None)
+    assert s.vectors.dtype == np.int32 and s.freqs.tolist() == [1, 1]
+    cb = vqpeek.VQSet([[1, 2, 3, 4]], names=["a"], kind="codebook", block_size=(2, 2))
+    assert (cb.freqs.tolist(), cb.bytes_per_element, cb.version_line) == ([0], 1, "VQ CODEBOOK 2.0")
+    vqpeek.write_set(tmp_path / "cb.cb", cb)
+    back = vqpeek.read_set(tmp_path / "cb.cb")
+    assert [getattr(back, f) for f in ("kind", "block_size", "min_value", "max_value", "names")] == [
+        "codebook", (2, 2), 1, 4, ["a"]]
+    # Each fault is refused once, where the set is made.
+    for arguments, message in [(dict(block_size=(3, 1)), "block_size: 3x1 blocks"),
+                               (dict(bytes_per_element=1), "do not fit 1 byte"),
+                               (dict(freqs=[1]), "freqs: 1 frequencies for 2 vectors"),
+                               (dict(names=["a\0", None]), r"names\[0\]")]:
+        with pytest.raises(ValueError, match=message):
+            vqpeek.VQSet([[1, 2], [3, 256]], **arguments)

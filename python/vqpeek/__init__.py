@@ -13,8 +13,12 @@ blocks as a picture.
     (8, 16)
 
 A file the library refuses raises vqpeek.Error (a ValueError) with the
-library's own message; a file that cannot be found, created, read or
-written raises vqpeek.FileError, which is also an OSError.
+library's own message. A file that cannot be found, created, read or
+written raises vqpeek.FileError, an OSError with the system's errno,
+strerror and filename and the library's message as its text; a missing
+file is also a FileNotFoundError, a refused one a PermissionError, a
+directory an IsADirectoryError, an existing file that is not to be
+replaced a FileExistsError.
 """
 from __future__ import annotations
 
@@ -53,6 +57,14 @@ _LINE_LIMIT = 78  # characters of a header text line that read back whole
 class VQSet:
     """A training set or a codebook: the header of its file and its data.
 
+    VQSet(vectors, freqs=None, names=None, kind="training set", ...) makes
+    one from arrays, with the header fields that write_set takes (see
+    there) and their defaults: block size (x * y, 1), the smallest element
+    width that holds every value, MinValue and MaxValue from the data,
+    frequencies 1 for a training set and 0 for a codebook. Every argument
+    is checked, so that the set writes and reads back as it stands. The
+    vectors are not copied when they already are a C-ordered int32 array.
+
     Attributes:
         kind: "training set" or "codebook".
         version_line: the file's first line, as "VQ CODEBOOK 2.0"; a version 1
@@ -84,9 +96,66 @@ class VQSet:
         "names",
     )
 
-    def __init__(self, **fields):
-        for name in self.__slots__:
-            setattr(self, name, fields[name])
+    def __init__(
+        self,
+        vectors,
+        freqs=None,
+        names=None,
+        kind: str = "training set",
+        block_size=None,
+        bytes_per_element: int | None = None,
+        min_value: int | None = None,
+        max_value: int | None = None,
+        preprocessing: int = 0,
+        generation_method: str = "",
+    ):
+        if kind not in _KIND_CODES:
+            raise ValueError(f"kind: 'training set' or 'codebook', not {kind!r}")
+        x = _int32(vectors, "vectors", 2)
+        count, dim = x.shape
+        _count(count, "number of vectors", 0)
+        if freqs is None:
+            freqs = np.full(count, 1 if kind == "training set" else 0, dtype=np.int32)
+        f = _int32(freqs, "freqs", 1)
+        if len(f) != count:
+            raise ValueError(f"freqs: {len(f)} frequencies for {count} vectors")
+        bx, by = (dim, 1) if block_size is None else (_count(v, "block_size", 1)
+                                                       for v in block_size)
+        if bx * by != dim:
+            raise ValueError(f"block_size: {bx}x{by} blocks do not hold {dim} elements")
+        low = int(x.min()) if x.size else 0
+        high = int(x.max()) if x.size else 0
+        if bytes_per_element is None:
+            bytes_per_element = 4 if low < 0 else next(w for w in (1, 2, 3, 4) if high < 256**w)
+        width = _count(bytes_per_element, "bytes_per_element", 1)
+        if width > 4:
+            raise ValueError("bytes_per_element: 1 to 4")
+        if width < 4 and (low < 0 or high >= 256**width):
+            raise ValueError(
+                f"vectors: the values {low}..{high} do not fit {width} byte(s) per element "
+                f"(0..{256**width - 1})"
+            )
+        names = _names(names, count, line_text=False)
+        self.kind = kind
+        self.version_line = "VQ TRAINING SET 2.0" if kind == "training set" else "VQ CODEBOOK 2.0"
+        self.block_size = (bx, by)
+        self.total_freq = int(f.sum(dtype=np.int64))
+        self.bytes_per_element = width
+        self.min_value = _count(low if min_value is None else min_value, "min_value", _INT32_MIN)
+        self.max_value = _count(high if max_value is None else max_value, "max_value", _INT32_MIN)
+        self.preprocessing = _count(preprocessing, "preprocessing", _INT32_MIN)
+        self.generation_method = _decode(_text_line(generation_method, "generation_method"))
+        self.vectors = x
+        self.freqs = f
+        self.names = None if names is None else [None if n is None else _decode(n) for n in names]
+
+    @classmethod
+    def _of(cls, fields: dict) -> VQSet:
+        """A set of fields that need no check: a file's, as the library read it."""
+        made = object.__new__(cls)
+        for name in cls.__slots__:
+            setattr(made, name, fields[name])
+        return made
 
     @property
     def booksize(self) -> int:
@@ -130,6 +199,10 @@ def _encode(text) -> bytes:
     # Texts of the files are bytes; str is taken as UTF-8, and the bytes
     # that read_set could not decode come back as they were.
     return text.encode("utf-8", "surrogateescape") if isinstance(text, str) else bytes(text)
+
+
+def _decode(text: bytes) -> str:
+    return text.decode("utf-8", "surrogateescape")
 
 
 def _vectors_of(values):
@@ -189,8 +262,19 @@ def _names(names, count: int, line_text: bool) -> list | None:
             raise ValueError(f"names[{i}]: at most 79 bytes and no NUL")
         if line_text and (b"\n" in data):
             raise ValueError(f"names[{i}]: a line end would split the partitioning file")
-        encoded.append(data)
+        encoded.append(data or None)
     return encoded
+
+
+def _labels(labels, count: int, lowest: int) -> np.ndarray:
+    """The labels as int32, each between `lowest` and count - 1."""
+    y = _int32(labels, "labels", 1)
+    if y.size and (int(y.min()) < lowest or int(y.max()) >= count):
+        if lowest == 0 and int(y.min()) == -1:
+            raise ValueError("labels: -1 (no partition) cannot be written to a partitioning file")
+        raise ValueError(f"labels: the partitions {int(y.min())}..{int(y.max())} are not all "
+                         f"between {lowest} and {count - 1}")
+    return y
 
 
 # --- Files -------------------------------------------------------------------
@@ -210,7 +294,7 @@ def read_set(path) -> VQSet:
     """
     fields = _core.read_set(_path(path))
     fields["kind"] = _KIND_NAMES[fields["kind"]]
-    return VQSet(**fields)
+    return VQSet._of(fields)
 
 
 def write_set(
@@ -248,71 +332,41 @@ def write_set(
         replaces the old one.
 
     Values that do not fit the element width (widths below 4 hold 0 ..
-    256**width - 1) are refused with ValueError before the file is opened.
+    256**width - 1) are refused with ValueError before the file is opened:
+    the fields are checked as VQSet checks them.
     """
+    fields = dict(freqs=freqs, names=names, kind=kind, block_size=block_size,
+                  bytes_per_element=bytes_per_element, min_value=min_value,
+                  max_value=max_value, preprocessing=preprocessing,
+                  generation_method=generation_method)
     if isinstance(vectors, VQSet):
-        given = vectors
-        freqs = given.freqs if freqs is None else freqs
-        names = given.names if names is None else names
-        kind = given.kind if kind is None else kind
-        block_size = given.block_size if block_size is None else block_size
-        if bytes_per_element is None:
-            bytes_per_element = given.bytes_per_element
-        min_value = given.min_value if min_value is None else min_value
-        max_value = given.max_value if max_value is None else max_value
-        preprocessing = given.preprocessing if preprocessing is None else preprocessing
-        if generation_method is None:
-            generation_method = given.generation_method
-    kind = "training set" if kind is None else kind
-    if kind not in _KIND_CODES:
-        raise ValueError(f"kind: 'training set' or 'codebook', not {kind!r}")
-    x = _int32(_vectors_of(vectors), "vectors", 2)
-    count, dim = x.shape
-    _count(count, "number of vectors", 0)
-    if freqs is None:
-        freqs = np.full(count, 1 if kind == "training set" else 0, dtype=np.int32)
-    f = _int32(freqs, "freqs", 1)
-    if len(f) != count:
-        raise ValueError(f"freqs: {len(f)} frequencies for {count} vectors")
-    if block_size is None:
-        block_size = (dim, 1)
-    bx, by = (_count(v, "block_size", 1) for v in block_size)
-    if bx * by != dim:
-        raise ValueError(f"block_size: {bx}x{by} blocks do not hold {dim} elements")
-    low = int(x.min()) if x.size else 0
-    high = int(x.max()) if x.size else 0
-    if bytes_per_element is None:
-        bytes_per_element = 4 if low < 0 else next(w for w in (1, 2, 3, 4) if high < 256**w)
-    width = _count(bytes_per_element, "bytes_per_element", 1)
-    if width > 4:
-        raise ValueError("bytes_per_element: 1 to 4")
-    if width < 4 and (low < 0 or high >= 256**width):
-        raise ValueError(
-            f"vectors: the values {low}..{high} do not fit {width} byte(s) per element "
-            f"(0..{256**width - 1})"
-        )
+        for name, value in fields.items():
+            if value is None:
+                fields[name] = getattr(vectors, name)
+        vectors = vectors.vectors
+    s = VQSet(vectors, **{name: value for name, value in fields.items() if value is not None})
     _core.write_set(
         _path(path),
-        x,
-        f,
-        _names(names, count, line_text=False),
-        _KIND_CODES[kind],
-        bx,
-        by,
-        width,
-        _count(low if min_value is None else min_value, "min_value", _INT32_MIN),
-        _count(high if max_value is None else max_value, "max_value", _INT32_MIN),
-        _count(0 if preprocessing is None else preprocessing, "preprocessing", _INT32_MIN),
-        _text_line("" if generation_method is None else generation_method, "generation_method"),
+        s.vectors,
+        s.freqs,
+        None if s.names is None else [None if n is None else _encode(n) for n in s.names],
+        _KIND_CODES[s.kind],
+        *s.block_size,
+        s.bytes_per_element,
+        s.min_value,
+        s.max_value,
+        s.preprocessing,
+        _encode(s.generation_method),
         bool(overwrite),
     )
 
 
-def read_partitioning(path, training_set) -> VQPartitioning:
-    """Reads a partitioning file for a training set.
+def read_partitioning(path, training_set=None) -> VQPartitioning:
+    """Reads a partitioning file.
 
-    training_set: the VQSet the file partitions, or its number of vectors;
-        the file must cover exactly that many.
+    training_set: None to read as many training vectors as the file's head
+        states; or the VQSet the file partitions, or its number of vectors,
+        which the file must cover exactly.
     Returns a VQPartitioning (labels, count, generation_method): labels holds
     the 0-based partition of every training vector, in the order of the
     file's lines, as the library reads them. The library (and the vqpeek
@@ -323,10 +377,13 @@ def read_partitioning(path, training_set) -> VQPartitioning:
     when the library refuses it (a file for another number of vectors, an
     index outside the partitions, a line without a number).
     """
-    size = len(training_set) if isinstance(training_set, VQSet) else training_set
-    labels, count, method = _core.read_partitioning(
-        _path(path), _count(size, "training_set", 0)
-    )
+    if training_set is None:
+        size = -1  # the file's
+    elif isinstance(training_set, VQSet):
+        size = len(training_set)
+    else:
+        size = _count(training_set, "training_set", 0)
+    labels, count, method = _core.read_partitioning(_path(path), size)
     return VQPartitioning(labels, count, method)
 
 
@@ -350,12 +407,7 @@ def write_partitioning(
     generation_method, overwrite: as for write_set.
     """
     count = _count(count, "count", 1)
-    y = _int32(labels, "labels", 1)
-    if y.size and (int(y.min()) < 0 or int(y.max()) >= count):
-        if int(y.min()) == -1:
-            raise ValueError("labels: -1 (no partition) cannot be written to a partitioning file")
-        raise ValueError(f"labels: the partitions {int(y.min())}..{int(y.max())} are not all "
-                         f"between 0 and {count - 1}")
+    y = _labels(labels, count, 0)
     _core.write_partitioning(
         _path(path),
         y,
@@ -413,13 +465,10 @@ def centroids(vectors, labels, count: int, freqs=None):
     if freqs is None and isinstance(vectors, VQSet):
         freqs = vectors.freqs
     x = _int32(_vectors_of(vectors), "vectors", 2)
-    y = _int32(labels, "labels", 1)
     count = _count(count, "count", 1)
+    y = _labels(labels, count, -1)
     if len(y) != len(x):
         raise ValueError(f"labels: {len(y)} labels for {len(x)} vectors")
-    if y.size and (int(y.min()) < -1 or int(y.max()) >= count):
-        raise ValueError(f"labels: the partitions {int(y.min())}..{int(y.max())} are not all "
-                         f"between -1 and {count - 1}")
     if x.shape[1] == 0:
         raise ValueError("vectors: at least one element each is needed")
     f = np.ones(len(x), dtype=np.int32) if freqs is None else _int32(freqs, "freqs", 1)

@@ -16,8 +16,12 @@ _Vectors = Union["VQSet", npt.ArrayLike]
 class Error(ValueError):
     """The library refused a file or an input; the message is the library's own."""
 
-class FileError(Error, OSError):
-    """A file could not be found, created, read or written."""
+class FileError(OSError):
+    """A file could not be found, created, read or written: errno, strerror
+    and filename are the system's, the text the library's message. A missing
+    file is also a FileNotFoundError, a refused one a PermissionError."""
+
+    message: str
 
 class VQSet:
     """A training set or a codebook: the header of its file and its data."""
@@ -34,6 +38,20 @@ class VQSet:
     vectors: npt.NDArray[np.int32]
     freqs: npt.NDArray[np.int32]
     names: list[str | None] | None
+    def __init__(
+        self,
+        vectors: npt.ArrayLike,
+        freqs: _IntArray | None = ...,
+        names: Sequence[_Name] | None = ...,
+        kind: str = ...,
+        block_size: Tuple[int, int] | None = ...,
+        bytes_per_element: int | None = ...,
+        min_value: int | None = ...,
+        max_value: int | None = ...,
+        preprocessing: int = ...,
+        generation_method: str = ...,
+    ) -> None:
+        """A set made from arrays; every header field has a default from the data."""
     @property
     def booksize(self) -> int: ...
     def __len__(self) -> int: ...
@@ -64,8 +82,9 @@ def write_set(
 ) -> None:
     """Writes vectors (or a VQSet) as a version-2 training-set or codebook file."""
 
-def read_partitioning(path: _Path, training_set: VQSet | int) -> VQPartitioning:
-    """Reads a partitioning file for a training set (a VQSet or its size)."""
+def read_partitioning(path: _Path, training_set: VQSet | int | None = ...) -> VQPartitioning:
+    """Reads a partitioning file; a training set (a VQSet or its size), when
+    given, must be the size the file states."""
 
 def write_partitioning(
     path: _Path,

@@ -368,6 +368,16 @@ TEST_F(ReadCodebookDeathTest, ReportsEveryHeaderFault) {
   ExpectFailure("VQ CODEBOOK 1.0\n1\n1\n1\n1\n1\n0\n0\n255\n", "ERROR: empty header (NULL)\n");
 }
 
+TEST_F(ReadCodebookDeathTest, ADirectoryIsAReadErrorNotADamagedFile) {
+  ASSERT_EQ(mkdir(dir_.Path("dir.ts").c_str(), 0700), 0);
+  Codebook set;
+  EXPECT_FATAL(ReadCodebook(dir_.Path("dir.ts").c_str(), &set),
+               "ERROR: unable to read from file: Is a directory\n");
+  Partitioning partitioning;
+  EXPECT_FATAL(ReadPartitioning(dir_.Path("dir.ts").c_str(), &partitioning, &set),
+               "ERROR: unable to read from file: Is a directory\n");
+}
+
 TEST_F(ReadCodebookDeathTest, RefusesHeadersThatCannotDescribeASet) {
   ExpectFailure("VQ TRAINING SET 2.0\n4\nfour\n",
                 "ERROR: Invalid header: a number was expected.\n");

@@ -1,11 +1,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <string>
 
 #include "test_support.h"
 #include "vqpeek/file.h"
+#include "vqpeek/interfc.h"
 
 namespace {
 
@@ -93,6 +95,25 @@ TEST(FileOpen, ReportsFilesThatCannotBeCreatedAndInvalidModes) {
   CaptureStderr();
   EXPECT_EQ(FileOpen(path.c_str(), 7, 0), nullptr);
   EXPECT_EQ(GetCapturedStderr(), "ERROR: Invalid file mode:7");
+}
+
+int lastErrorNumber = 0;
+void KeepErrorNumber(int, const char*) { lastErrorNumber = MessageSystemError(); }
+
+TEST(FileOpen, ItsMessagesCarryTheSystemsErrorNumber) {
+  TempDir dir;
+  WriteFileBytes(dir.Path("there"), "x");
+  SetMessageHandler(KeepErrorNumber);
+  EXPECT_EQ(FileOpen(dir.Path("missing").c_str(), 1, 0), nullptr);
+  const int missing = lastErrorNumber;
+  EXPECT_EQ(FileOpen(dir.Path("there").c_str(), 0, 0), nullptr);
+  const int existing = lastErrorNumber;
+  EXPECT_EQ(FileOpen(dir.Path("no/such").c_str(), 0, 1), nullptr);
+  const int uncreatable = lastErrorNumber;
+  SetMessageHandler(nullptr);
+  EXPECT_EQ(missing, ENOENT);
+  EXPECT_EQ(existing, EEXIST);
+  EXPECT_EQ(uncreatable, ENOENT);
 }
 
 TEST(OpenFileDeathTest, EndsTheProcessWhereFileOpenGivesNoStream) {

@@ -126,4 +126,23 @@ TEST(SetMessageHandler, TakesErrorAndModuleMessagesWholeAndWritesNothing) {
   EXPECT_EQ(err, "");
 }
 
+std::string numbered;
+void NumberingHandler(int, const char* text) {
+  numbered += std::to_string(MessageSystemError()) + ":" + text + "|";
+}
+
+TEST(SystemErrorMessage, HandsItsErrorNumberToTheHandlerAlone) {
+  SetMessageHandler(NumberingHandler);
+  numbered.clear();
+  EXPECT_EQ(SystemErrorMessage(2, "ERROR: %s", "gone"), 11);
+  ErrorMessage("plain");
+  PrintMessage("info");
+  SetMessageHandler(nullptr);
+  EXPECT_EQ(numbered, "2:ERROR: gone|0:plain|0:info|");
+  EXPECT_EQ(MessageSystemError(), 0);
+  CaptureStderr();  // without a handler it is an ErrorMessage
+  SystemErrorMessage(13, "ERROR: %d\n", 13);
+  EXPECT_EQ(GetCapturedStderr(), "ERROR: 13\n");
+}
+
 }  // namespace

@@ -29,6 +29,23 @@ TEST(VqpeekCommandLine, NoArgumentsPrintsTheUsageText) {
   ExpectRun({"-E", "-q5"}, UsageText(), 255);
 }
 
+TEST(VqpeekCommandLine, HelpAndVersionAnswerOnStandardOutput) {
+  const vqtest::RunResult help = RunVqpeek({"--help"});
+  vqtest::ExpectGolden(help.out, "vqpeek/golden/usage.txt");
+  EXPECT_EQ(help.err, "");
+  EXPECT_EQ(help.status, 0);
+  const vqtest::RunResult version = RunVqpeek({"--version"});
+  vqtest::ExpectGolden(version.out, "vqpeek/golden/version.txt");
+  EXPECT_EQ(version.err, "");
+  EXPECT_EQ(version.status, 0);
+  // Answered before any other argument is looked at.
+  ExpectRun({"-Z", "a", "b", "c", "--help", "--version"}, UsageText(), 0);
+  ExpectRun({"--version", "--help"}, version.out, 0);
+  // Other long options, and abbreviations, stay unknown.
+  ExpectRun({"--verbose", "set"}, "ERROR: Unknown option -- found.\n", 255);
+  ExpectRun({"--he", "set"}, "ERROR: Unknown option -- found.\n", 255);
+}
+
 TEST(VqpeekCommandLine, UnknownOptions) {
   ExpectRun({"-Z", "set"}, "ERROR: Unknown option -Z found.\n", 255);
   ExpectRun({"set", "-h"}, "ERROR: Unknown option -H found.\n", 255);

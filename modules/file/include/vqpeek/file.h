@@ -36,7 +36,8 @@ VQPEEK_EXPORT int ExistFile(const char* name);
 // file"). Returns the stream, or null after one of
 // the messages "ERROR: Cannot find the file: %s", "ERROR: File already
 // exists: %s", "ERROR: Couldn't open the file: %s" or "ERROR: Invalid file
-// mode:%d" (none ends with a newline).
+// mode:%d" (none ends with a newline). The three file messages come with
+// the system's error number (SystemErrorMessage; EEXIST for an existing file).
 VQPEEK_EXPORT FILE* FileOpen(const char* name, int mode, int overwrite);
 
 // As FileOpen. Fatal: where FileOpen gives no stream, exits with -1 after
@@ -73,7 +74,8 @@ VQPEEK_EXPORT FILE* OpenFile(const char* name, int mode, int overwrite);
 // Anything else that exists (a device, a pipe, a terminal) is written in
 // place and never deleted. Every failure removes the new file, never a file
 // this writer did not create, leaves the old file exactly as it was and is
-// fatal, naming the file and the system's reason.
+// fatal, naming the file and the system's reason; every message comes
+// with the system's error number (SystemErrorMessage).
 class VQPEEK_EXPORT FileReplacement {
  public:
   // Prepares to write `name`. With `overwrite` other than 1 an existing file
@@ -112,7 +114,8 @@ class VQPEEK_EXPORT FileReplacement {
 
  private:
   [[noreturn]] void FailToOpen(int error);
-  [[noreturn]] void FailToOpen(const char* reason);
+  // `error` 0: a refusal of this writer's own, with no system error number.
+  [[noreturn]] void FailToOpen(int error, const char* reason);
 
   std::string name_;       // as the caller gave it, for messages
   std::string target_;     // the file a regular target finally stands for

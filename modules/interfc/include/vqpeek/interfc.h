@@ -37,6 +37,11 @@ VQPEEK_EXPORT int PrintProgramMessage(const char* format, ...) VQ_PRINTF_FORMAT(
 // and does not touch the flows. Returns the number of characters written.
 VQPEEK_EXPORT int ErrorMessage(const char* format, ...) VQ_PRINTF_FORMAT(1, 2);
 
+// As ErrorMessage, for a failure that the system reported with the error
+// number `error` (an errno value): a host's message handler learns the
+// number through MessageSystemError while it handles this message.
+VQPEEK_EXPORT int SystemErrorMessage(int error, const char* format, ...) VQ_PRINTF_FORMAT(2, 3);
+
 // Flushes the module flow, then points it to standard error when `toStderr`
 // is non-zero, to standard output when it is 0. Returns 0.
 VQPEEK_EXPORT int OpenInfoFlow(int toStderr);
@@ -81,6 +86,10 @@ enum MessageKind : int {
 };
 using MessageHandler = void (*)(int kind, const char* text);
 VQPEEK_EXPORT void SetMessageHandler(MessageHandler handler);
+
+// Inside a message handler: the system's error number that came with the
+// message being handled (SystemErrorMessage), 0 for any other message.
+VQPEEK_EXPORT int MessageSystemError();
 
 // --- Progress display (standard error) --------------------------------------
 //

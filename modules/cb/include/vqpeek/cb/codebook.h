@@ -138,7 +138,8 @@ VQPEEK_EXPORT void FreeCodebook(Codebook* CB);
 // Reads a version-1 or version-2 training-set or codebook file, replacing
 // every field of `CB`. Afterwards TotalFreq is the sum of the frequencies
 // and every VectorMean the rounded mean of its vector.
-// Fatal, each with its message: a file that cannot be opened; "ERROR: empty
+// Fatal, each with its message: a file that cannot be opened or read
+// ("ERROR: unable to read from file: %s\n" with the system's reason); "ERROR: empty
 // header (NULL)\n", "ERROR: empty header (0x00)\n", "ERROR: No version
 // number found in header.\n", "ERROR: Unknown file version number (%d).\n";
 // a header number that is missing ("ERROR: Invalid header: a number was

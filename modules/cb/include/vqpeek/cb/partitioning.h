@@ -72,7 +72,8 @@ VQPEEK_EXPORT void PartitionCentroid(const Partitioning* P, int Pindex, Codebook
 // member list runs from the highest vector index to the lowest. The header
 // line is not examined; `P` gets the partitioning version string. A line
 // longer than 79 characters keeps its first 79.
-// Fatal: a file that cannot be opened (FileOpen's message and a line end);
+// Fatal: a file that cannot be opened (FileOpen's message and a line end)
+// or read ("ERROR: unable to read from file: %s\n", the system's reason);
 // "ERROR: empty header (NULL)\n" and "ERROR: empty header (0x00)\n" for a
 // missing or NUL-led header or description line; "ERROR reading
 // partitioning.\n" for a count or an index that is not a number; "ERROR:
