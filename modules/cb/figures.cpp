@@ -41,7 +41,32 @@ std::uint64_t HashRow(const int* row, int dim) {
     h = (h ^ static_cast<std::uint32_t>(row[j])) * 0xBF58476D1CE4E5B9ull;
     h ^= h >> 29;
   }
-  return h;
+  // The table takes the low bits: mix the high ones into them.
+  h ^= h >> 32;
+  h *= 0x94D049BB133111EBull;
+  return h ^ (h >> 29);
+}
+
+// Whether an element lies in [-2^30, 2^30), where the difference of two
+// such elements is exact in 32 bits.
+bool NearZero(int x) { return static_cast<std::uint32_t>(x) + (1u << 30) < (1u << 31); }
+
+// The squared distance of a row from a representative whose elements all
+// lie near zero, in 32-bit steps that vectorise: false when an element of
+// the row does not lie near zero or a difference is above 46340 (whose
+// square would not fit 31 bits); the caller then sums the row more widely.
+bool SmallDistance(const int* row, const int* representative, int dim, std::uint64_t* distance) {
+  std::uint64_t sum = 0;
+  std::uint32_t outside = 0;
+  for (int j = 0; j < dim; ++j) {
+    const std::uint32_t x = static_cast<std::uint32_t>(row[j]);
+    const std::uint32_t d = x - static_cast<std::uint32_t>(representative[j]);
+    outside |= (x + (1u << 30)) >> 31;
+    outside |= static_cast<std::uint32_t>(d + 46340u > 92680u);
+    sum += d * d;
+  }
+  *distance = sum;
+  return outside == 0;
 }
 
 }  // namespace
@@ -94,9 +119,13 @@ struct SetFigureAccumulator::State {
     }
   }
 
-  void CountDistinct(const int* row, bool rowStays) {
-    if (static_cast<std::size_t>(distinct + 1) * 2 > slots.size()) Grow();
-    const std::uint64_t hash = HashRow(row, dim);
+  // Room for `more` new rows without growing, so that slots looked up
+  // ahead stay where they are.
+  void MakeRoom(std::int64_t more) {
+    while (static_cast<std::size_t>(distinct + more) * 2 > slots.size()) Grow();
+  }
+
+  void CountDistinct(const int* row, std::uint64_t hash, bool rowStays) {
     const std::size_t mask = slots.size() - 1;
     const std::size_t bytes = static_cast<std::size_t>(dim) * sizeof(int);
     for (std::size_t i = hash & mask;; i = (i + 1) & mask) {
@@ -126,17 +155,31 @@ void SetFigureAccumulator::Add(const int* rows, const int* freqs, std::int64_t c
   const int dim = s.dim;
   Int128* sum = s.sum.data();
   Uint128* squareSum = s.squareSum.data();
-  for (std::int64_t i = 0; i < count; ++i) {
-    const int* row = rows + i * dim;
-    const std::uint64_t f = Frequency(freqs[i]);
-    s.totalFreq += f;
-    s.CountDistinct(row, rowsStay);
-    if (f == 0) continue;
-    for (int j = 0; j < dim; ++j) {
-      const std::int64_t x = row[j];
-      // |f * x| < 2^63 and f * x^2 < 2^94: both products are exact.
-      sum[j] += static_cast<std::int64_t>(f) * x;
-      squareSum[j] += static_cast<Uint128>(f) * static_cast<std::uint64_t>(x * x);
+  // Rows go in groups: the table slots of a group are fetched from memory
+  // while its sums are formed, then looked up.
+  constexpr std::int64_t kGroup = 16;
+  std::uint64_t hashes[kGroup];
+  for (std::int64_t first = 0; first < count; first += kGroup) {
+    const std::int64_t n = std::min(kGroup, count - first);
+    s.MakeRoom(n);
+    for (std::int64_t k = 0; k < n; ++k) {
+      hashes[k] = HashRow(rows + (first + k) * dim, dim);
+      __builtin_prefetch(&s.slots[hashes[k] & (s.slots.size() - 1)]);
+    }
+    for (std::int64_t i = first; i < first + n; ++i) {
+      const int* row = rows + i * dim;
+      const std::uint64_t f = Frequency(freqs[i]);
+      s.totalFreq += f;
+      if (f == 0) continue;
+      for (int j = 0; j < dim; ++j) {
+        const std::int64_t x = row[j];
+        // |f * x| < 2^63 and f * x^2 < 2^94: both products are exact.
+        sum[j] += static_cast<std::int64_t>(f) * x;
+        squareSum[j] += static_cast<Uint128>(f) * static_cast<std::uint64_t>(x * x);
+      }
+    }
+    for (std::int64_t k = 0; k < n; ++k) {
+      s.CountDistinct(rows + (first + k) * dim, hashes[k], rowsStay);
     }
   }
   s.vectors += count;
@@ -190,6 +233,11 @@ struct PartitionFigureAccumulator::State {
   const int* representatives = nullptr;
   int partitions = 0;
   int dim = 0;
+  // The largest difference of which `dim` squares add up to less than
+  // 2^64.
+  std::int64_t limit = 0;
+  // Per representative: every element lies near zero (see NearZero).
+  std::vector<bool> nearZero;
   std::vector<std::uint64_t> sizes;
   WideSum error;  // sum of f * ||x - r||^2
 };
@@ -208,6 +256,16 @@ PartitionFigureAccumulator::PartitionFigureAccumulator(const int* representative
   state_->partitions = partitions;
   state_->dim = dim;
   state_->sizes.assign(static_cast<std::size_t>(partitions), 0);
+  state_->nearZero.assign(static_cast<std::size_t>(partitions), true);
+  for (std::int64_t e = 0; e < static_cast<std::int64_t>(partitions) * dim; ++e) {
+    if (!NearZero(representatives[e])) state_->nearZero[static_cast<std::size_t>(e / dim)] = false;
+  }
+  // floor(sqrt((2^64 - 1) / dim)), held below 2^32 so that its square is exact.
+  const std::uint64_t most = ~std::uint64_t{0} / static_cast<std::uint64_t>(dim);
+  std::uint64_t limit = std::min<std::uint64_t>(std::sqrt(static_cast<double>(most)), 4294967295u);
+  while (limit * limit > most) --limit;
+  while ((limit + 1) * (limit + 1) <= most && limit < 4294967295u) ++limit;
+  state_->limit = static_cast<std::int64_t>(limit);
 }
 
 PartitionFigureAccumulator::~PartitionFigureAccumulator() = default;
@@ -224,15 +282,34 @@ void PartitionFigureAccumulator::Add(const int* rows, const int* freqs, const in
     if (f == 0) continue;
     const int* row = rows + i * dim;
     const int* representative = s.representatives + static_cast<std::int64_t>(label) * dim;
+    std::uint64_t distance = 0;
+    if (s.nearZero[static_cast<std::size_t>(label)] &&
+        SmallDistance(row, representative, dim, &distance)) {
+      s.error.Add(static_cast<Uint128>(distance) * f);
+      continue;
+    }
+    // In 64 bits, exact while no difference is beyond the limit; a row with
+    // a larger one is summed again in 128 bits.
+    distance = 0;
+    bool beyond = false;
+    for (int j = 0; j < dim; ++j) {
+      const std::int64_t d = static_cast<std::int64_t>(row[j]) - representative[j];
+      beyond |= static_cast<std::uint64_t>(d + s.limit) > static_cast<std::uint64_t>(2 * s.limit);
+      distance += static_cast<std::uint64_t>(d) * static_cast<std::uint64_t>(d);
+    }
+    if (!beyond) {
+      s.error.Add(static_cast<Uint128>(distance) * f);
+      continue;
+    }
     // Each square is below 2^64; a row's sum below 2^95, times f below 2^127.
-    Uint128 distance = 0;
+    Uint128 wide = 0;
     for (int j = 0; j < dim; ++j) {
       // |d| < 2^32, so its square is exact in unsigned 64 bits.
       const auto d =
           static_cast<std::uint64_t>(static_cast<std::int64_t>(row[j]) - representative[j]);
-      distance += d * d;
+      wide += d * d;
     }
-    s.error.Add(distance * f);
+    s.error.Add(wide * f);
   }
 }
 

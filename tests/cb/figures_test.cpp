@@ -163,6 +163,11 @@ TEST(PartitionFigureAccumulator, ZeroErrorZeroTotalAndWideDistances) {
   PartitionFigureAccumulator wide(codes.data(), 1, 1);
   wide.Add(far.data(), freq.data(), label.data(), 1);
   EXPECT_DOUBLE_EQ(wide.Figures(255).MeanSquaredError, 4294967295.0 * 4294967295.0);
+  // Two such squares pass 2^64: the row is summed in 128 bits.
+  const std::vector<int> codes2 = {kIntMax, kIntMax}, far2 = {kIntMin, kIntMin};
+  PartitionFigureAccumulator wider(codes2.data(), 1, 2);
+  wider.Add(far2.data(), freq.data(), label.data(), 1);
+  EXPECT_DOUBLE_EQ(wider.Figures(255).MeanSquaredError, 4294967295.0 * 4294967295.0);
 }
 
 TEST(PeakValue, RangeOfTheHeaderElseTheElementWidth) {
