@@ -7,7 +7,8 @@
 #    when the Debian packages python3-faiss and python3-sklearn are there
 #    (BENCH_INSTALL=1 installs them with libopenblas0-pthread);
 #  - whole vqpeek runs, medians of BENCH_RUNS runs, with peak memory,
-#    among them the partition views, and a user's whole job in Python
+#    among them -Q1 -S TS CB against -Q1 TS CB (the time of the figures),
+#    the partition views, and a user's whole job in Python
 #    (bench/assign_whole_job.py: numpy, then FAISS or scikit-learn on all
 #    threads) against vqpeek -Q1 TS CB;
 #  - a summary table against the targets.
@@ -111,6 +112,8 @@ whole "vqpeek -F2 TS > /dev/null" "$vqpeek" -F2 $set_1m.ts
 t_f2=$t m_f2=$m
 whole "vqpeek -Q1 TS CB" "$vqpeek" -Q1 $set_1m.ts $set_1m.cb
 t_cb=$t m_cb=$m
+whole "vqpeek -Q1 -S TS CB (with the figures)" "$vqpeek" -Q1 -S $set_1m.ts $set_1m.cb
+t_cb_s=$t
 whole "vqpeek -Q1 TS PA" "$vqpeek" -Q1 $set_1m.ts $set_1m.pa
 t_pa=$t m_pa=$m
 whole "vqpeek TS CB > /dev/null (the partition view)" "$vqpeek" $set_1m.ts $set_1m.cb
@@ -157,6 +160,8 @@ row "vqpeek TS -F2 > /dev/null" "1M x 16" "${t_f2} s" "<= 0.15 s"
 row "vqpeek TS CB -Q1" "1M x 16, 256" "${t_cb} s" \
   "<= 0.10 s, and >= 5x faster than Python ($(ratio "$t_cb" "$t_py") faster than $py_name)"
 row "vqpeek TS PA -Q1" "1M x 16, 256" "${t_pa} s" ""
+row "time -S adds to TS CB -Q1" "1M x 16, 256" "${t_cb_s} s" \
+  "$(awk -v a="$t_cb" -v b="$t_cb_s" 'BEGIN { if (a > 0) printf "%+.1f %%", (b - a) / a * 100 }') (<= 10 %)"
 row "vqpeek TS CB > /dev/null" "1M x 16, 256" "${t_view_cb} s" \
   "<= 0.25 s, <= 1.5x -F2 (now $(ratio "$t_f2" "$t_view_cb"))"
 row "vqpeek TS PA > /dev/null" "1M x 16, 256" "${t_view_pa} s" \

@@ -19,6 +19,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -506,6 +507,48 @@ py::tuple Centroids(const Int32Array& vectors, const Int32Array& labels, int cou
   return py::make_tuple(TakeVectors(codebook.get()), weights);
 }
 
+// --- Figures -------------------------------------------------------------------
+
+// A figure, or None for one that has none (NaN).
+py::object Figure(double value) {
+  return std::isnan(value) ? py::object(py::none()) : py::object(py::float_(value));
+}
+
+// (distinct vectors, mean element, variance) of vqpeek.set_statistics.
+py::tuple SetStatisticsOf(const Int32Array& vectors, const Int32Array& freqs) {
+  RequireShape(vectors, {-1, -1}, "vectors");
+  RequireShape(freqs, {vectors.shape(0)}, "freqs");
+  const int dim = LibraryCount(vectors.shape(1), "vector dimension");
+  if (dim < 1) Raise(PyExc_ValueError, "vectors: at least one element each");
+  SetFigureAccumulator accumulator(dim);
+  accumulator.Add(vectors.data(), freqs.data(), vectors.shape(0), true);
+  const SetFigures figures = accumulator.Figures();
+  return py::make_tuple(figures.DistinctVectors, Figure(figures.MeanElement),
+                        Figure(figures.Variance));
+}
+
+// The fields of vqpeek.quality, partition p measured against codes[p].
+py::tuple QualityOf(const Int32Array& vectors, const Int32Array& freqs, const Int32Array& codes,
+                    const Int32Array& labels, double peak) {
+  RequireShape(vectors, {-1, -1}, "vectors");
+  RequireShape(freqs, {vectors.shape(0)}, "freqs");
+  RequireShape(codes, {-1, vectors.shape(1)}, "codes");
+  RequireShape(labels, {vectors.shape(0)}, "labels");
+  const int dim = LibraryCount(vectors.shape(1), "vector dimension");
+  const int count = LibraryCount(codes.shape(0), "codes");
+  if (dim < 1 || count < 1) Raise(PyExc_ValueError, "at least one code vector and element");
+  RequireLabels(labels, count, false);
+  PartitionFigureAccumulator accumulator(codes.data(), count, dim);
+  accumulator.Add(vectors.data(), freqs.data(), labels.data(), vectors.shape(0));
+  const PartitionFigures figures = accumulator.Figures(peak);
+  const bool sized = figures.LargestSize > 0;
+  return py::make_tuple(figures.Partitions, figures.EmptyPartitions,
+                        sized ? py::object(py::int_(figures.SmallestSize)) : py::object(py::none()),
+                        sized ? py::object(py::int_(figures.LargestSize)) : py::object(py::none()),
+                        Figure(figures.MeanSquaredError), Figure(figures.Psnr),
+                        Figure(figures.FixedRate), Figure(figures.EntropyRate));
+}
+
 }  // namespace
 
 PYBIND11_MODULE(_core, module) {
@@ -570,4 +613,9 @@ PYBIND11_MODULE(_core, module) {
   module.def("centroids", &Centroids, "vqpeek.centroids with the weights given.",
              py::arg("vectors").noconvert(), py::arg("labels").noconvert(), py::arg("count"),
              py::arg("freqs").noconvert());
+  module.def("set_statistics", &SetStatisticsOf, "vqpeek.set_statistics with the weights given.",
+             py::arg("vectors").noconvert(), py::arg("freqs").noconvert());
+  module.def("quality", &QualityOf, "vqpeek.quality with labels, weights and peak given.",
+             py::arg("vectors").noconvert(), py::arg("freqs").noconvert(),
+             py::arg("codes").noconvert(), py::arg("labels").noconvert(), py::arg("peak"));
 }

@@ -12,7 +12,7 @@
 #include "vqpeek/interfc.h"
 
 // Document, Key, Number, Type, Value, Min, Max, Default, SaveToFile,
-// NameOfValue, ShallWePrint. Records 0 and 5 are the empty end records.
+// NameOfValue, ShallWePrint. Records 0 and 6 are the empty end records.
 // clang-format off
 ParameterRecord Parameter[kParameterRecords] = {
     {" ",                 ' ', 0, kBooleanParameter,    0, 0,  0, 0, 0, {}, 0},
@@ -21,6 +21,7 @@ ParameterRecord Parameter[kParameterRecords] = {
     {"Vector format",     'F', 1, kEnumeratedParameter, 0, 0,  2, 0, 0,
      {"adaptive", "Matrix format", "Line format"}, 0},
     {"No blanks",         'B', 0, kBooleanParameter,    0, 0,  1, 0, 0, {}, 0},
+    {"Statistics",        'S', 0, kBooleanParameter,    0, 0,  1, 0, 0, {}, 0},
     {" ",                 ' ', 0, kBooleanParameter,    0, 0,  0, 0, 0, {}, 0},
 };
 // clang-format on
@@ -40,6 +41,10 @@ constexpr const char* kPositionIndent = "                      ";
 constexpr const char* kValueIndent = "                            ";
 
 [[noreturn]] void Fail() { ExitProcessing(-1); }
+
+// Whether loops over the parameters go on to record `index`: a table ends at
+// kLastParameter or at an empty end record before it.
+bool IsParameter(int index) { return index <= kLastParameter && Parameter[index].Key != ' '; }
 
 // The name of a value for printing; a value without a name (or outside the
 // names the record can hold) prints as nothing rather than as a null text.
@@ -62,14 +67,14 @@ const char* YesNo(int value) { return value != 0 ? "YES" : "NO"; }
 // The first record with `key` and `number`, or 0 when there is none (record
 // 0 is an end record, never a parameter).
 int FindRecord(signed char key, int number) {
-  for (int i = kFirstParameter; i <= kLastParameter; ++i) {
+  for (int i = kFirstParameter; IsParameter(i); ++i) {
     if (Parameter[i].Key == key && Parameter[i].Number == number) return i;
   }
   return 0;
 }
 
 bool HasKey(signed char key) {
-  for (int i = kFirstParameter; i <= kLastParameter; ++i) {
+  for (int i = kFirstParameter; IsParameter(i); ++i) {
     if (Parameter[i].Key == key) return true;
   }
   return false;
@@ -156,7 +161,7 @@ const char* NameOfValue_(int index, int value) { return Parameter[index].NameOfV
 void SetValue_(int index, int value) { Parameter[index].Value = value; }
 
 void SetDefaultValuesForParameters() {
-  for (int i = kFirstParameter; i <= kLastParameter; ++i) {
+  for (int i = kFirstParameter; IsParameter(i); ++i) {
     Parameter[i].Value = Parameter[i].Default;
   }
 }
@@ -305,7 +310,7 @@ void PrintInfo() {
 void PrintOptions() {
   for (signed char letter = 'A'; letter <= 'Z'; ++letter) {
     int count = 0;
-    for (int i = kFirstParameter; i <= kLastParameter; ++i) {
+    for (int i = kFirstParameter; IsParameter(i); ++i) {
       if (Parameter[i].Key == letter && Parameter[i].Number > 0) ++count;
     }
     PrintSyntax(letter, count);
@@ -382,7 +387,7 @@ void PrintDocumentation(signed char key, int index, int position, int count) {
 }
 
 void PrintSelectedOptions() {
-  for (int i = kFirstParameter; i <= kLastParameter; ++i) {
+  for (int i = kFirstParameter; IsParameter(i); ++i) {
     const ParameterRecord& record = Parameter[i];
     if (record.ShallWePrint == 0) continue;
     std::printf("%-25s = ", record.Document);
@@ -404,13 +409,13 @@ void PrintSelectedOptions() {
 }
 
 void WriteOptions(FILE* stream) {
-  for (int i = kFirstParameter; i <= kLastParameter; ++i) {
+  for (int i = kFirstParameter; IsParameter(i); ++i) {
     if (Parameter[i].SaveToFile != 0) WriteIntegerToFile(stream, Parameter[i].Value, 2);
   }
 }
 
 void ReadOptions(FILE* stream) {
-  for (int i = kFirstParameter; i <= kLastParameter; ++i) {
+  for (int i = kFirstParameter; IsParameter(i); ++i) {
     if (Parameter[i].SaveToFile == 0) continue;
     int value = 0;
     // A short field holds a fragment, not a value.

@@ -1,10 +1,11 @@
 // The viewer's parameter table and command line.
 //
 // A fixed table of records drives everything: option parsing, the usage
-// text and the listing of selected values. Records 1 to 4 are the
-// parameters; records 0 and 5 are empty end records. Every loop over the
-// parameters visits exactly the indices 1 to 4, so the operations serve any
-// table of this shape (tests install their own).
+// text and the listing of selected values. Records 1 to 5 are the
+// parameters; records 0 and 6 are empty end records. Every loop over the
+// parameters visits the indices from 1 up to 5 or to the first end record
+// (key ' ') before it, so the operations serve any table of this shape,
+// also one of fewer parameters (tests install their own).
 //
 // An option is "-" followed by a key letter (either case) and up to 19
 // comma-separated numbers: "-Q5", "-e", "-X5,,7". A record with Number 0 is
@@ -27,9 +28,9 @@ inline constexpr const char* kProgramName = "VQPEEK";
 inline constexpr const char* kProgramVersion = "V." VQPEEK_VERSION_STRING;
 inline constexpr const char* kProgramDate = "9.11.00";
 
-inline constexpr int kParameterRecords = 6;
+inline constexpr int kParameterRecords = 7;
 inline constexpr int kFirstParameter = 1;
-inline constexpr int kLastParameter = 4;
+inline constexpr int kLastParameter = 5;
 inline constexpr int kValueNames = 10;
 
 // Record indices of the viewer's parameters.
@@ -37,6 +38,7 @@ inline constexpr int kQuietLevel = 1;
 inline constexpr int kEntropy = 2;
 inline constexpr int kVectorFormat = 3;
 inline constexpr int kNoBlanks = 4;
+inline constexpr int kStatistics = 5;
 
 // Parameter types.
 inline constexpr int kBooleanParameter = 0;
@@ -85,7 +87,7 @@ const char* NameOfValue_(int index, int value);
 // Stores `value` without a range check.
 void SetValue_(int index, int value);
 
-// Copies Default into Value for records 1 to 4.
+// Copies Default into Value for every parameter record.
 void SetDefaultValuesForParameters();
 // Q 0, E 1, F 0, B 1: the values PrintSelectedOptions shows.
 void InitializePrintingConditions();

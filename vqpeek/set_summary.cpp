@@ -56,6 +56,7 @@ ViewOptions CurrentViewOptions() {
   options.Entropy = Value_(kEntropy);
   options.VectorFormat = Value_(kVectorFormat);
   options.NoBlanks = Value_(kNoBlanks);
+  options.Statistics = Value_(kStatistics);
   return options;
 }
 
@@ -120,6 +121,10 @@ void PrintView(FILE* out, const char* inputName, ViewMode mode, const Codebook& 
                const ViewOptions& options) {
   if (options.QuietLevel > 0) PrintHeaderBlock(out, inputName, set);
   if (options.Entropy == 1) PrintEntropy(out, set);
+  if (options.Statistics == 1) {
+    if (options.Entropy == 1) std::fputc('\n', out);
+    PrintFiguresBlock(out, mode, set, second, partitioning);
+  }
   if (options.QuietLevel <= 1) return;
 
   // Every field width of the listings comes from the first file, also in

@@ -34,6 +34,7 @@ struct ViewOptions {
   int Entropy = 0;       // 1: print the entropy line
   int VectorFormat = 0;  // 0 adaptive, 1 matrix, 2 line
   int NoBlanks = 0;      // 1: no blank after the elements of the line layout
+  int Statistics = 0;    // 1: print the block of figures
 };
 
 // --- set_summary.cpp ---
@@ -76,7 +77,9 @@ void PrintEntropy(FILE* out, const Codebook& set);
 
 // Everything a run prints after the files are loaded: the header block
 // (quiet level above 0), the entropy line (when asked for, at any quiet
-// level) and, at a quiet level above 1, a blank line and the vector listing
+// level), the block of figures (when asked for, at any quiet level; after a
+// blank line when the entropy line precedes it, the header block ending in
+// one itself) and, at a quiet level above 1, a blank line and the vector listing
 // (ViewSet) or the partition view (the two-file modes). `second` and
 // `partitioning` are used in the two-file modes only.
 void PrintView(FILE* out, const char* inputName, ViewMode mode, const Codebook& set,
@@ -88,6 +91,31 @@ void PrintView(FILE* out, const char* inputName, ViewMode mode, const Codebook& 
 // Fatal: "ERROR: Cannot write the output: %s\n" with the system's reason on
 // standard error, exit -1.
 void FinishOutput(FILE* out);
+
+// --- figures_block.cpp ---
+
+// The figures of the set, gathered batch by batch from its records.
+SetFigures ComputeSetFigures(const Codebook& set);
+
+// The figures of the partitions of a two-file mode: the training set's
+// vectors in the partitions that `partitioning` maps them to, each
+// measured against node p of `second` (the code vector, or the centroid),
+// the PSNR with the training set's peak value.
+PartitionFigures ComputePartitionFigures(const Codebook& trainingSet, const Codebook& second,
+                                         const Partitioning& partitioning);
+
+// "Distinct vectors:", "Mean element:" and "Variance:", labels padded to 19
+// columns, three decimals; "n/a" for a figure that has none.
+void PrintSetFigures(FILE* out, const SetFigures& figures);
+
+// "Partitions:" (with the empty ones), "Partition sizes:", "MSE per
+// element:", "PSNR:" (two decimals, " dB"; "inf" for an error of 0),
+// "Fixed rate:" and "Entropy rate:" (" bits/vector"), as PrintSetFigures.
+void PrintPartitionFigures(FILE* out, const PartitionFigures& figures);
+
+// The figures of the mode, computed and printed.
+void PrintFiguresBlock(FILE* out, ViewMode mode, const Codebook& set, const Codebook& second,
+                       const Partitioning& partitioning);
 
 // --- listing.cpp ---
 

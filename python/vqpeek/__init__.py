@@ -34,14 +34,18 @@ from ._core import Error, FileError, __version__
 __all__ = [
     "Error",
     "FileError",
+    "Quality",
+    "SetStatistics",
     "VQPartitioning",
     "VQSet",
     "__version__",
     "centroids",
     "nearest",
+    "quality",
     "read_partitioning",
     "read_set",
     "save_pgm",
+    "set_statistics",
     "tiles",
     "write_partitioning",
     "write_set",
@@ -475,6 +479,115 @@ def centroids(vectors, labels, count: int, freqs=None):
     if len(f) != len(x):
         raise ValueError(f"freqs: {len(f)} frequencies for {len(x)} vectors")
     return _core.centroids(x, y, count, f)
+
+
+# --- Figures -------------------------------------------------------------------
+
+
+class SetStatistics(NamedTuple):
+    """The figures of one set, as vqpeek -S prints them.
+
+    Attributes:
+        distinct_vectors: how many different vectors the set holds,
+            frequencies and names aside.
+        mean_element: the frequency-weighted mean of all elements.
+        variance: the frequency-weighted mean squared deviation of the
+            elements from the exact mean vector, per element.
+    The last two are None when the frequencies add up to 0.
+    """
+
+    distinct_vectors: int
+    mean_element: float | None
+    variance: float | None
+
+
+class Quality(NamedTuple):
+    """The figures of a set and a codebook, as vqpeek -S prints them.
+
+    Attributes:
+        partitions: the number of code vectors.
+        empty_partitions: partitions whose total frequency is 0.
+        smallest_size, largest_size: the smallest and largest total frequency
+            of a non-empty partition (None when all are empty).
+        mse: sum of freq * squared distance to the partition's code vector,
+            over total frequency * vector dimension.
+        psnr: 10 log10(peak**2 / mse) in dB, inf for an mse of 0; peak is
+            max_value - min_value of the set when above 0, else
+            2**(8 * bytes_per_element) - 1.
+        fixed_rate: log2(partitions) bits per vector.
+        entropy_rate: the entropy of the partition sizes, bits per vector.
+    mse, psnr and entropy_rate are None when the frequencies add up to 0.
+    """
+
+    partitions: int
+    empty_partitions: int
+    smallest_size: int | None
+    largest_size: int | None
+    mse: float | None
+    psnr: float | None
+    fixed_rate: float | None
+    entropy_rate: float | None
+
+
+def _weighted(ts):
+    """The vectors and frequencies of a VQSet, or of an array with 1 each."""
+    x = _int32(_vectors_of(ts), "ts", 2)
+    if x.shape[1] == 0:
+        raise ValueError("ts: at least one element each is needed")
+    f = ts.freqs if isinstance(ts, VQSet) else np.ones(len(x), dtype=np.int32)
+    return x, _int32(f, "freqs", 1)
+
+
+def set_statistics(ts) -> SetStatistics:
+    """The distinct vectors, mean element and variance of a set.
+
+    ts: a VQSet (weighted by its freqs) or integers of shape (n, d), each
+    vector counted once. A frequency is taken as the unsigned 32-bit count
+    the file stores. The sums are exact; the distinct vectors are counted in
+    a hash table of 32 to 64 bytes per distinct vector, without a copy of
+    the set.
+    """
+    x, f = _weighted(ts)
+    return SetStatistics(*_core.set_statistics(x, f))
+
+
+def quality(ts, codes, labels=None) -> Quality:
+    """How well a codebook represents a training set: partition sizes, mean
+    squared error, PSNR and rates (see Quality).
+
+    ts: a VQSet (weighted by its freqs; its header gives the PSNR's peak) or
+    integers of shape (n, d), each vector counted once, whose value range
+    gives the peak. codes: a VQSet or integers of shape (m, d), m >= 1.
+    labels: the partition (0 .. m - 1) of every vector, each measured
+    against its code vector (pass centroids as codes for a partitioning);
+    None finds the nearest code vector with the exact search, as vqpeek
+    does for a training set and a codebook.
+    """
+    x, f = _weighted(ts)
+    c = _int32(_vectors_of(codes), "codes", 2)
+    if c.shape[1] != x.shape[1]:
+        raise ValueError(f"ts has {x.shape[1]} elements per vector, codes {c.shape[1]}")
+    if len(c) == 0:
+        raise ValueError("codes: at least one code vector is needed")
+    _count(len(x), "number of vectors", 0)
+    _count(len(c), "number of codes", 1)
+    if labels is None:
+        y = _core.nearest(x, c, 0)[0]
+    else:
+        y = _int32(labels, "labels", 1)
+        if len(y) != len(x):
+            raise ValueError(f"labels: {len(y)} labels for {len(x)} vectors")
+        if y.size and (int(y.min()) < 0 or int(y.max()) >= len(c)):
+            raise ValueError(f"labels: the partitions {int(y.min())}..{int(y.max())} are not "
+                             f"all between 0 and {len(c) - 1}")
+    if isinstance(ts, VQSet):
+        low, high, width = ts.min_value, ts.max_value, ts.bytes_per_element
+    else:
+        low = int(x.min()) if x.size else 0
+        high = int(x.max()) if x.size else 0
+        width = 4 if low < 0 else next(w for w in (1, 2, 3, 4) if high < 256**w)
+    peak = float(high - low) if high > low else float(256**width - 1)
+    return Quality(*_core.quality(x, f, c, y, peak))
 
 
 # --- Pictures ------------------------------------------------------------------

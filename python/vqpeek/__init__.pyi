@@ -106,6 +106,32 @@ def centroids(
 ) -> Tuple[npt.NDArray[np.int32], npt.NDArray[np.int32]]:
     """The rounded, frequency-weighted centroids and total frequency of every partition."""
 
+class SetStatistics(NamedTuple):
+    """The figures of one set: distinct vectors, mean element, variance."""
+
+    distinct_vectors: int
+    mean_element: float | None
+    variance: float | None
+
+class Quality(NamedTuple):
+    """The figures of a set and a codebook: partition sizes, MSE, PSNR, rates."""
+
+    partitions: int
+    empty_partitions: int
+    smallest_size: int | None
+    largest_size: int | None
+    mse: float | None
+    psnr: float | None
+    fixed_rate: float | None
+    entropy_rate: float | None
+
+def set_statistics(ts: _Vectors) -> SetStatistics:
+    """The distinct vectors, mean element and variance of a set."""
+
+def quality(ts: _Vectors, codes: _Vectors, labels: _IntArray | None = ...) -> Quality:
+    """Partition sizes, mean squared error, PSNR and rates of a codebook for a set;
+    without labels each vector goes to its nearest code vector."""
+
 def tiles(
     set_or_vectors: _Vectors,
     block_size: Tuple[int, int] | None = ...,

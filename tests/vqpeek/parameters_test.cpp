@@ -30,7 +30,8 @@ const char kUsage[] =
     "                            0 = adaptive (default)\n"
     "                            1 = Matrix format\n"
     "                            2 = Line format\n"
-    "  -Qn              = Quiet level (0..99, default=2)\n";
+    "  -Qn              = Quiet level (0..99, default=2)\n"
+    "  -S               = Statistics (default=NO)\n";
 
 ParameterRecord Record(const char* document, char key, int number, int type, int min, int max,
                        int defaultValue) {

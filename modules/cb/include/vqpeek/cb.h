@@ -9,6 +9,8 @@
 //    operations that resize, join and refill partitionings.
 //  - Distances and error measures, nearest-vector partitioning and centroid
 //    generation.
+//  - Figures of a set and of its partitions (distinct vectors, variance,
+//    mean squared error, PSNR, rates), gathered batch by batch.
 //  - Graph: vectors with the indices of their K nearest neighbours, and the
 //    graph's text file.
 //
@@ -28,6 +30,7 @@
 #include "vqpeek/cb/codebook.h"
 #include "vqpeek/cb/codebook_ops.h"
 #include "vqpeek/cb/distance.h"
+#include "vqpeek/cb/figures.h"
 #include "vqpeek/cb/generation.h"
 #include "vqpeek/cb/graph.h"
 #include "vqpeek/cb/partitioning.h"

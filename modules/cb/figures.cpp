@@ -1,0 +1,348 @@
+// The set and partition figures, summed exactly in 128-bit integers.
+#include "vqpeek/cb/figures.h"
+
+#include <algorithm>
+#include <cassert>
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <vector>
+
+namespace {
+
+__extension__ using Int128 = __int128;
+__extension__ using Uint128 = unsigned __int128;
+
+constexpr double kNotAvailable = std::numeric_limits<double>::quiet_NaN();
+
+// 2^128 as a double, for the high part of a WideSum.
+const double kTwoTo128 = std::ldexp(1.0, 128);
+
+// An unsigned sum that cannot overflow for any count of 128-bit terms that
+// fits in memory: the carries out of the low 128 bits are counted.
+struct WideSum {
+  Uint128 low = 0;
+  std::uint64_t carries = 0;
+  void Add(Uint128 value) {
+    low += value;
+    if (low < value) ++carries;
+  }
+  double ToDouble() const {
+    return static_cast<double>(carries) * kTwoTo128 + static_cast<double>(low);
+  }
+};
+
+std::uint64_t Frequency(int freq) { return static_cast<std::uint32_t>(freq); }
+
+// A 64-bit mix of the row's elements; equal rows hash alike.
+std::uint64_t HashRow(const int* row, int dim) {
+  std::uint64_t h = 0x9E3779B97F4A7C15ull ^ static_cast<std::uint64_t>(dim);
+  for (int j = 0; j < dim; ++j) {
+    h = (h ^ static_cast<std::uint32_t>(row[j])) * 0xBF58476D1CE4E5B9ull;
+    h ^= h >> 29;
+  }
+  // The table takes the low bits: mix the high ones into them.
+  h ^= h >> 32;
+  h *= 0x94D049BB133111EBull;
+  return h ^ (h >> 29);
+}
+
+// Whether an element lies in [-2^30, 2^30), where the difference of two
+// such elements is exact in 32 bits.
+bool NearZero(int x) { return static_cast<std::uint32_t>(x) + (1u << 30) < (1u << 31); }
+
+// The squared distance of a row from a representative whose elements all
+// lie near zero, in 32-bit steps that vectorise: false when an element of
+// the row does not lie near zero or a difference is above 46340 (whose
+// square would not fit 31 bits); the caller then sums the row more widely.
+bool SmallDistance(const int* row, const int* representative, int dim, std::uint64_t* distance) {
+  std::uint64_t sum = 0;
+  std::uint32_t outside = 0;
+  for (int j = 0; j < dim; ++j) {
+    const std::uint32_t x = static_cast<std::uint32_t>(row[j]);
+    const std::uint32_t d = x - static_cast<std::uint32_t>(representative[j]);
+    outside |= (x + (1u << 30)) >> 31;
+    outside |= static_cast<std::uint32_t>(d + 46340u > 92680u);
+    sum += d * d;
+  }
+  *distance = sum;
+  return outside == 0;
+}
+
+}  // namespace
+
+// --- One set ----------------------------------------------------------------
+
+struct SetFigureAccumulator::State {
+  int dim = 0;
+  std::int64_t vectors = 0;
+  std::uint64_t totalFreq = 0;
+  // Per element position: the sums of f * x and of f * x^2.
+  std::vector<Int128> sum;
+  std::vector<Uint128> squareSum;
+
+  // Open addressing over a power-of-two table; an empty slot has no row.
+  struct Slot {
+    std::uint64_t hash;
+    const int* row;
+  };
+  std::vector<Slot> slots;
+  std::int64_t distinct = 0;
+  // Copies of the distinct rows that do not stay where they were added, in
+  // blocks that never move.
+  std::vector<std::unique_ptr<int[]>> copies;
+  std::size_t copyFill = 0;
+  std::size_t copyBlock = 0;
+
+  const int* Keep(const int* row) {
+    const std::size_t width = static_cast<std::size_t>(dim);
+    if (copies.empty() || copyFill + width > copyBlock) {
+      copyBlock = std::max<std::size_t>(std::size_t{1} << 16, width);
+      copies.push_back(std::make_unique_for_overwrite<int[]>(copyBlock));
+      copyFill = 0;
+    }
+    int* copy = copies.back().get() + copyFill;
+    std::memcpy(copy, row, width * sizeof(int));
+    copyFill += width;
+    return copy;
+  }
+
+  void Grow() {
+    std::vector<Slot> old(slots.empty() ? 1024 : slots.size() * 2, Slot{0, nullptr});
+    old.swap(slots);
+    const std::size_t mask = slots.size() - 1;
+    for (const Slot& slot : old) {
+      if (slot.row == nullptr) continue;
+      std::size_t i = slot.hash & mask;
+      while (slots[i].row != nullptr) i = (i + 1) & mask;
+      slots[i] = slot;
+    }
+  }
+
+  // Room for `more` new rows without growing, so that slots looked up
+  // ahead stay where they are.
+  void MakeRoom(std::int64_t more) {
+    while (static_cast<std::size_t>(distinct + more) * 2 > slots.size()) Grow();
+  }
+
+  void CountDistinct(const int* row, std::uint64_t hash, bool rowStays) {
+    const std::size_t mask = slots.size() - 1;
+    const std::size_t bytes = static_cast<std::size_t>(dim) * sizeof(int);
+    for (std::size_t i = hash & mask;; i = (i + 1) & mask) {
+      Slot& slot = slots[i];
+      if (slot.row == nullptr) {
+        slot = Slot{hash, rowStays ? row : Keep(row)};
+        ++distinct;
+        return;
+      }
+      if (slot.hash == hash && std::memcmp(slot.row, row, bytes) == 0) return;
+    }
+  }
+};
+
+SetFigureAccumulator::SetFigureAccumulator(int dim) : state_(std::make_unique<State>()) {
+  assert(dim >= 1);
+  state_->dim = dim;
+  state_->sum.assign(static_cast<std::size_t>(dim), 0);
+  state_->squareSum.assign(static_cast<std::size_t>(dim), 0);
+}
+
+SetFigureAccumulator::~SetFigureAccumulator() = default;
+
+void SetFigureAccumulator::Add(const int* rows, const int* freqs, std::int64_t count,
+                               bool rowsStay) {
+  State& s = *state_;
+  const int dim = s.dim;
+  Int128* sum = s.sum.data();
+  Uint128* squareSum = s.squareSum.data();
+  // Rows go in groups: the table slots of a group are fetched from memory
+  // while its sums are formed, then looked up.
+  constexpr std::int64_t kGroup = 16;
+  std::uint64_t hashes[kGroup];
+  for (std::int64_t first = 0; first < count; first += kGroup) {
+    const std::int64_t n = std::min(kGroup, count - first);
+    s.MakeRoom(n);
+    for (std::int64_t k = 0; k < n; ++k) {
+      hashes[k] = HashRow(rows + (first + k) * dim, dim);
+      __builtin_prefetch(&s.slots[hashes[k] & (s.slots.size() - 1)]);
+    }
+    for (std::int64_t i = first; i < first + n; ++i) {
+      const int* row = rows + i * dim;
+      const std::uint64_t f = Frequency(freqs[i]);
+      s.totalFreq += f;
+      if (f == 0) continue;
+      for (int j = 0; j < dim; ++j) {
+        const std::int64_t x = row[j];
+        // |f * x| < 2^63 and f * x^2 < 2^94: both products are exact.
+        sum[j] += static_cast<std::int64_t>(f) * x;
+        squareSum[j] += static_cast<Uint128>(f) * static_cast<std::uint64_t>(x * x);
+      }
+    }
+    for (std::int64_t k = 0; k < n; ++k) {
+      s.CountDistinct(rows + (first + k) * dim, hashes[k], rowsStay);
+    }
+  }
+  s.vectors += count;
+}
+
+SetFigures SetFigureAccumulator::Figures() const {
+  const State& s = *state_;
+  SetFigures figures;
+  figures.Vectors = s.vectors;
+  figures.DistinctVectors = s.distinct;
+  figures.TotalFreq = s.totalFreq;
+  if (s.totalFreq == 0) {
+    figures.MeanElement = figures.Variance = kNotAvailable;
+    return figures;
+  }
+  // Per position, with S1 = sum f x = q F + r (0 <= r < F) and S2 = sum
+  // f x^2, the squared deviation from the exact mean S1 / F is
+  // S2 - S1^2 / F = (S2 - q^2 F - 2 q r) - r^2 / F. The bracket is an
+  // integer in [0, S2 + 2 |S1| + 2 F], so it is formed exactly in 128 bits
+  // (wrapping in between), and only the last fraction is not an integer.
+  const Int128 total = static_cast<Int128>(s.totalFreq);
+  Int128 elementSum = 0;
+  WideSum whole;
+  WideSum remainderSquares;
+  for (int j = 0; j < s.dim; ++j) {
+    const Int128 s1 = s.sum[static_cast<std::size_t>(j)];
+    Int128 q = s1 / total;
+    Int128 r = s1 % total;
+    if (r < 0) {
+      r += total;
+      --q;
+    }
+    const Uint128 uq = static_cast<Uint128>(q);
+    const Uint128 ur = static_cast<Uint128>(r);
+    whole.Add(s.squareSum[static_cast<std::size_t>(j)] - uq * uq * static_cast<Uint128>(total) -
+              2 * uq * ur);
+    remainderSquares.Add(ur * ur);
+    elementSum += s1;
+  }
+  const double denominator = static_cast<double>(s.totalFreq) * s.dim;
+  figures.MeanElement = static_cast<double>(elementSum) / denominator;
+  const double deviation =
+      whole.ToDouble() - remainderSquares.ToDouble() / static_cast<double>(s.totalFreq);
+  figures.Variance = std::max(0.0, deviation) / denominator;
+  return figures;
+}
+
+// --- Partitions -------------------------------------------------------------
+
+struct PartitionFigureAccumulator::State {
+  const int* representatives = nullptr;
+  int partitions = 0;
+  int dim = 0;
+  // The largest difference of which `dim` squares add up to less than
+  // 2^64.
+  std::int64_t limit = 0;
+  // Per representative: every element lies near zero (see NearZero).
+  std::vector<bool> nearZero;
+  std::vector<std::uint64_t> sizes;
+  WideSum error;  // sum of f * ||x - r||^2
+};
+
+double PeakValue(int bytesPerElement, int minValue, int maxValue) {
+  const double range = static_cast<double>(maxValue) - static_cast<double>(minValue);
+  if (range > 0) return range;
+  return std::ldexp(1.0, 8 * bytesPerElement) - 1.0;
+}
+
+PartitionFigureAccumulator::PartitionFigureAccumulator(const int* representatives, int partitions,
+                                                       int dim)
+    : state_(std::make_unique<State>()) {
+  assert(partitions >= 0 && dim >= 1);
+  state_->representatives = representatives;
+  state_->partitions = partitions;
+  state_->dim = dim;
+  state_->sizes.assign(static_cast<std::size_t>(partitions), 0);
+  state_->nearZero.assign(static_cast<std::size_t>(partitions), true);
+  for (std::int64_t e = 0; e < static_cast<std::int64_t>(partitions) * dim; ++e) {
+    if (!NearZero(representatives[e])) state_->nearZero[static_cast<std::size_t>(e / dim)] = false;
+  }
+  // floor(sqrt((2^64 - 1) / dim)), held below 2^32 so that its square is exact.
+  const std::uint64_t most = ~std::uint64_t{0} / static_cast<std::uint64_t>(dim);
+  std::uint64_t limit = std::min<std::uint64_t>(std::sqrt(static_cast<double>(most)), 4294967295u);
+  while (limit * limit > most) --limit;
+  while ((limit + 1) * (limit + 1) <= most && limit < 4294967295u) ++limit;
+  state_->limit = static_cast<std::int64_t>(limit);
+}
+
+PartitionFigureAccumulator::~PartitionFigureAccumulator() = default;
+
+void PartitionFigureAccumulator::Add(const int* rows, const int* freqs, const int* labels,
+                                     std::int64_t count) {
+  State& s = *state_;
+  const int dim = s.dim;
+  for (std::int64_t i = 0; i < count; ++i) {
+    const int label = labels[i];
+    assert(label >= 0 && label < s.partitions);
+    const std::uint64_t f = Frequency(freqs[i]);
+    s.sizes[static_cast<std::size_t>(label)] += f;
+    if (f == 0) continue;
+    const int* row = rows + i * dim;
+    const int* representative = s.representatives + static_cast<std::int64_t>(label) * dim;
+    std::uint64_t distance = 0;
+    if (s.nearZero[static_cast<std::size_t>(label)] &&
+        SmallDistance(row, representative, dim, &distance)) {
+      s.error.Add(static_cast<Uint128>(distance) * f);
+      continue;
+    }
+    // In 64 bits, exact while no difference is beyond the limit; a row with
+    // a larger one is summed again in 128 bits.
+    distance = 0;
+    bool beyond = false;
+    for (int j = 0; j < dim; ++j) {
+      const std::int64_t d = static_cast<std::int64_t>(row[j]) - representative[j];
+      beyond |= static_cast<std::uint64_t>(d + s.limit) > static_cast<std::uint64_t>(2 * s.limit);
+      distance += static_cast<std::uint64_t>(d) * static_cast<std::uint64_t>(d);
+    }
+    if (!beyond) {
+      s.error.Add(static_cast<Uint128>(distance) * f);
+      continue;
+    }
+    // Each square is below 2^64; a row's sum below 2^95, times f below 2^127.
+    Uint128 wide = 0;
+    for (int j = 0; j < dim; ++j) {
+      // |d| < 2^32, so its square is exact in unsigned 64 bits.
+      const auto d =
+          static_cast<std::uint64_t>(static_cast<std::int64_t>(row[j]) - representative[j]);
+      wide += d * d;
+    }
+    s.error.Add(wide * f);
+  }
+}
+
+PartitionFigures PartitionFigureAccumulator::Figures(double peak) const {
+  const State& s = *state_;
+  PartitionFigures figures;
+  figures.Partitions = s.partitions;
+  for (const std::uint64_t size : s.sizes) {
+    figures.TotalFreq += size;
+    if (size == 0) {
+      ++figures.EmptyPartitions;
+      continue;
+    }
+    if (figures.SmallestSize == 0 || size < figures.SmallestSize) figures.SmallestSize = size;
+    if (size > figures.LargestSize) figures.LargestSize = size;
+  }
+  figures.FixedRate =
+      s.partitions > 0 ? std::log2(static_cast<double>(s.partitions)) : kNotAvailable;
+  if (figures.TotalFreq == 0) {
+    figures.MeanSquaredError = figures.Psnr = figures.EntropyRate = kNotAvailable;
+    return figures;
+  }
+  const double total = static_cast<double>(figures.TotalFreq);
+  figures.MeanSquaredError = s.error.ToDouble() / (total * s.dim);
+  figures.Psnr = figures.MeanSquaredError == 0
+                     ? std::numeric_limits<double>::infinity()
+                     : 10.0 * std::log10(peak * peak / figures.MeanSquaredError);
+  double entropy = 0;
+  for (const std::uint64_t size : s.sizes) {
+    if (size == 0) continue;
+    const double p = static_cast<double>(size) / total;
+    entropy -= p * std::log2(p);
+  }
+  figures.EntropyRate = entropy;
+  return figures;
+}
