@@ -94,15 +94,19 @@ void PrintHeaderBlock(FILE* out, const char* inputName, const Codebook& set) {
   std::fputc('\n', out);
 }
 
-double SetEntropy(const Codebook& set) {
+namespace {
+
+// -sum p log2 p over `count` frequencies freq(i), in index order.
+template <typename Freq>
+double EntropyOf(int count, Freq&& freq) {
   // TotalFreq is the same sum in 32 bits; it wraps for large sets, and a
   // wrapped total would make every p meaningless.
   std::int64_t total = 0;
-  for (int i = 0; i < set.Booksize; ++i) total += set.Book[i].Freq;
+  for (int i = 0; i < count; ++i) total += freq(i);
   const double log2 = std::log(2.0);
   double entropy = 0.0;
-  for (int i = 0; i < set.Booksize; ++i) {
-    const double p = static_cast<double>(set.Book[i].Freq) / static_cast<double>(total);
+  for (int i = 0; i < count; ++i) {
+    const double p = static_cast<double>(freq(i)) / static_cast<double>(total);
     // Zero frequencies, and every p of a total of 0 (not a number), add
     // nothing.
     if (p > 0) entropy += (-p) * std::log(p) / log2;
@@ -110,9 +114,21 @@ double SetEntropy(const Codebook& set) {
   return entropy;
 }
 
-void PrintEntropy(FILE* out, const Codebook& set) {
-  std::fprintf(out, "Entropy of the set = %6.3f (bits/vector) \n", SetEntropy(set));
+}  // namespace
+
+double SetEntropy(const Codebook& set) {
+  return EntropyOf(set.Booksize, [&set](int i) { return set.Book[i].Freq; });
 }
+
+double FrequencyEntropy(const int* freqs, int count) {
+  return EntropyOf(count, [freqs](int i) { return freqs[i]; });
+}
+
+void PrintEntropyLine(FILE* out, double entropy) {
+  std::fprintf(out, "Entropy of the set = %6.3f (bits/vector) \n", entropy);
+}
+
+void PrintEntropy(FILE* out, const Codebook& set) { PrintEntropyLine(out, SetEntropy(set)); }
 
 void PrintView(FILE* out, const char* inputName, ViewMode mode, const Codebook& set,
                const Codebook& second, const Partitioning& partitioning,

@@ -71,7 +71,12 @@ void PrintHeaderBlock(FILE* out, const char* inputName, const Codebook& set);
 // a total of 0.
 double SetEntropy(const Codebook& set);
 
-// "Entropy of the set = %6.3f (bits/vector) \n" of SetEntropy.
+// SetEntropy of a set with these frequencies.
+double FrequencyEntropy(const int* freqs, int count);
+
+// "Entropy of the set = %6.3f (bits/vector) \n".
+void PrintEntropyLine(FILE* out, double entropy);
+// The line of SetEntropy.
 void PrintEntropy(FILE* out, const Codebook& set);
 
 // Everything a run prints after the files are loaded: the header block
@@ -82,6 +87,24 @@ void PrintEntropy(FILE* out, const Codebook& set);
 void PrintView(FILE* out, const char* inputName, ViewMode mode, const Codebook& set,
                const Codebook& second, const Partitioning& partitioning,
                const ViewOptions& options);
+
+// --- quiet_view.cpp ---
+
+// Everything a run at quiet level 0 or 1 does after the mode is known, with
+// the first file read through `reader` in batches and dropped batch by
+// batch: at most the frequencies (4 bytes a vector, for the entropy line)
+// are kept. The files are read and checked, and in mode 2 every training
+// vector assigned to its nearest code vector, with every message and in the
+// order of a run that holds the set; then the header block and the entropy
+// line are printed as PrintView prints them. Returns false, having read
+// nothing, when the run needs the set in memory: a quiet level above 1, or
+// mode 2 with a first file that cannot be read twice (a pipe).
+bool PrintQuietView(FILE* out, const char* inputName, ViewMode mode, const char* secondName,
+                    SetReader& reader, const ViewOptions& options);
+
+// The most records a batch of the viewer's reader holds: the size of the
+// nearest searches' blocks.
+inline constexpr int kViewBatchRows = 1 << 16;
 
 // Flushes `out` and checks that everything written to it arrived, so that a
 // run whose listing was lost (a full disk, say) does not end as a success.
