@@ -21,7 +21,7 @@ int main(int argc, char** argv) {
 
   const ViewOptions options = CurrentViewOptions();
   SetReader reader(firstName, SetReader::kBufferBytes, kViewBatchRows);
-  if (PrintQuietView(stdout, firstName, mode, secondName, reader, options)) {
+  if (PrintStreamedView(stdout, firstName, mode, secondName, reader, options)) {
     FinishOutput(stdout);
     return 0;
   }

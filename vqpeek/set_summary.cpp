@@ -49,6 +49,21 @@ SetStatistics ComputeSetStatistics(const Codebook& set) {
   return stats;
 }
 
+void AddToStatistics(const SetBatch& batch, int dim, SetStatistics* stats) {
+  const std::size_t width = static_cast<std::size_t>(dim);
+  for (int k = 0; k < batch.Count; ++k) {
+    if (batch.Freqs[k] > stats->MaxFreq) stats->MaxFreq = batch.Freqs[k];
+    if (batch.Names != nullptr && batch.Names[k] != nullptr) {
+      const int length = static_cast<int>(std::strlen(batch.Names[k]));
+      if (length > stats->MaxNameLength) stats->MaxNameLength = length;
+    }
+    const int* elements = batch.Elements + static_cast<std::size_t>(k) * width;
+    for (std::size_t e = 0; e < width; ++e) {
+      if (elements[e] > stats->MaxElement) stats->MaxElement = elements[e];
+    }
+  }
+}
+
 ViewOptions CurrentViewOptions() {
   ViewOptions options;
   options.QuietLevel = Value_(kQuietLevel);

@@ -88,19 +88,20 @@ void PrintView(FILE* out, const char* inputName, ViewMode mode, const Codebook& 
                const Codebook& second, const Partitioning& partitioning,
                const ViewOptions& options);
 
-// --- quiet_view.cpp ---
+// --- streamed_view.cpp ---
 
-// Everything a run at quiet level 0 or 1 does after the mode is known, with
-// the first file read through `reader` in batches and dropped batch by
-// batch: at most the frequencies (4 bytes a vector, for the entropy line)
-// are kept. The files are read and checked, and in mode 2 every training
-// vector assigned to its nearest code vector, with every message and in the
-// order of a run that holds the set; then the header block and the entropy
-// line are printed as PrintView prints them. Returns false, having read
-// nothing, when the run needs the set in memory: a quiet level above 1, or
-// mode 2 with a first file that cannot be read twice (a pipe).
-bool PrintQuietView(FILE* out, const char* inputName, ViewMode mode, const char* secondName,
-                    SetReader& reader, const ViewOptions& options);
+// A run that reads the first file through `reader` in batches and drops
+// them batch by batch: quiet levels 0 and 1 in every mode, and the vector
+// listing of a single set (a first pass checks the set and takes its
+// statistics, a second formats it). At most the frequencies are kept (4
+// bytes a vector, for the entropy line). The files are read and checked,
+// and in mode 2 every training vector assigned to its nearest code vector,
+// with every message in the order of a run that holds the set; the output
+// is PrintView's. Returns false, having read nothing, when the run needs
+// the set in memory: the partition view, or a first file that cannot be
+// read twice (a pipe) where a second pass is needed.
+bool PrintStreamedView(FILE* out, const char* inputName, ViewMode mode, const char* secondName,
+                       SetReader& reader, const ViewOptions& options);
 
 // The most records a batch of the viewer's reader holds: the size of the
 // nearest searches' blocks.
@@ -111,6 +112,10 @@ inline constexpr int kViewBatchRows = 1 << 16;
 // Fatal: "ERROR: Cannot write the output: %s\n" with the system's reason on
 // standard error, exit -1.
 void FinishOutput(FILE* out);
+
+// Folds the records of `batch` (of `dim` elements each) into `stats`, as
+// ComputeSetStatistics takes them.
+void AddToStatistics(const SetBatch& batch, int dim, SetStatistics* stats);
 
 // --- listing.cpp ---
 
@@ -142,6 +147,12 @@ void MatrixLayout(FILE* out, const Codebook& set, const SetStatistics& stats,
 // BlockSizeY > 1; else the line layout. Prints nothing for an empty set.
 void PrintVectorListing(FILE* out, const Codebook& set, const SetStatistics& stats,
                         const ListingGeometry& geometry, int vectorFormat, int noBlanks);
+
+// PrintVectorListing of the set whose header is `set` (no nodes), with the
+// records read from `reader` in batches.
+void PrintStreamedListing(FILE* out, const Codebook& set, SetReader& reader,
+                          const SetStatistics& stats, const ListingGeometry& geometry,
+                          int vectorFormat, int noBlanks);
 
 // --- partition_view.cpp ---
 
