@@ -8,10 +8,10 @@ EXAMPLE    ?= examples/blocks.ts
 # pybind11 come from the distribution.
 PYTHON     ?= $(or $(wildcard /usr/bin/python3),$(shell command -v python3))
 
-.PHONY: help program build run test asan tsan bench fuzz portability package install format clean
+.PHONY: help program build run test asan tsan bench bench-scale fuzz portability package install format clean
 
 help:  ## list the targets
-	@grep -E '^[a-z]+:.*## ' $(MAKEFILE_LIST) | sed -E 's/:.*## /\t/'
+	@grep -E '^[a-z-]+:.*## ' $(MAKEFILE_LIST) | sed -E 's/:.*## /\t/'
 
 program:  ## configure and build the program and library alone (no GoogleTest needed)
 	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release -DPython3_EXECUTABLE=$(PYTHON)
@@ -44,6 +44,9 @@ tsan:  ## build with ThreadSanitizer and run every C++ test, each one that start
 
 bench: build  ## generate benchmark data and time the viewer and its kernels
 	bench/run_bench.sh $(BUILD)
+
+bench-scale: build  ## time -Q1 TS, -Q1 TS CB and -F2 TS on 100,000,000 vectors (2.1 GB under .bench/; not in CI)
+	bench/run_bench_scale.sh $(BUILD)
 
 fuzz:  ## run every fuzz target for FUZZ_SECONDS seconds each (default 60)
 	tests/fuzz/run_fuzz.sh

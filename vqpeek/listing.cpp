@@ -7,7 +7,9 @@
 #include <climits>
 #include <cstdint>
 #include <cstring>
+#include <string>
 #include <string_view>
+#include <vector>
 
 #include "text_buffer.h"
 #include "viewer.h"
@@ -16,11 +18,69 @@ namespace {
 
 constexpr std::int64_t kScreenWidth = 80;
 
-// The name of a node, empty for a node without one: an empty name and no
-// name are printed alike.
-std::string_view NodeName(const CodebookNode& node) {
-  return node.Name != nullptr ? std::string_view(node.Name.get()) : std::string_view();
-}
+// The records of a set held in memory. A listing asks Load(first, count)
+// for records first .. first+count-1, in order, before it reads them; a
+// name is empty for a node without one (an empty name and no name are
+// printed alike).
+struct NodeRecords {
+  static constexpr int kGroup = 1 << 30;
+  const Codebook& set;
+  void Load(int, int) {}
+  const int* Elements(int i) const { return set.Book[i].Vector.get(); }
+  int Freq(int i) const { return set.Book[i].Freq; }
+  std::string_view Name(int i) const {
+    const char* name = set.Book[i].Name.get();
+    return name != nullptr ? std::string_view(name) : std::string_view();
+  }
+};
+
+// The records of a set read in batches: each group the listing asks for is
+// copied from the batches into a small stage of its own, so that a group
+// may straddle two batches.
+class StreamedRecords {
+ public:
+  static constexpr int kGroup = 1024;
+  StreamedRecords(SetReader& reader, int largestGroup)
+      : reader_(reader),
+        dim_(static_cast<std::size_t>(reader.Dimension())),
+        capacity_(static_cast<std::size_t>(largestGroup)),
+        elements_(capacity_ * dim_),
+        freqs_(capacity_),
+        names_(capacity_) {}
+
+  void Load(int first, int count) {
+    first_ = first;
+    for (int k = 0; k < count; ++k) {
+      if (position_ == batch_.Count) {
+        reader_.Next(&batch_);  // the first pass counted the records
+        position_ = 0;
+      }
+      const std::size_t slot = static_cast<std::size_t>(k);
+      std::copy_n(batch_.Elements + static_cast<std::size_t>(position_) * dim_, dim_,
+                  elements_.begin() + static_cast<std::ptrdiff_t>(slot * dim_));
+      freqs_[slot] = batch_.Freqs[position_];
+      const char* name = batch_.Names != nullptr ? batch_.Names[position_] : nullptr;
+      names_[slot].assign(name != nullptr ? name : "");
+      ++position_;
+    }
+  }
+  const int* Elements(int i) const {
+    return elements_.data() + static_cast<std::size_t>(i - first_) * dim_;
+  }
+  int Freq(int i) const { return freqs_[static_cast<std::size_t>(i - first_)]; }
+  std::string_view Name(int i) const { return names_[static_cast<std::size_t>(i - first_)]; }
+
+ private:
+  SetReader& reader_;
+  std::size_t dim_;
+  std::size_t capacity_;
+  std::vector<int> elements_;
+  std::vector<int> freqs_;
+  std::vector<std::string> names_;
+  SetBatch batch_;
+  int position_ = 0;
+  int first_ = 0;
+};
 
 }  // namespace
 
@@ -39,7 +99,12 @@ ListingGeometry ComputeListingGeometry(const Codebook& set, const SetStatistics&
   return geometry;
 }
 
-void LineLayout(FILE* out, const Codebook& set, const SetStatistics& stats, int noBlanks) {
+namespace {
+
+// One vector per line, from the records of `source`.
+template <typename Source>
+void FormatLines(FILE* out, const Codebook& set, Source& source, const SetStatistics& stats,
+                 int noBlanks) {
   const int elementWidth = DecimalWidth(stats.MaxElement);
   const int freqWidth = DecimalWidth(stats.MaxFreq);
   const int nameWidth = stats.MaxNameLength;
@@ -48,21 +113,23 @@ void LineLayout(FILE* out, const Codebook& set, const SetStatistics& stats, int 
   const IntFields elementFields(elementWidth, noBlanks != 1);  // "%*d" and its blank
   TextBuffer text(out);
   for (int i = 0; i < set.Booksize; ++i) {
-    const CodebookNode& node = set.Book[i];
+    if (i % Source::kGroup == 0) source.Load(i, std::min(set.Booksize - i, Source::kGroup));
     if (nameWidth > 0) {
       // "%-*s  ", or as many blanks for no name.
-      text.AppendLeft(NodeName(node), nameWidth);
+      text.AppendLeft(source.Name(i), nameWidth);
       text.AppendBlanks(2);
     }
-    const int* elements = node.Vector.get();
+    const int* elements = source.Elements(i);
     for (std::int64_t e = 0; e < dim; ++e) elementFields.Append(text, elements[e]);
     text.Append(" (");
-    text.AppendInt(node.Freq, freqWidth);  // " (%*d)\n"
+    text.AppendInt(source.Freq(i), freqWidth);  // " (%*d)\n"
     text.Append(")\n");
   }
 }
 
-void MatrixLayout(FILE* out, const Codebook& set, const SetStatistics& stats,
+// Blocks side by side, from the records of `source`.
+template <typename Source>
+void FormatMatrix(FILE* out, const Codebook& set, Source& source, const SetStatistics& stats,
                   const ListingGeometry& geometry) {
   const int elementWidth = DecimalWidth(stats.MaxElement);
   const int freqWidth = DecimalWidth(stats.MaxFreq);
@@ -83,19 +150,20 @@ void MatrixLayout(FILE* out, const Codebook& set, const SetStatistics& stats,
   TextBuffer text(out);
   for (std::int64_t start = 0; start < count; start += perLine) {
     const std::int64_t end = std::min(count, start + perLine);
+    source.Load(static_cast<int>(start), static_cast<int>(end - start));
 
     // "%*u/%-*u": the index right-aligned, the frequency left-aligned.
     for (std::int64_t v = start; v < end; ++v) {
       text.AppendUnsigned(static_cast<unsigned>(v), indexWidth);
       text.Append('/');
-      text.AppendUnsignedLeft(static_cast<unsigned>(set.Book[v].Freq), freqWidth);
+      text.AppendUnsignedLeft(static_cast<unsigned>(source.Freq(static_cast<int>(v))), freqWidth);
       if (v - start != lastColumn) text.AppendBlanks(labelFill);
     }
     text.Append('\n');
 
     if (stats.MaxNameLength > 0) {
       for (std::int64_t v = start; v < end; ++v) {
-        const std::string_view name = NodeName(set.Book[v]);
+        const std::string_view name = source.Name(static_cast<int>(v));
         text.Append(name);
         if (v - start != lastColumn) {
           text.AppendBlanks(columnWidth - static_cast<std::int64_t>(name.size()));
@@ -107,7 +175,7 @@ void MatrixLayout(FILE* out, const Codebook& set, const SetStatistics& stats,
     for (int r = 0; r < blockY; ++r) {
       for (std::int64_t v = start; v < end; ++v) {
         const bool last = v - start == lastColumn;
-        const int* row = set.Book[v].Vector.get() + std::int64_t{r} * blockX;
+        const int* row = source.Elements(static_cast<int>(v)) + std::int64_t{r} * blockX;
         // Every element is followed by a blank but the last of the last column.
         const int blanked = last && blockX > 0 ? blockX - 1 : blockX;
         for (int c = 0; c < blanked; ++c) elementFields.Append(text, row[c]);
@@ -121,11 +189,36 @@ void MatrixLayout(FILE* out, const Codebook& set, const SetStatistics& stats,
   }
 }
 
+}  // namespace
+
+void LineLayout(FILE* out, const Codebook& set, const SetStatistics& stats, int noBlanks) {
+  NodeRecords source{set};
+  FormatLines(out, set, source, stats, noBlanks);
+}
+
+void MatrixLayout(FILE* out, const Codebook& set, const SetStatistics& stats,
+                  const ListingGeometry& geometry) {
+  NodeRecords source{set};
+  FormatMatrix(out, set, source, stats, geometry);
+}
+
 void PrintVectorListing(FILE* out, const Codebook& set, const SetStatistics& stats,
                         const ListingGeometry& geometry, int vectorFormat, int noBlanks) {
   if (vectorFormat == 1 || (vectorFormat == 0 && set.BlockSizeY > 1)) {
     MatrixLayout(out, set, stats, geometry);
   } else {
     LineLayout(out, set, stats, noBlanks);
+  }
+}
+
+void PrintStreamedListing(FILE* out, const Codebook& set, SetReader& reader,
+                          const SetStatistics& stats, const ListingGeometry& geometry,
+                          int vectorFormat, int noBlanks) {
+  if (vectorFormat == 1 || (vectorFormat == 0 && set.BlockSizeY > 1)) {
+    StreamedRecords source(reader, std::max(1, geometry.VectorsPerLine));
+    FormatMatrix(out, set, source, stats, geometry);
+  } else {
+    StreamedRecords source(reader, StreamedRecords::kGroup);
+    FormatLines(out, set, source, stats, noBlanks);
   }
 }

@@ -19,13 +19,20 @@ int main(int argc, char** argv) {
   ParseParameters(argc, argv, 2, slots);
   const ViewMode mode = DetermineViewMode(firstName, secondName);
 
+  const ViewOptions options = CurrentViewOptions();
+  SetReader reader(firstName, SetReader::kBufferBytes, kViewBatchRows);
+  if (PrintStreamedView(stdout, firstName, mode, secondName, reader, options)) {
+    FinishOutput(stdout);
+    return 0;
+  }
+
   Codebook set;
   Codebook second;
   Partitioning partitioning;
-  ReadCodebook(firstName, &set);
+  ReadCodebookFrom(reader, &set);
   if (mode != ViewSet) LoadPartitionView(mode, secondName, set, &second, &partitioning);
 
-  PrintView(stdout, firstName, mode, set, second, partitioning, CurrentViewOptions());
+  PrintView(stdout, firstName, mode, set, second, partitioning, options);
 
   FreeCodebook(&set);
   if (mode != ViewSet) ReleasePartitionView(&second, &partitioning);

@@ -50,6 +50,21 @@ SetStatistics ComputeSetStatistics(const Codebook& set) {
   return stats;
 }
 
+void AddToStatistics(const SetBatch& batch, int dim, SetStatistics* stats) {
+  const std::size_t width = static_cast<std::size_t>(dim);
+  for (int k = 0; k < batch.Count; ++k) {
+    if (batch.Freqs[k] > stats->MaxFreq) stats->MaxFreq = batch.Freqs[k];
+    if (batch.Names != nullptr && batch.Names[k] != nullptr) {
+      const int length = static_cast<int>(std::strlen(batch.Names[k]));
+      if (length > stats->MaxNameLength) stats->MaxNameLength = length;
+    }
+    const int* elements = batch.Elements + static_cast<std::size_t>(k) * width;
+    for (std::size_t e = 0; e < width; ++e) {
+      if (elements[e] > stats->MaxElement) stats->MaxElement = elements[e];
+    }
+  }
+}
+
 ViewOptions CurrentViewOptions() {
   ViewOptions options;
   options.QuietLevel = Value_(kQuietLevel);
@@ -96,15 +111,19 @@ void PrintHeaderBlock(FILE* out, const char* inputName, const Codebook& set) {
   std::fputc('\n', out);
 }
 
-double SetEntropy(const Codebook& set) {
+namespace {
+
+// -sum p log2 p over `count` frequencies freq(i), in index order.
+template <typename Freq>
+double EntropyOf(int count, Freq&& freq) {
   // TotalFreq is the same sum in 32 bits; it wraps for large sets, and a
   // wrapped total would make every p meaningless.
   std::int64_t total = 0;
-  for (int i = 0; i < set.Booksize; ++i) total += set.Book[i].Freq;
+  for (int i = 0; i < count; ++i) total += freq(i);
   const double log2 = std::log(2.0);
   double entropy = 0.0;
-  for (int i = 0; i < set.Booksize; ++i) {
-    const double p = static_cast<double>(set.Book[i].Freq) / static_cast<double>(total);
+  for (int i = 0; i < count; ++i) {
+    const double p = static_cast<double>(freq(i)) / static_cast<double>(total);
     // Zero frequencies, and every p of a total of 0 (not a number), add
     // nothing.
     if (p > 0) entropy += (-p) * std::log(p) / log2;
@@ -112,9 +131,21 @@ double SetEntropy(const Codebook& set) {
   return entropy;
 }
 
-void PrintEntropy(FILE* out, const Codebook& set) {
-  std::fprintf(out, "Entropy of the set = %6.3f (bits/vector) \n", SetEntropy(set));
+}  // namespace
+
+double SetEntropy(const Codebook& set) {
+  return EntropyOf(set.Booksize, [&set](int i) { return set.Book[i].Freq; });
 }
+
+double FrequencyEntropy(const int* freqs, int count) {
+  return EntropyOf(count, [freqs](int i) { return freqs[i]; });
+}
+
+void PrintEntropyLine(FILE* out, double entropy) {
+  std::fprintf(out, "Entropy of the set = %6.3f (bits/vector) \n", entropy);
+}
+
+void PrintEntropy(FILE* out, const Codebook& set) { PrintEntropyLine(out, SetEntropy(set)); }
 
 void PrintView(FILE* out, const char* inputName, ViewMode mode, const Codebook& set,
                const Codebook& second, const Partitioning& partitioning,

@@ -72,7 +72,12 @@ void PrintHeaderBlock(FILE* out, const char* inputName, const Codebook& set);
 // a total of 0.
 double SetEntropy(const Codebook& set);
 
-// "Entropy of the set = %6.3f (bits/vector) \n" of SetEntropy.
+// SetEntropy of a set with these frequencies.
+double FrequencyEntropy(const int* freqs, int count);
+
+// "Entropy of the set = %6.3f (bits/vector) \n".
+void PrintEntropyLine(FILE* out, double entropy);
+// The line of SetEntropy.
 void PrintEntropy(FILE* out, const Codebook& set);
 
 // Everything a run prints after the files are loaded: the header block
@@ -86,11 +91,34 @@ void PrintView(FILE* out, const char* inputName, ViewMode mode, const Codebook& 
                const Codebook& second, const Partitioning& partitioning,
                const ViewOptions& options);
 
+// --- streamed_view.cpp ---
+
+// A run that reads the first file through `reader` in batches and drops
+// them batch by batch: quiet levels 0 and 1 in every mode, and the vector
+// listing of a single set (a first pass checks the set and takes its
+// statistics, a second formats it). At most the frequencies are kept (4
+// bytes a vector, for the entropy line). The files are read and checked,
+// and in mode 2 every training vector assigned to its nearest code vector,
+// with every message in the order of a run that holds the set; the output
+// is PrintView's. Returns false, having read nothing, when the run needs
+// the set in memory: the partition view, or a first file that cannot be
+// read twice (a pipe) where a second pass is needed.
+bool PrintStreamedView(FILE* out, const char* inputName, ViewMode mode, const char* secondName,
+                       SetReader& reader, const ViewOptions& options);
+
+// The most records a batch of the viewer's reader holds: the size of the
+// nearest searches' blocks.
+inline constexpr int kViewBatchRows = 1 << 16;
+
 // Flushes `out` and checks that everything written to it arrived, so that a
 // run whose listing was lost (a full disk, say) does not end as a success.
 // Fatal: "ERROR: Cannot write the output: %s\n" with the system's reason on
 // standard error, exit -1.
 void FinishOutput(FILE* out);
+
+// Folds the records of `batch` (of `dim` elements each) into `stats`, as
+// ComputeSetStatistics takes them.
+void AddToStatistics(const SetBatch& batch, int dim, SetStatistics* stats);
 
 // --- figures_block.cpp ---
 
@@ -147,6 +175,12 @@ void MatrixLayout(FILE* out, const Codebook& set, const SetStatistics& stats,
 // BlockSizeY > 1; else the line layout. Prints nothing for an empty set.
 void PrintVectorListing(FILE* out, const Codebook& set, const SetStatistics& stats,
                         const ListingGeometry& geometry, int vectorFormat, int noBlanks);
+
+// PrintVectorListing of the set whose header is `set` (no nodes), with the
+// records read from `reader` in batches.
+void PrintStreamedListing(FILE* out, const Codebook& set, SetReader& reader,
+                          const SetStatistics& stats, const ListingGeometry& geometry,
+                          int vectorFormat, int noBlanks);
 
 // --- partition_view.cpp ---
 

@@ -25,7 +25,8 @@ int DigitValue(int c) {
 
 }  // namespace
 
-ByteReader::ByteReader(FILE* file) : file_(file) {
+ByteReader::ByteReader(FILE* file, std::size_t blockSize)
+    : file_(file), blockSize_(blockSize > 0 ? blockSize : 1) {
   // The size of the rest of the file, where the stream can tell it.
   const long here = std::ftell(file);
   if (here >= 0 && std::fseek(file, 0, SEEK_END) == 0) {
@@ -38,7 +39,7 @@ bool ByteReader::Refill(std::size_t count) {
   const std::size_t available = end_ - position_;
   if (capacity_ < count || buffer_ == nullptr) {
     // Grow to hold `count` bytes; only bytes the file holds are asked for.
-    std::size_t wanted = count > kBlockSize ? count : kBlockSize;
+    std::size_t wanted = count > blockSize_ ? count : blockSize_;
     if (unread_ >= 0 && static_cast<std::uint64_t>(unread_) + available < wanted) {
       wanted = static_cast<std::size_t>(unread_) + available;
       if (wanted == 0) wanted = 1;
@@ -81,7 +82,7 @@ bool ByteReader::Refill(std::size_t count) {
 std::uint64_t ByteReader::Remaining() {
   if (unread_ < 0 || endOfFile_) {
     // A stream that cannot tell its size is read to its end.
-    while (!endOfFile_) Refill(capacity_ == 0 ? kBlockSize : capacity_ * 2);
+    while (!endOfFile_) Refill(capacity_ == 0 ? blockSize_ : capacity_ * 2);
     return end_ - position_;
   }
   return (end_ - position_) + static_cast<std::uint64_t>(unread_);

@@ -28,7 +28,9 @@ const unsigned char* ParseInteger(const unsigned char* begin, const unsigned cha
 
 class ByteReader {
  public:
-  explicit ByteReader(FILE* file);
+  // Reads `file` from its current position in blocks of `blockSize` bytes;
+  // the buffer grows beyond that only to hold one run asked for by Ensure.
+  explicit ByteReader(FILE* file, std::size_t blockSize = kBlockSize);
   ByteReader(const ByteReader&) = delete;
   ByteReader& operator=(const ByteReader&) = delete;
 
@@ -70,19 +72,20 @@ class ByteReader {
 
   enum class LineResult { kRead, kEndOfFile, kStartsWithNul };
 
+  static constexpr std::size_t kBlockSize = 1 << 20;
+
   // Reads one line into `text` (`size` bytes): its first size - 1 characters,
   // without the line end; the rest of a longer line is consumed and dropped.
   // A NUL byte ends the text, as it ends any C string.
   LineResult ReadLine(char* text, std::size_t size);
 
  private:
-  static constexpr std::size_t kBlockSize = 1 << 20;
-
   // Moves the unread bytes to the front and reads until at least `count`
   // bytes are available or the file ends. Returns false when none is.
   bool Refill(std::size_t count);
 
   FILE* file_;
+  std::size_t blockSize_;
   std::unique_ptr<unsigned char[]> buffer_;
   std::size_t capacity_ = 0;
   std::size_t position_ = 0;

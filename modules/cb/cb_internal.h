@@ -37,6 +37,10 @@ namespace cb_internal {
 // writes (set files, partitionings, graphs).
 inline constexpr char kSeparatorLine[] = "-------------------------------------";
 
+// The first decimal digit of a set file's version line, or -1 when it has
+// none.
+int VersionDigit(const char* versionLine);
+
 // Closes a stream when its owner goes, also when a fatal exit unwinds.
 struct FileCloser {
   void operator()(FILE* file) const noexcept { std::fclose(file); }

@@ -51,9 +51,15 @@ bool ReadIndexLine(ByteReader& reader, int* index) {
   return true;
 }
 
-}  // namespace
-
-void ReadPartitioning(const char* filename, Partitioning* P, const Codebook* TS) {
+// Reads a partitioning file for the training set `TS` (only its head is
+// used): prepare(count) once both counts are read and the training-set
+// size is checked; method(), which returns where the
+// description goes, before it is read; begin() before the first index
+// line; take(i, partition) for every vector i in ascending order. The one parser of the file, so
+// that every reader reports the same errors in the same order.
+template <typename Prepare, typename Method, typename Begin, typename Take>
+int ReadPartitioningFile(const char* filename, const Codebook& TS, Prepare&& prepare,
+                         Method&& method, Begin&& begin, Take&& take) {
   FilePtr file(FileOpen(filename, 1, 0));
   if (file == nullptr) {
     // The open message has no line end of its own; this one ends the run.
@@ -74,36 +80,65 @@ void ReadPartitioning(const char* filename, Partitioning* P, const Codebook* TS)
   // never hold before it allocates anything.
   const int count = ReadHeadCount(reader);
   const int size = ReadHeadCount(reader);
-  if (size != TS->Booksize) {
-    FatalError("ERROR: Partitioning is not for this training set (%d != %d).\n", size,
-               TS->Booksize);
+  if (size != TS.Booksize) {
+    FatalError("ERROR: Partitioning is not for this training set (%d != %d).\n", size, TS.Booksize);
   }
-  CreateNewPartitioning(P, TS, count);
+  prepare(count);
 
   // The description is present exactly when the separator does not follow;
   // a description that begins with "-" is therefore taken for it.
-  if (reader.Peek() != '-') cb_internal::ReadHeaderLine(reader, P->GenerationMethod);
+  if (reader.Peek() != '-') cb_internal::ReadHeaderLine(reader, method());
   while (reader.Peek() == '-') reader.Advance(1);
   reader.Get();
 
-  // Every index line is read and checked first; then vector i joins the
-  // head of its partition's list in ascending order of i, so every list
-  // ends up running from the highest vector index to the lowest.
-  std::unique_ptr<int[]> target;
-  try {
-    target = std::make_unique_for_overwrite<int[]>(static_cast<std::size_t>(TS->Booksize));
-  } catch (const std::bad_alloc&) {
-    FatalError("ERROR: Not enough memory for the partitioning.\n");
-  }
-  cb_internal::PrefaultPages(target.get(), static_cast<std::size_t>(TS->Booksize) * sizeof(int));
-  for (int i = 0; i < TS->Booksize; ++i) {
+  begin();
+  for (int i = 0; i < TS.Booksize; ++i) {
     int index = 0;
     if (!ReadIndexLine(reader, &index)) FatalError("ERROR reading partitioning.\n");
     if (index < 1 || index > count)
       FatalError("ERROR: Invalid partition index (%d) found.\n", index);
-    target[i] = index - 1;
+    take(i, index - 1);
   }
+  return count;
+}
+
+}  // namespace
+
+void ReadPartitioning(const char* filename, Partitioning* P, const Codebook* TS) {
+  // Every index line is read and checked first; then vector i joins the
+  // head of its partition's list in ascending order of i, so every list
+  // ends up running from the highest vector index to the lowest.
+  std::unique_ptr<int[]> target;
+  ReadPartitioningFile(
+      filename, *TS, [&](int count) { CreateNewPartitioning(P, TS, count); },
+      [&] { return P->GenerationMethod; },
+      [&] {
+        try {
+          target = std::make_unique_for_overwrite<int[]>(static_cast<std::size_t>(TS->Booksize));
+        } catch (const std::bad_alloc&) {
+          FatalError("ERROR: Not enough memory for the partitioning.\n");
+        }
+        cb_internal::PrefaultPages(target.get(),
+                                   static_cast<std::size_t>(TS->Booksize) * sizeof(int));
+      },
+      [&](int i, int partition) { target[i] = partition; });
   cb_internal::MoveInBulk(*TS, P, target.get(), true);
+}
+
+int ReadPartitionLabels(const char* filename, const Codebook& TS, int* labels) {
+  char method[kTextFieldSize];
+  return ReadPartitioningFile(
+      filename, TS,
+      [&](int count) {
+        // The checks of a new partitioning, for the totals of its partitions
+        // alone: nothing is held per vector.
+        if (count < 1) FatalError("ERROR: Invalid number of partitions (%d).\n", count);
+        cb_internal::RequirePartitionMemory(count, VectorDimension(TS), 0);
+      },
+      [&] { return method; }, [] {},
+      [&](int i, int partition) {
+        if (labels != nullptr) labels[i] = partition;
+      });
 }
 
 void WritePartitioning(const char* filename, const Partitioning* P, const Codebook* TS,

@@ -1,6 +1,7 @@
 // ReadCodebook on any bytes: version 1 and 2 set files, damaged or hostile.
-// ReadFlatSet must take the same bytes the same way, and a set that reads
-// must also survive being written and read back.
+// ReadFlatSet, and the set reader through a buffer and batches far smaller
+// than a record, must take the same bytes the same way, and a set that
+// reads must also survive being written and read back.
 #include <cstdlib>
 #include <cstring>
 
@@ -25,7 +26,31 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     ReadFlatSet(path.c_str(), &flat);
     readFlat = true;
   });
-  if (readNodes != readFlat) std::abort();
+  // Through a tiny buffer, twice: both passes hand out what ReadCodebook read.
+  bool readSmall = false;
+  vqfuzz::RunGuarded([&] {
+    SetReader reader(path.c_str(), 3, 2);
+    for (int pass = 0; pass < 2; ++pass) {
+      if (pass == 1) reader.Rewind();
+      SetBatch batch;
+      while (reader.Next(&batch)) {
+        if (!readNodes) continue;
+        const int dim = reader.Dimension();
+        for (int k = 0; k < batch.Count; ++k) {
+          const CodebookNode& node = nodes.Book[batch.First + k];
+          const char* name = batch.Names != nullptr ? batch.Names[k] : nullptr;
+          if (CompareVectors(node.Vector.get(), batch.Elements + static_cast<std::size_t>(k) * dim,
+                             dim) != 0 ||
+              node.Freq != batch.Freqs[k] || (name == nullptr) != (node.Name == nullptr) ||
+              (name != nullptr && std::strcmp(name, node.Name.get()) != 0)) {
+            std::abort();
+          }
+        }
+      }
+    }
+    readSmall = true;
+  });
+  if (readNodes != readFlat || readNodes != readSmall) std::abort();
   if (readNodes) {
     const int dim = VectorDimension(nodes);
     if (flat.Header.Booksize != nodes.Booksize || flat.Header.TotalFreq != nodes.TotalFreq) {

@@ -272,3 +272,45 @@ TEST(PrintVectorListing, MatchesThePlainReferenceOnRandomSets) {
 }
 
 }  // namespace
+
+namespace {
+
+// The streamed listing of a file, read through small buffers and batches,
+// prints what the listing of the record in memory prints.
+TEST(PrintStreamedListing, PrintsTheListingOfTheSetInMemory) {
+  const unsigned seed = std::random_device()();
+  SCOPED_TRACE("seed " + std::to_string(seed));
+  std::mt19937 random(seed);
+  vqtest::TempDir dir;
+  const std::string path = dir.Path("set.cb");
+  for (int round = 0; round < 12; ++round) {
+    const int bx = static_cast<int>(random() % 4) + 1;
+    const int by = static_cast<int>(random() % 3) + 1;
+    std::vector<NodeSpec> nodes;
+    for (int i = static_cast<int>(random() % 90); i > 0; --i) {
+      std::vector<int> elements(static_cast<std::size_t>(bx * by));
+      for (int& e : elements) e = static_cast<int>(random() % 300);
+      nodes.emplace_back(elements, static_cast<int>(random() % 50),
+                         round % 2 == 0 && random() % 4 == 0 ? "name" : "");
+    }
+    vqtest::WriteSet(path, kCodebookFile, bx, by, nodes, 2);
+    Codebook set;
+    ReadCodebook(path.c_str(), &set);
+    for (const int format : {0, kMatrix, kLine}) {
+      SetReader reader(path.c_str(), 17, 5);
+      SetStatistics stats;
+      SetBatch batch;
+      while (reader.Next(&batch)) AddToStatistics(batch, reader.Dimension(), &stats);
+      const ListingGeometry geometry = ComputeListingGeometry(reader.Header(), stats);
+      reader.Rewind();
+      EXPECT_EQ(CaptureOutput([&](FILE* out) {
+                  PrintStreamedListing(out, reader.Header(), reader, stats, geometry, format,
+                                       round % 3 == 0);
+                }),
+                Listing(set, format, round % 3 == 0))
+          << round << " " << format;
+    }
+  }
+}
+
+}  // namespace

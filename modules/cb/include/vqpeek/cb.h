@@ -34,6 +34,7 @@
 #include "vqpeek/cb/generation.h"
 #include "vqpeek/cb/graph.h"
 #include "vqpeek/cb/partitioning.h"
+#include "vqpeek/cb/set_reader.h"
 #include "vqpeek/file.h"
 #include "vqpeek/interfc.h"
 #include "vqpeek/version.h"

@@ -86,6 +86,14 @@ VQPEEK_EXPORT void PartitionCentroid(const Partitioning* P, int Pindex, Codebook
 // partition index (%d) found.\n" for an index outside 1 .. count.
 VQPEEK_EXPORT void ReadPartitioning(const char* filename, Partitioning* P, const Codebook* TS);
 
+// Reads a partitioning file for a training set with the head `TS` (its
+// nodes are not used) with the checks and messages of ReadPartitioning, in
+// the same order, but makes no record: only the partition count is checked
+// against the memory its totals take. labels[i], when `labels` is given
+// (TS.Booksize entries), receives vector i's partition, counted from 0.
+// Returns the partition count.
+VQPEEK_EXPORT int ReadPartitionLabels(const char* filename, const Codebook& TS, int* labels);
+
 // Writes `P` as a partitioning file: header, count, size, the description
 // when not empty, the separator, then per vector Map + 1 and, for a named
 // vector, a blank and the name. What is written reads back with

@@ -1,0 +1,119 @@
+// Set files read in batches through a buffer of fixed size, for sets of any
+// size. Part of <vqpeek/cb.h>.
+//
+// A SetReader owns the open file, a buffer of a fixed size (it grows only to
+// hold one record longer than itself) and the position in the file. The
+// caller loops over Next(), which hands out the next records as flat rows;
+// nothing the reader holds grows with the number of records, so a file of
+// any size is read in the memory of one batch. Every damage is reported
+// with the messages of ReadCodebook, in the order ReadCodebook meets them,
+// and ReadCodebook and ReadFlatSet read through this reader.
+//
+// A reader may go over the records again (Rewind). A file that differs on
+// a later pass from what the first pass read is reported before any
+// record of the differing batch is handed out, never read as it is now.
+#ifndef VQPEEK_CB_SET_READER_H_
+#define VQPEEK_CB_SET_READER_H_
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+
+#include "vqpeek/cb/codebook.h"
+#include "vqpeek/cb/partitioning.h"
+#include "vqpeek/export.h"
+
+// Records First .. First+Count-1 of a set. The arrays stay valid until the
+// next call of Next() or Rewind() on the reader that filled them.
+struct SetBatch {
+  int First = 0;
+  int Count = 0;
+  const int* Elements = nullptr;       // Count rows of dim elements
+  const int* Freqs = nullptr;          // Count frequencies
+  const std::int64_t* Sums = nullptr;  // Count sums of each row's elements
+  // Count names (null: none), or null when no record of the batch has one.
+  const char* const* Names = nullptr;
+};
+
+class VQPEEK_EXPORT SetReader {
+ public:
+  static constexpr std::size_t kBufferBytes = std::size_t{1} << 20;
+  static constexpr int kBatchRows = 4096;
+
+  // Opens a version-1 or version-2 training-set or codebook file and reads
+  // its head. `bufferBytes` is the size of the file buffer, `batchRows` the
+  // most records a batch holds (fewer when the rows would pass 4 MB).
+  // Fatal: the messages of ReadCodebook up to "ERROR: premature end of
+  // file\n" for a body shorter than the head promises (before any record is
+  // read).
+  explicit SetReader(const char* filename, std::size_t bufferBytes = kBufferBytes,
+                     int batchRows = kBatchRows);
+  ~SetReader();
+  SetReader(const SetReader&) = delete;
+  SetReader& operator=(const SetReader&) = delete;
+
+  // The header fields (Book stays empty). Once the first pass has reached
+  // the end, TotalFreq is the sum of the frequencies.
+  const Codebook& Header() const;
+  int Version() const;
+  int Dimension() const;
+  // The most records one batch holds.
+  int BatchCapacity() const;
+  // The index of the record the next batch starts with.
+  int NextRecord() const;
+
+  // Hands out the next batch; false (and an empty batch) after the last
+  // record. With `rows`, the elements are written there (room for
+  // BatchCapacity() rows) and batch->Elements points at them. At the end of
+  // the first pass TotalFreq becomes the sum of the frequencies, with
+  // "WARNING: TotalFreq header field = %d but calculated totalfreq = %d.\n"
+  // through PrintMessage for a version-2 head that said otherwise.
+  // Fatal: "ERROR: Too long vector name:\n%*s\nMaximum is %d characters.\n",
+  // "ERROR: premature end of file\n"; on a later pass "ERROR: The file %s
+  // changed while it was read.\n".
+  bool Next(SetBatch* batch, int* rows = nullptr);
+
+  // Whether the file can be read again from its first record (a regular
+  // file; a pipe cannot).
+  bool Rewindable() const;
+
+  // Goes back to the first record for another pass. The first pass must
+  // have been read to its end. Fatal: "ERROR: The file %s changed while it
+  // was read.\n" when the file's size or modification time is no longer
+  // what it was when it was opened, or it cannot be read again.
+  void Rewind();
+
+ private:
+  struct State;
+  std::unique_ptr<State> state_;
+};
+
+// Reads every record of `reader` (at the start of its first pass) into
+// `CB` as ReadCodebook does.
+VQPEEK_EXPORT void ReadCodebookFrom(SetReader& reader, Codebook* CB);
+
+// What assigning a training set to its nearest code vectors leaves per
+// partition: the totals a partitioning of the set would hold, without a
+// partition per vector.
+struct PartitionTotals {
+  int PartitionCount = 0;
+  int VectorDim = 0;
+  std::unique_ptr<int[]> PartitionSize;           // PartitionCount members counts
+  std::unique_ptr<PartitionSum[]> PartitionSums;  // PartitionCount totals
+  std::int64_t Error = 0;                         // wrapping sum of Freq * squared distance
+};
+
+// Reads the training set of `reader` once more (rewinding it; its first
+// pass must be complete) and gives every vector to the code vector of `CB`
+// nearest under the squared distance, by the search rule from start
+// candidate 0, as GenerateOptimalPartitioningGeneral does for a fresh
+// partitioning. `visit`, when given, sees every batch with the chosen code
+// vectors. Fatal: "ERROR: The codebook is empty.\n", "ERROR: Codebook and
+// training set differ in vector dimension (%d != %d).\n" (before the set is
+// read again); the messages of Rewind and Next.
+VQPEEK_EXPORT void AssignToNearest(
+    SetReader& reader, const Codebook& CB, PartitionTotals* totals,
+    const std::function<void(const SetBatch&, const int* chosen)>& visit = nullptr);
+
+#endif  // VQPEEK_CB_SET_READER_H_

@@ -1,0 +1,201 @@
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "set_builder.h"
+#include "test_support.h"
+#include "vqpeek/cb.h"
+
+namespace {
+
+using vqtest::NodeSpec;
+using vqtest::ReadFileBytes;
+using vqtest::TempDir;
+using vqtest::WriteFileBytes;
+
+// A random set of `count` vectors of 2 x 3 elements that fit `width` bytes,
+// some named when `named`.
+std::vector<NodeSpec> RandomNodes(std::mt19937& random, int count, int width, bool named) {
+  const int high = width == 4 ? 2000000000 : (1 << (8 * width)) - 1;
+  std::vector<NodeSpec> nodes;
+  for (int i = 0; i < count; ++i) {
+    std::vector<int> elements(6);
+    for (int& e : elements) e = std::uniform_int_distribution<int>(0, high)(random);
+    const std::string name = named && random() % 3 == 0 ? std::string(random() % 12 + 1, 'n') : "";
+    nodes.emplace_back(elements, static_cast<int>(random() % 1000), name);
+  }
+  return nodes;
+}
+
+// Everything the reader hands out, one line per record.
+std::vector<std::string> ReadAll(SetReader& reader, bool ownRows = false) {
+  std::vector<std::string> records;
+  std::vector<int> rows(static_cast<std::size_t>(reader.BatchCapacity() * reader.Dimension()));
+  SetBatch batch;
+  while (reader.Next(&batch, ownRows ? rows.data() : nullptr)) {
+    EXPECT_EQ(batch.First, static_cast<int>(records.size()));
+    EXPECT_LE(batch.Count, reader.BatchCapacity());
+    for (int k = 0; k < batch.Count; ++k) {
+      std::string line = batch.Names != nullptr && batch.Names[k] != nullptr ? batch.Names[k] : "-";
+      for (int e = 0; e < reader.Dimension(); ++e) {
+        line += ' ';
+        line += std::to_string(batch.Elements[k * reader.Dimension() + e]);
+      }
+      records.push_back(line + " (" + std::to_string(batch.Freqs[k]) + ")");
+    }
+  }
+  return records;
+}
+
+std::vector<std::string> Records(const Codebook& set) {
+  std::vector<std::string> records;
+  for (int i = 0; i < set.Booksize; ++i) {
+    std::string line = set.Book[i].Name != nullptr ? set.Book[i].Name.get() : "-";
+    for (const int e : vqtest::Elements(set, i)) {
+      line += ' ';
+      line += std::to_string(e);
+    }
+    records.push_back(line + " (" + std::to_string(set.Book[i].Freq) + ")");
+  }
+  return records;
+}
+
+TEST(SetReader, HandsOutEveryRecordAtEveryBufferAndBatchSize) {
+  const unsigned seed = std::random_device()();
+  SCOPED_TRACE("seed " + std::to_string(seed));
+  std::mt19937 random(seed);
+  TempDir dir;
+  const std::string path = dir.Path("set.ts");
+  for (int width = 1; width <= 4; ++width) {
+    vqtest::WriteSet(path, kTrainingSetFile, 2, 3, RandomNodes(random, 23, width, width % 2 == 1),
+                     width);
+    Codebook expected;
+    ReadCodebook(path.c_str(), &expected);
+    // Buffers smaller than one record, records straddling two buffers, and
+    // batches that end at the set's end or before it.
+    for (const std::size_t buffer : {1, 7, 25, 26, 64, 100000}) {
+      for (const int rows : {1, 2, 5, 23, 1000}) {
+        SetReader reader(path.c_str(), buffer, rows);
+        EXPECT_EQ(ReadAll(reader, rows == 5), Records(expected)) << buffer << " " << rows;
+        EXPECT_EQ(reader.Header().TotalFreq, expected.TotalFreq);
+        // A second pass hands out the same.
+        reader.Rewind();
+        EXPECT_EQ(ReadAll(reader), Records(expected)) << buffer << " " << rows;
+      }
+    }
+  }
+}
+
+TEST(SetReader, ReadsVersionOneFiles) {
+  const std::string path = std::string(VQPEEK_SOURCE_DIR) + "/examples/old.ts";
+  Codebook expected;
+  ReadCodebook(path.c_str(), &expected);
+  SetReader reader(path.c_str(), 5, 3);
+  EXPECT_EQ(ReadAll(reader), Records(expected));
+}
+
+// Gives the file back the access and modification times in `before`.
+void RestoreTimes(const std::string& path, const struct stat& before) {
+  const struct timespec times[2] = {before.st_atim, before.st_mtim};
+  utimensat(AT_FDCWD, path.c_str(), times, 0);
+}
+
+class SetReaderDeathTest : public ::testing::Test {
+ protected:
+  // A named set whose last record is cut `cut` bytes before its end.
+  std::string WriteCutSet(std::size_t cut) {
+    vqtest::WriteSet(path_, kTrainingSetFile, 2, 1, {{{1, 2}, 3, "first"}, {{4, 5}, 6, "second"}});
+    const std::string bytes = ReadFileBytes(path_);
+    WriteFileBytes(path_, bytes.substr(0, bytes.size() - cut));
+    return path_;
+  }
+  TempDir dir_;
+  std::string path_ = dir_.Path("set.ts");
+};
+
+TEST_F(SetReaderDeathTest, ReportsAFileCutInsideTheLastRecordAtEveryBufferSize) {
+  for (std::size_t cut = 1; cut <= 13; ++cut) {
+    const std::string path = WriteCutSet(cut);
+    for (const std::size_t buffer : {1, 4, 9, 4096}) {
+      EXPECT_FATAL(
+          {
+            SetReader reader(path.c_str(), buffer, 1);
+            ReadAll(reader);
+          },
+          "ERROR: premature end of file\n");
+    }
+  }
+}
+
+TEST_F(SetReaderDeathTest, ReportsAFileTruncatedBetweenTwoPasses) {
+  const std::string path = WriteCutSet(0);
+  EXPECT_FATAL(
+      {
+        SetReader reader(path.c_str(), 8, 1);
+        ReadAll(reader);
+        if (truncate(path.c_str(), 40) != 0) return;
+        reader.Rewind();
+      },
+      "ERROR: The file " + path + " changed while it was read.\n");
+}
+
+TEST_F(SetReaderDeathTest, ReportsABatchThatReadsOtherwiseOnALaterPass) {
+  const std::string path = WriteCutSet(0);
+  struct stat before {};
+  ASSERT_EQ(stat(path.c_str(), &before), 0);
+  EXPECT_FATAL(
+      {
+        SetReader reader(path.c_str(), 8, 1);
+        ReadAll(reader);
+        // The second record's frequency changes; size and time stay.
+        std::string bytes = ReadFileBytes(path);
+        bytes.back() = 9;
+        WriteFileBytes(path, bytes);
+        RestoreTimes(path, before);
+        reader.Rewind();
+        SetBatch batch;
+        reader.Next(&batch);  // the first record is the same
+        reader.Next(&batch);
+      },
+      "ERROR: The file " + path + " changed while it was read.\n");
+}
+
+TEST(AssignToNearest, LeavesTheTotalsOfTheRecordSearch) {
+  const unsigned seed = std::random_device()();
+  SCOPED_TRACE("seed " + std::to_string(seed));
+  std::mt19937 random(seed);
+  TempDir dir;
+  const std::string setPath = dir.Path("set.ts");
+  vqtest::WriteSet(setPath, kTrainingSetFile, 2, 3, RandomNodes(random, 300, 1, false));
+  Codebook set;
+  Codebook codebook;
+  ReadCodebook(setPath.c_str(), &set);
+  vqtest::BuildSet(&codebook, kCodebookFile, 2, 3, RandomNodes(random, 9, 1, false));
+  Partitioning expected;
+  CreateNewPartitioning(&expected, &set, codebook.Booksize);
+  const double error = GenerateOptimalPartitioningGeneral(&set, &codebook, &expected, 0);
+
+  SetReader reader(setPath.c_str(), 64, 7);
+  ReadAll(reader);
+  PartitionTotals totals;
+  std::vector<int> labels;
+  AssignToNearest(reader, codebook, &totals, [&](const SetBatch& batch, const int* chosen) {
+    labels.insert(labels.end(), chosen, chosen + batch.Count);
+  });
+  EXPECT_EQ(labels, std::vector<int>(expected.Map.get(), expected.Map.get() + set.Booksize));
+  EXPECT_DOUBLE_EQ(static_cast<double>(totals.Error) / (6.0 * set.TotalFreq), error);
+  for (int p = 0; p < codebook.Booksize; ++p) {
+    EXPECT_EQ(totals.PartitionSize[p], expected.PartitionSize[p]);
+    EXPECT_EQ(totals.PartitionSums[p].CCFreq, expected.PartitionSums[p].CCFreq);
+    for (int e = 0; e < 6; ++e) {
+      EXPECT_EQ(totals.PartitionSums[p].VectorSum[e], expected.PartitionSums[p].VectorSum[e]);
+    }
+  }
+}
+
+}  // namespace

@@ -1,0 +1,95 @@
+// Runs at quiet levels 0 and 1 never hold the set; runs at level 2 do. On
+// random files, sound or cut at any point of their records, the quiet runs
+// must print what the level-2 run prints up to its listing, and fail with
+// its message and status.
+#include <random>
+#include <string>
+#include <vector>
+
+#include "set_builder.h"
+#include "test_support.h"
+
+namespace {
+
+using vqtest::NodeSpec;
+using vqtest::RunResult;
+
+std::vector<NodeSpec> RandomNodes(std::mt19937& random, int count, int dim, int width) {
+  std::vector<NodeSpec> nodes;
+  for (int i = 0; i < count; ++i) {
+    std::vector<int> elements(static_cast<std::size_t>(dim));
+    for (int& e : elements)
+      e = static_cast<int>(random() % (width == 1 ? 256 : width == 2 ? 65536 : 70000));
+    nodes.emplace_back(elements, static_cast<int>(random() % 4),
+                       random() % 3 == 0 ? std::string(random() % 5 + 1, 'v') : "");
+  }
+  return nodes;
+}
+
+// The quiet runs of `files` against the level-2 run with -E.
+void ExpectQuietRunsAgree(const vqtest::TempDir& dir, const std::vector<std::string>& files) {
+  auto run = [&](std::vector<std::string> options) {
+    options.insert(options.end(), files.begin(), files.end());
+    return vqtest::RunVqpeek(options, dir.path());
+  };
+  const RunResult full = run({"-E", "-F2"});
+  const RunResult quiet = run({"-Q1", "-E"});
+  SCOPED_TRACE(files[0] + " " + (files.size() > 1 ? files[1] : "") + "\n" + full.out + full.err);
+  EXPECT_EQ(quiet.err, full.err);
+  EXPECT_EQ(quiet.status, full.status);
+  if (full.status != 0) {
+    EXPECT_EQ(quiet.out, full.out);
+    return;
+  }
+  // The level-2 run goes on with a blank line and the listing.
+  EXPECT_EQ(full.out.substr(0, quiet.out.size() + 1), quiet.out + "\n");
+  // Level 0 leaves out the header block alone: what -Q1 without -E prints
+  // after any warning.
+  const RunResult headerOnly = run({"-Q1"});
+  const RunResult warningOnly = run({"-Q0"});
+  EXPECT_EQ(run({"-Q0", "-E"}).out, warningOnly.out + quiet.out.substr(headerOnly.out.size()));
+}
+
+TEST(QuietView, AgreesWithTheRunThatHoldsTheSet) {
+  const unsigned seed = std::random_device()();
+  SCOPED_TRACE("seed " + std::to_string(seed));
+  std::mt19937 random(seed);
+  vqtest::TempDir dir;
+  for (int width = 1; width <= 4; ++width) {
+    const int count = static_cast<int>(random() % 6);
+    vqtest::WriteSet(dir.Path("t.ts"), kTrainingSetFile, 2, 1, RandomNodes(random, count, 2, width),
+                     width);
+    // Codebooks of another dimension, empty, or with more code vectors than
+    // the set has vectors (empty partitions).
+    vqtest::WriteSet(dir.Path("c.cb"), kCodebookFile, 2, width == 3 ? 2 : 1,
+                     RandomNodes(random, width == 2 ? 0 : 7, width == 3 ? 4 : 2, 1));
+    std::string partitioning = "VQ PARTITIONING 2.0\n9\n" + std::to_string(count) + "\n-----\n";
+    for (int i = 0; i < count; ++i) partitioning += std::to_string(random() % 10) + "\n";
+    vqtest::WriteFileBytes(dir.Path("p.pa"), partitioning);
+    for (const auto& files : std::vector<std::vector<std::string>>{
+             {"t.ts"}, {"t.ts", "c.cb"}, {"t.ts", "p.pa"}, {"c.cb"}}) {
+      ExpectQuietRunsAgree(dir, files);
+    }
+  }
+}
+
+TEST(QuietView, AgreesOnFilesCutAtEveryPoint) {
+  vqtest::TempDir dir;
+  const std::string path = dir.Path("cut.ts");
+  vqtest::WriteSet(path, kTrainingSetFile, 2, 1, {{{1, 2}, 3, "ab"}, {{4, 5}, 6}, {{7, 8}, 9, "c"}},
+                   2);
+  const std::string whole = vqtest::ReadFileBytes(path);
+  const std::string oldSet =
+      vqtest::ReadFileBytes(std::string(VQPEEK_SOURCE_DIR) + "/examples/old.ts");
+  vqtest::WriteSet(dir.Path("c.cb"), kCodebookFile, 2, 1, {{{1, 1}}, {{5, 5}}});
+  for (std::size_t size = whole.size(); size > whole.size() - 28; --size) {
+    vqtest::WriteFileBytes(path, whole.substr(0, size));
+    ExpectQuietRunsAgree(dir, {"cut.ts"});
+    ExpectQuietRunsAgree(dir, {"cut.ts", "c.cb"});
+    // A version-1 set, cut as far as its last records.
+    vqtest::WriteFileBytes(path, oldSet.substr(0, oldSet.size() - (whole.size() - size)));
+    ExpectQuietRunsAgree(dir, {"cut.ts"});
+  }
+}
+
+}  // namespace

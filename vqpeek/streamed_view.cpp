@@ -1,0 +1,59 @@
+// The runs that never hold the set: quiet levels 0 and 1, where nothing of
+// the set is printed but its head and entropy, and the vector listing of a
+// single set, which needs the set's statistics before its first line and
+// so reads it twice.
+#include <new>
+#include <vector>
+
+#include "viewer.h"
+#include "vqpeek/interfc.h"
+
+bool PrintStreamedView(FILE* out, const char* inputName, ViewMode mode, const char* secondName,
+                       SetReader& reader, const ViewOptions& options) {
+  const bool listing = options.QuietLevel > 1;
+  if (listing && mode != ViewSet) return false;
+  // The listing and mode 2 read the set twice: a pass to check it (before
+  // the codebook is read, or the first line is printed), then the pass that
+  // assigns or formats it.
+  if ((listing || mode == ViewTrainingSetAndCodebook) && !reader.Rewindable()) return false;
+
+  std::vector<int> freqs;
+  if (options.Entropy == 1) {
+    try {
+      freqs.reserve(static_cast<std::size_t>(reader.Header().Booksize));
+    } catch (const std::bad_alloc&) {
+      FatalError("ERROR: Not enough memory for new vector element.\n");
+    }
+  }
+  // The first pass checks every record and keeps what the entropy and the
+  // listing's field widths need.
+  SetStatistics stats;
+  SetBatch batch;
+  while (reader.Next(&batch)) {
+    if (options.Entropy == 1) freqs.insert(freqs.end(), batch.Freqs, batch.Freqs + batch.Count);
+    if (listing) AddToStatistics(batch, reader.Dimension(), &stats);
+  }
+
+  if (mode == ViewTrainingSetAndCodebook) {
+    Codebook codebook;
+    ReadCodebook(secondName, &codebook);
+    if (codebook.Booksize < 1) FatalError("ERROR: The codebook is empty.\n");
+    PartitionTotals totals;
+    AssignToNearest(reader, codebook, &totals);
+  } else if (mode == ViewTrainingSetAndPartitioning) {
+    ReadPartitionLabels(secondName, reader.Header(), nullptr);
+  }
+
+  const Codebook& set = reader.Header();
+  if (options.QuietLevel > 0) PrintHeaderBlock(out, inputName, set);
+  if (options.Entropy == 1) {
+    PrintEntropyLine(out, FrequencyEntropy(freqs.data(), static_cast<int>(freqs.size())));
+  }
+  if (!listing) return true;
+
+  const ListingGeometry geometry = ComputeListingGeometry(set, stats);
+  std::fputc('\n', out);
+  reader.Rewind();
+  PrintStreamedListing(out, set, reader, stats, geometry, options.VectorFormat, options.NoBlanks);
+  return true;
+}
