@@ -327,10 +327,12 @@ py::dict ReadSet(const py::bytes& path) {
   const std::string name = FileName(path);
   RefuseOtherKind(name, ReadFileHead(name).kind, true);
   FlatSet set;
-  RunLibrary([&] {
-    const py::gil_scoped_release unlocked;
-    ReadFlatSet(name.c_str(), &set);
-  }, name);
+  RunLibrary(
+      [&] {
+        const py::gil_scoped_release unlocked;
+        ReadFlatSet(name.c_str(), &set);
+      },
+      name);
   const Codebook& head = set.Header;
   RefuseUnknownKind(name, RecognizeVersionstr(head.Versionstr), true);
   const auto count = static_cast<py::ssize_t>(head.Booksize);
@@ -379,10 +381,12 @@ void WriteSet(const py::bytes& path, const Int32Array& vectors, const Int32Array
   set.BlockSizeY = blockY;
   RunLibrary([&] { SetVerString(set.Versionstr, kind); });
   SetNames(&set, names);
-  RunLibrary([&] {
-    const py::gil_scoped_release unlocked;
-    WriteCodebook(name.c_str(), &set, overwrite ? 1 : 0);
-  }, name);
+  RunLibrary(
+      [&] {
+        const py::gil_scoped_release unlocked;
+        WriteCodebook(name.c_str(), &set, overwrite ? 1 : 0);
+      },
+      name);
 }
 
 // `size` -1 reads as many vectors as the file's head states; another size
@@ -396,10 +400,12 @@ py::tuple ReadPartitioningFile(const py::bytes& path, py::ssize_t size) {
   Codebook set;
   SizeOnlySet(&set, LibraryCount(size, "training set size"), py::none());
   Partitioning partitioning;
-  RunLibrary([&] {
-    const py::gil_scoped_release unlocked;
-    ReadPartitioning(name.c_str(), &partitioning, &set);
-  }, name);
+  RunLibrary(
+      [&] {
+        const py::gil_scoped_release unlocked;
+        ReadPartitioning(name.c_str(), &partitioning, &set);
+      },
+      name);
   RefuseUnknownKind(name, kind, false);
   py::array_t<std::int32_t> labels(static_cast<py::ssize_t>(partitioning.TSsize));
   if (partitioning.TSsize > 0) {
@@ -443,10 +449,12 @@ void WritePartitioningFile(const py::bytes& path, const Int32Array& labels, int 
   RunLibrary([&] { CreateNewPartitioning(&partitioning, &set, count); });
   ApplyLabels(set, &partitioning, labels);
   std::snprintf(partitioning.GenerationMethod, kTextFieldSize, "%s", methodText.c_str());
-  RunLibrary([&] {
-    const py::gil_scoped_release unlocked;
-    WritePartitioning(name.c_str(), &partitioning, &set, overwrite ? 1 : 0);
-  }, name);
+  RunLibrary(
+      [&] {
+        const py::gil_scoped_release unlocked;
+        WritePartitioning(name.c_str(), &partitioning, &set, overwrite ? 1 : 0);
+      },
+      name);
 }
 
 py::tuple Nearest(const Int32Array& vectors, const Int32Array& codes, int threads) {

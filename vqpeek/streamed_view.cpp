@@ -2,7 +2,9 @@
 // the set is printed but its head and entropy, and the vector listing of a
 // single set, which needs the set's statistics before its first line and
 // so reads it twice.
+#include <algorithm>
 #include <new>
+#include <optional>
 #include <vector>
 
 #include "viewer.h"
@@ -16,6 +18,10 @@ bool PrintStreamedView(FILE* out, const char* inputName, ViewMode mode, const ch
   // the codebook is read, or the first line is printed), then the pass that
   // assigns or formats it.
   if ((listing || mode == ViewTrainingSetAndCodebook) && !reader.Rewindable()) return false;
+  // The partitions' figures of a partitioning are measured against the
+  // centroids, which only the whole partitioning gives.
+  const bool figures = options.Statistics == 1;
+  if (figures && mode == ViewTrainingSetAndPartitioning) return false;
 
   std::vector<int> freqs;
   if (options.Entropy == 1) {
@@ -28,18 +34,41 @@ bool PrintStreamedView(FILE* out, const char* inputName, ViewMode mode, const ch
   // The first pass checks every record and keeps what the entropy and the
   // listing's field widths need.
   SetStatistics stats;
+  std::optional<SetFigureAccumulator> setFigures;
+  if (figures && mode == ViewSet) setFigures.emplace(reader.Dimension());
   SetBatch batch;
   while (reader.Next(&batch)) {
     if (options.Entropy == 1) freqs.insert(freqs.end(), batch.Freqs, batch.Freqs + batch.Count);
     if (listing) AddToStatistics(batch, reader.Dimension(), &stats);
+    if (setFigures) setFigures->Add(batch.Elements, batch.Freqs, batch.Count, false);
   }
 
+  std::optional<PartitionFigures> partitionFigures;
   if (mode == ViewTrainingSetAndCodebook) {
     Codebook codebook;
     ReadCodebook(secondName, &codebook);
     if (codebook.Booksize < 1) FatalError("ERROR: The codebook is empty.\n");
     PartitionTotals totals;
-    AssignToNearest(reader, codebook, &totals);
+    if (figures) {
+      // The code vectors as flat rows, each training vector measured
+      // against the one it is assigned to, batch by batch.
+      const int dim = VectorDimension(codebook);
+      std::vector<int> codes(static_cast<std::size_t>(codebook.Booksize) *
+                             static_cast<std::size_t>(dim));
+      for (int p = 0; p < codebook.Booksize; ++p) {
+        const int* row = codebook.Book[p].Vector.get();
+        std::copy(row, row + dim, codes.begin() + static_cast<std::ptrdiff_t>(p) * dim);
+      }
+      PartitionFigureAccumulator accumulator(codes.data(), codebook.Booksize, reader.Dimension());
+      AssignToNearest(reader, codebook, &totals, [&](const SetBatch& rows, const int* chosen) {
+        accumulator.Add(rows.Elements, rows.Freqs, chosen, rows.Count);
+      });
+      const Codebook& head = reader.Header();
+      partitionFigures =
+          accumulator.Figures(PeakValue(head.BytesPerElement, head.MinValue, head.MaxValue));
+    } else {
+      AssignToNearest(reader, codebook, &totals);
+    }
   } else if (mode == ViewTrainingSetAndPartitioning) {
     ReadPartitionLabels(secondName, reader.Header(), nullptr);
   }
@@ -48,6 +77,11 @@ bool PrintStreamedView(FILE* out, const char* inputName, ViewMode mode, const ch
   if (options.QuietLevel > 0) PrintHeaderBlock(out, inputName, set);
   if (options.Entropy == 1) {
     PrintEntropyLine(out, FrequencyEntropy(freqs.data(), static_cast<int>(freqs.size())));
+  }
+  if (figures) {
+    if (options.Entropy == 1) std::fputc('\n', out);
+    if (setFigures) PrintSetFigures(out, setFigures->Figures());
+    if (partitionFigures) PrintPartitionFigures(out, *partitionFigures);
   }
   if (!listing) return true;
 

@@ -230,7 +230,6 @@ void FileReplacement::FailToOpen(int error) { FailToOpen(error, std::strerror(er
 
 void FileReplacement::FailToOpen(int error, const char* reason) {
   Abandon();
-  SystemErrorMessage(error, "ERROR: Couldn't open the file: %s: %s\n", name_.c_str(),
-                     reason);
+  SystemErrorMessage(error, "ERROR: Couldn't open the file: %s: %s\n", name_.c_str(), reason);
   ExitProcessing(-1);
 }
