@@ -5,7 +5,8 @@
 # manual page names the installed file formats description; libvqpeek-dev
 # and libvqpeek0 alone, unpacked into a directory as a cross build would,
 # serve programs built with find_package and with pkg-config; the program
-# and the Python module run from their unpacked files.
+# and the Python module (for the system's interpreter, which it was built
+# for) run from their unpacked files.
 #
 # Usage: tests/package/check_deb.sh SOURCE_DIR PACKAGES_DIR
 set -euo pipefail
@@ -51,5 +52,5 @@ done
 libdir=$(dirname "$(find "$work/libvqpeek0" -name 'libvqpeek_cb.so.*')")
 out=$(cd "$source_dir" && LD_LIBRARY_PATH=$libdir "$work/vqpeek/usr/bin/vqpeek" -Q1 examples/blocks.ts)
 echo "ok   vqpeek: $(wc -l <<<"$out") lines"
-(cd "$source_dir" && PYTHONPATH="$work/python3-vqpeek/usr/lib/python3/dist-packages" python3 -c \
+(cd "$source_dir" && PYTHONPATH="$work/python3-vqpeek/usr/lib/python3/dist-packages" /usr/bin/python3 -c \
   'import vqpeek; print("ok   python3-vqpeek:", len(vqpeek.read_set("examples/blocks.ts")), "vectors")')
