@@ -27,6 +27,9 @@ run: program  ## build, then show the bundled example training set
 
 test: build  ## build, then run every test through CTest
 	ctest --test-dir $(BUILD) -j $(JOBS) --output-on-failure
+	@echo 'The slowest tests (seconds):'
+	@grep -v '^---' $(BUILD)/Testing/Temporary/CTestCostData.txt | sort -k3 -g -r | head -n 5 | \
+	  awk '{printf "  %7.2f  %s\n", $$3, $$1}'
 
 asan:  ## build with AddressSanitizer + UndefinedBehaviorSanitizer and run every test
 	cmake -S . -B $(ASAN_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVQPEEK_SANITIZE=ON \
@@ -54,9 +57,9 @@ fuzz:  ## run every fuzz target for FUZZ_SECONDS seconds each (default 60)
 portability: build  ## cross-build for aarch64 (run under qemu-user) and build with clang, compare with this build
 	tests/portability/run_portability.sh $(BUILD)
 
-package: build  ## make the Debian package (build/packages/) and check it against the installation
-	cmake --build $(BUILD) --target package
-	tests/package/check_deb.sh . $(BUILD)
+package:  ## make the Debian packages (build/packages/), check them with lintian and against their installation
+	debian/make_packages.sh $(BUILD)/packages
+	tests/package/check_deb.sh . $(BUILD)/packages
 
 install: build  ## install the program, libraries, headers, package files and manual page (PREFIX=...)
 	cmake --install $(BUILD) $(if $(PREFIX),--prefix $(PREFIX))

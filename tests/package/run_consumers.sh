@@ -6,7 +6,8 @@
 #
 #   run_consumers.sh SOURCE_DIR BUILD_DIR   install BUILD_DIR (already built)
 #   run_consumers.sh SOURCE_DIR --shared    build and install shared libraries
-#   run_consumers.sh SOURCE_DIR --prefix P  find_package alone, of the installation under P
+#   run_consumers.sh SOURCE_DIR --sysroot R  the libraries' packages unpacked into R, found
+#                                           as a cross build finds them (no add_subdirectory)
 set -euo pipefail
 source_dir=$(cd "$1" && pwd)
 work=$(mktemp -d)
@@ -18,14 +19,18 @@ case "$2" in
   --shared)
     shared=ON
     cmake -S "$source_dir" -B "$work/build" -DCMAKE_BUILD_TYPE=Release -DBUILD_SHARED_LIBS=ON \
-      -DVQPEEK_BUILD_TESTS=OFF -DVQPEEK_BUILD_BENCH=OFF -DVQPEEK_BUILD_EXAMPLES=OFF >/dev/null
+      -DVQPEEK_BUILD_TESTS=OFF -DVQPEEK_BUILD_BENCH=OFF -DVQPEEK_BUILD_EXAMPLES=OFF \
+      -DVQPEEK_BUILD_PYTHON=OFF >/dev/null
     cmake --build "$work/build" -j "$jobs" >/dev/null
     cmake --install "$work/build" --prefix "$work/prefix" >/dev/null
     prefix=$work/prefix
     # The installed program finds its shared libraries too.
     "$prefix/bin/vqpeek" -Q1 "$source_dir/examples/blocks.ts" >/dev/null ;;
-  --prefix)
-    prefix=$(cd "$3" && pwd) ;;
+  --sysroot)
+    sysroot=$(cd "$3" && pwd)
+    prefix=$sysroot/usr
+    export PKG_CONFIG_SYSROOT_DIR=$sysroot
+    export LD_LIBRARY_PATH=$(dirname "$(find "$prefix" -name 'libvqpeek_cb.so' | head -n 1)") ;;
   *)
     cmake --install "$2" --prefix "$work/prefix" >/dev/null
     prefix=$work/prefix ;;
@@ -58,16 +63,14 @@ cmake -S "$source_dir/tests/package/find_package" -B "$work/find_package" \
 cmake --build "$work/find_package" >/dev/null
 check "find_package (shared=$shared)" "$work/find_package/read_set"
 
-# An unpacked package serves find_package alone: its pkg-config file names
-# the prefix the package installs to.
-[ "$2" = --prefix ] && exit 0
-
-# pkg-config, from the installed .pc file.
-export PKG_CONFIG_PATH="$libdir/pkgconfig"
+# pkg-config, from the installed .pc file; under a sysroot it names the
+# paths the package installs to, and pkg-config puts the sysroot before them.
+export PKG_CONFIG_LIBDIR="$libdir/pkgconfig"
 # shellcheck disable=SC2046
 g++ -o "$work/pkg_config_read_set" "$source_dir/examples/read_set.cpp" \
-  $(pkg-config --cflags --libs vqpeek) -Wl,-rpath,"$(pkg-config --variable=libdir vqpeek)"
+  $(pkg-config --cflags --libs vqpeek) -Wl,-rpath,"${sysroot:-}$(pkg-config --variable=libdir vqpeek)"
 check "pkg-config (shared=$shared)" "$work/pkg_config_read_set"
+[ "$2" = --sysroot ] && exit 0
 
 # add_subdirectory of the source tree.
 cmake -S "$source_dir/tests/package/subdirectory" -B "$work/subdirectory" \
@@ -81,5 +84,5 @@ if grep -E '^CMAKE_BUILD_TYPE:[A-Z]+=.+' "$work/subdirectory/CMakeCache.txt"; th
   echo "FAIL add_subdirectory: the build type was set for the parent" >&2
   exit 1
 fi
-cmake --build "$work/subdirectory" -j "$jobs" >/dev/null
+cmake --build "$work/subdirectory" -j "$jobs" --target read_set >/dev/null
 check "add_subdirectory (shared=$shared)" "$work/subdirectory/read_set"
