@@ -10,11 +10,8 @@ from conftest import SOURCE_DIR
 
 
 def weighted_set(vectors, freqs):
-    return vqpeek.VQSet(
-        kind="training set", version_line="VQ TRAINING SET 2.0", block_size=(2, 1),
-        total_freq=sum(freqs), bytes_per_element=1, min_value=0, max_value=255,
-        preprocessing=0, generation_method="", vectors=np.array(vectors, dtype=np.int32),
-        freqs=np.array(freqs, dtype=np.int32), names=None)
+    return vqpeek.VQSet(np.array(vectors, dtype=np.int32), freqs=np.array(freqs, dtype=np.int32),
+                        block_size=(2, 1), bytes_per_element=1, min_value=0, max_value=255)
 
 
 def test_set_statistics_of_hand_worked_sets():
