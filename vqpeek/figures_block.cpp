@@ -11,13 +11,6 @@
 #include "viewer.h"
 #include "vqpeek/cb.h"
 
-namespace {
-
-constexpr int kBatchRows = 4096;
-
-// Rows first .. first + count - 1 of `set` as flat rows: where the nodes lie
-// in one run of the element block, the block itself; otherwise a copy in
-// `scratch`. `stays` tells which of the two it is.
 const int* FlatRows(const Codebook& set, int first, int count, std::vector<int>* scratch,
                     bool* stays) {
   const std::size_t dim = static_cast<std::size_t>(VectorDimension(set));
@@ -35,6 +28,10 @@ const int* FlatRows(const Codebook& set, int first, int count, std::vector<int>*
   }
   return scratch->data();
 }
+
+namespace {
+
+constexpr int kBatchRows = 4096;
 
 // Calls take(first, count, rows, freqs, rowsStay) for every batch of the
 // set, in order.

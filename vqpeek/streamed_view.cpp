@@ -2,7 +2,6 @@
 // the set is printed but its head and entropy, and the vector listing of a
 // single set, which needs the set's statistics before its first line and
 // so reads it twice.
-#include <algorithm>
 #include <new>
 #include <optional>
 #include <vector>
@@ -50,16 +49,12 @@ bool PrintStreamedView(FILE* out, const char* inputName, ViewMode mode, const ch
     if (codebook.Booksize < 1) FatalError("ERROR: The codebook is empty.\n");
     PartitionTotals totals;
     if (figures) {
-      // The code vectors as flat rows, each training vector measured
-      // against the one it is assigned to, batch by batch.
-      const int dim = VectorDimension(codebook);
-      std::vector<int> codes(static_cast<std::size_t>(codebook.Booksize) *
-                             static_cast<std::size_t>(dim));
-      for (int p = 0; p < codebook.Booksize; ++p) {
-        const int* row = codebook.Book[p].Vector.get();
-        std::copy(row, row + dim, codes.begin() + static_cast<std::ptrdiff_t>(p) * dim);
-      }
-      PartitionFigureAccumulator accumulator(codes.data(), codebook.Booksize, reader.Dimension());
+      // Each training vector is measured against the code vector it is
+      // assigned to, batch by batch.
+      std::vector<int> copy;
+      bool stays = false;
+      const int* codes = FlatRows(codebook, 0, codebook.Booksize, &copy, &stays);
+      PartitionFigureAccumulator accumulator(codes, codebook.Booksize, reader.Dimension());
       AssignToNearest(reader, codebook, &totals, [&](const SetBatch& rows, const int* chosen) {
         accumulator.Add(rows.Elements, rows.Freqs, chosen, rows.Count);
       });

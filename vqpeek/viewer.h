@@ -11,6 +11,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <vector>
 
 #include "parameters.h"
 #include "vqpeek/cb.h"
@@ -121,6 +122,12 @@ void FinishOutput(FILE* out);
 void AddToStatistics(const SetBatch& batch, int dim, SetStatistics* stats);
 
 // --- figures_block.cpp ---
+
+// Rows first .. first + count - 1 of `set` as flat rows: where the nodes lie
+// in one run of the element block, the block itself; otherwise a copy in
+// `scratch`. `stays` tells which of the two it is.
+const int* FlatRows(const Codebook& set, int first, int count, std::vector<int>* scratch,
+                    bool* stays);
 
 // The figures of the set, gathered batch by batch from its records.
 SetFigures ComputeSetFigures(const Codebook& set);
