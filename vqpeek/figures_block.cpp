@@ -70,19 +70,22 @@ SetFigures ComputeSetFigures(const Codebook& set) {
   return accumulator.Figures();
 }
 
-PartitionFigures ComputePartitionFigures(const Codebook& trainingSet, const Codebook& second,
-                                         const Partitioning& partitioning) {
+PartitionFigures ComputePartitionFigures(const NarrowSet& trainingSet, const Codebook& second,
+                                         const int* labels) {
   std::vector<int> copy;
   bool stays = false;
   const int* representatives =
       second.Booksize > 0 ? FlatRows(second, 0, second.Booksize, &copy, &stays) : nullptr;
-  PartitionFigureAccumulator accumulator(representatives, second.Booksize,
-                                         VectorDimension(trainingSet));
-  ForEachBatch(trainingSet, [&](int first, int count, const int* rows, const int* freqs, bool) {
-    accumulator.Add(rows, freqs, partitioning.Map.get() + first, count);
-  });
-  return accumulator.Figures(
-      PeakValue(trainingSet.BytesPerElement, trainingSet.MinValue, trainingSet.MaxValue));
+  PartitionFigureAccumulator accumulator(representatives, second.Booksize, trainingSet.Dim);
+  std::vector<int> rows(static_cast<std::size_t>(kBatchRows) *
+                        static_cast<std::size_t>(trainingSet.Dim));
+  for (int first = 0; first < trainingSet.Size(); first += kBatchRows) {
+    const int count = std::min(kBatchRows, trainingSet.Size() - first);
+    WidenRows(trainingSet, first, count, rows.data());
+    accumulator.Add(rows.data(), trainingSet.Freqs.get() + first, labels + first, count);
+  }
+  const Codebook& head = trainingSet.Header;
+  return accumulator.Figures(PeakValue(head.BytesPerElement, head.MinValue, head.MaxValue));
 }
 
 void PrintSetFigures(FILE* out, const SetFigures& figures) {
@@ -106,13 +109,4 @@ void PrintPartitionFigures(FILE* out, const PartitionFigures& figures) {
   PrintFigure(out, "PSNR:", "%.2f", figures.Psnr, " dB");
   PrintFigure(out, "Fixed rate:", "%.3f", figures.FixedRate, " bits/vector");
   PrintFigure(out, "Entropy rate:", "%.3f", figures.EntropyRate, " bits/vector");
-}
-
-void PrintFiguresBlock(FILE* out, ViewMode mode, const Codebook& set, const Codebook& second,
-                       const Partitioning& partitioning) {
-  if (mode == ViewSet) {
-    PrintSetFigures(out, ComputeSetFigures(set));
-  } else {
-    PrintPartitionFigures(out, ComputePartitionFigures(set, second, partitioning));
-  }
 }

@@ -26,16 +26,14 @@ int main(int argc, char** argv) {
     return 0;
   }
 
-  Codebook set;
-  Codebook second;
-  Partitioning partitioning;
-  ReadCodebookFrom(reader, &set);
-  if (mode != ViewSet) LoadPartitionView(mode, secondName, set, &second, &partitioning);
-
-  PrintView(stdout, firstName, mode, set, second, partitioning, options);
-
-  FreeCodebook(&set);
-  if (mode != ViewSet) ReleasePartitionView(&second, &partitioning);
+  if (mode != ViewSet) {
+    PrintTwoFileView(stdout, firstName, mode, secondName, reader, options);
+  } else {
+    Codebook set;
+    ReadCodebookFrom(reader, &set);
+    PrintView(stdout, firstName, set, options);
+    FreeCodebook(&set);
+  }
   FinishOutput(stdout);
   return 0;
 }

@@ -1,14 +1,11 @@
-// The partition view of the two-file modes: the loading step that reads the
-// second file and derives the other structure, the view itself, and the
-// release step.
+// The partition view of the two-file modes: the run that holds the
+// training set at its file's width, the loading step of the records for
+// library callers, the view itself, and the release step.
 //
-// The view lists the training vectors in the order of the member lists,
-// which is no order in memory: followed one by one, every member costs a
-// cache miss on its Next entry, another on its node and more on its
-// elements, one after the other. So the view first lays the lists out flat
-// (walking several lists side by side, so that their misses overlap). It
-// then copies the elements of a batch of members side by side in a small
-// loop that asks for the nodes and elements of later members well ahead,
+// The view lists the training vectors grouped by partition, which is no
+// order in memory: every member costs a cache miss on its row (and its
+// name). So the view copies the elements of a batch of members side by
+// side in a small loop that asks for the rows of later members well ahead,
 // which keeps many misses in flight, and formats the batch from the copy.
 // Large views are formatted on several threads in chunks of consecutive
 // lines, written in order.
@@ -21,6 +18,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <new>
 #include <string_view>
 #include <vector>
 
@@ -59,11 +57,10 @@ inline void PrefetchForRead(const void* address) {
 #endif
 }
 
-// How far ahead of the member being staged its node, and then its elements
-// and name, are asked for. The node must have arrived before its element
-// pointer is read.
-constexpr std::int64_t kNodeAhead = 128;
-constexpr std::int64_t kElementsAhead = 64;
+// How far ahead of the member being staged its row, and then its name, are
+// asked for. The name's offset must have arrived before it is read.
+constexpr std::int64_t kRowAhead = 64;
+constexpr std::int64_t kNameAhead = 32;
 
 // Members staged at a time: at most this many, and this many bytes of
 // elements.
@@ -75,9 +72,6 @@ constexpr std::size_t kLeadRoom = 32;
 // Elements written into the buffer at a time.
 constexpr std::size_t kPieceElements = 256;
 
-// Lists walked side by side when they are laid out flat.
-constexpr int kWalkLanes = 16;
-
 // Views of fewer lines are formatted on the calling thread alone.
 constexpr std::int64_t kMinLinesForThreads = 1 << 16;
 // ... and so are views of longer vectors, whose chunks would be large.
@@ -85,81 +79,12 @@ constexpr int kMaxDimensionForThreads = 4096;
 // A chunk of a threaded view holds at most this many characters.
 constexpr std::size_t kChunkCharacters = std::size_t{1} << 20;
 
-// The start of each partition's members in the flat list: partition p's
-// members are at offset[p] .. offset[p+1]-1. Taken from PartitionSize, or
-// from walks of the lists when `walk` is set.
-std::vector<std::int64_t> MemberOffsets(const Partitioning& P, int partitions, bool walk) {
-  std::vector<std::int64_t> offset(static_cast<std::size_t>(partitions) + 1, 0);
-  for (int p = 0; p < partitions; ++p) {
-    std::int64_t size = 0;
-    if (walk) {
-      for (int v = P.First[p]; v != -1; v = P.Next[v]) ++size;
-    } else {
-      size = std::max(P.PartitionSize[p], 0);
-    }
-    offset[p + 1] = offset[p] + size;
-  }
-  return offset;
-}
-
-// Lays out the member lists of partitions begin .. end-1 at their offsets.
-// Returns false when a list is longer or shorter than its offsets allow
-// (the members written are then of no use).
-bool GatherMembers(const Partitioning& P, const std::int64_t* offset, int begin, int end,
-                   int* members) {
-  struct Lane {
-    int v;
-    int* out;
-    int* last;
-  };
-  bool exact = true;
-  int next = begin;
-  // Starts the walk of the next partition with members; false when none is
-  // left.
-  auto start = [&](Lane& lane) {
-    for (; next < end; ++next) {
-      int* out = members + offset[next];
-      int* last = members + offset[next + 1];
-      const int first = P.First[next];
-      if (out == last || first == -1) {
-        exact = exact && out == last && first == -1;
-        continue;
-      }
-      lane = {first, out, last};
-      ++next;
-      return true;
-    }
-    return false;
-  };
-  Lane lanes[kWalkLanes];
-  int active = 0;
-  while (active < kWalkLanes && start(lanes[active])) ++active;
-  while (active > 0) {
-    for (int l = 0; l < active;) {
-      Lane& lane = lanes[l];
-      *lane.out++ = lane.v;
-      lane.v = P.Next[lane.v];
-      if (lane.v != -1 && lane.out != lane.last) {
-        ++l;
-        continue;
-      }
-      exact = exact && lane.v == -1 && lane.out == lane.last;
-      if (start(lane)) {
-        ++l;
-      } else {
-        lane = lanes[--active];  // the last lane takes this place
-      }
-    }
-  }
-  return exact;
-}
-
 // Formats the lines of the view. The view is a sequence of items: for each
 // partition p a head item (its "Partition" and centroid lines), then one
 // item per member. Partition p's head is item offset[p] + p.
 class ViewFormatter {
  public:
-  ViewFormatter(const Codebook& set, const Codebook& second, const SetStatistics& stats,
+  ViewFormatter(const NarrowSet& set, const Codebook& second, const SetStatistics& stats,
                 int noBlanks, const std::int64_t* offset, const int* members)
       : set_(set),
         second_(second),
@@ -167,7 +92,7 @@ class ViewFormatter {
         members_(members),
         partitions_(second.Booksize),
         memberCount_(offset[second.Booksize]),
-        dim_(VectorDimension(set)),
+        dim_(set.Dim),
         freqWidth_(DecimalWidth(stats.MaxFreq)),
         numberWidth_(DecimalWidth(second.Booksize)),
         nameWidth_(stats.MaxNameLength),
@@ -316,31 +241,51 @@ class ViewFormatter {
 
   // Copies the elements, frequencies and names of the members at the flat
   // list's entries first .. first+count-1 side by side. A small loop with
-  // the nodes and elements of later members requested ahead keeps many
-  // cache misses in flight at once.
+  // the rows and names of later members requested ahead keeps many cache
+  // misses in flight at once.
   void Stage(std::int64_t first, std::int64_t count, StagedMembers& staged) const {
-    const CodebookNode* book = set_.Book.get();
-    const std::size_t dim = static_cast<std::size_t>(dim_);
-    const std::size_t lastByte = std::min<std::size_t>(dim * sizeof(int), 256) - 1;
-    for (std::int64_t k = 0; k < count; ++k) {
-      const std::int64_t m = first + k;
-      if (m + kNodeAhead < memberCount_) PrefetchForRead(&book[members_[m + kNodeAhead]]);
-      if (m + kElementsAhead < memberCount_ && dim > 0) {
-        const CodebookNode& ahead = book[members_[m + kElementsAhead]];
-        const char* vector = reinterpret_cast<const char*>(ahead.Vector.get());
-        PrefetchForRead(vector);
-        PrefetchForRead(vector + lastByte);
-        if (nameWidth_ > 0) PrefetchForRead(ahead.Name.get());
-      }
-      const CodebookNode& node = book[members_[m]];
-      std::copy_n(node.Vector.get(), dim,
-                  staged.elements.get() + static_cast<std::size_t>(k) * dim);
-      staged.freqs[k] = node.Freq;
-      if (nameWidth_ > 0) staged.names[k] = node.Name.get();
+    switch (set_.ElementBytes) {
+      case 1:
+        StageRows(set_.Bytes.get(), first, count, staged);
+        break;
+      case 2:
+        StageRows(set_.Words.get(), first, count, staged);
+        break;
+      default:
+        StageRows(set_.Ints.get(), first, count, staged);
+        break;
     }
   }
 
-  const Codebook& set_;
+  template <typename T>
+  void StageRows(const T* rows, std::int64_t first, std::int64_t count,
+                 StagedMembers& staged) const {
+    const std::size_t dim = static_cast<std::size_t>(dim_);
+    const std::size_t lastByte = std::min<std::size_t>(dim * sizeof(T), 256) - 1;
+    const bool named = nameWidth_ > 0 && set_.NameOffsets != nullptr;
+    for (std::int64_t k = 0; k < count; ++k) {
+      const std::int64_t m = first + k;
+      if (m + kRowAhead < memberCount_ && dim > 0) {
+        const std::size_t ahead = static_cast<std::size_t>(members_[m + kRowAhead]);
+        const char* row = reinterpret_cast<const char*>(rows + ahead * dim);
+        PrefetchForRead(row);
+        PrefetchForRead(row + lastByte);
+        if (named) PrefetchForRead(&set_.NameOffsets[ahead]);
+      }
+      if (named && m + kNameAhead < memberCount_) {
+        const char* name = set_.Name(members_[m + kNameAhead]);
+        if (name != nullptr) PrefetchForRead(name);
+      }
+      const int i = members_[m];
+      const T* row = rows + static_cast<std::size_t>(i) * dim;
+      int* out = staged.elements.get() + static_cast<std::size_t>(k) * dim;
+      for (std::size_t e = 0; e < dim; ++e) out[e] = static_cast<int>(row[e]);
+      staged.freqs[k] = set_.Freqs[i];
+      if (nameWidth_ > 0) staged.names[k] = set_.Name(i);
+    }
+  }
+
+  const NarrowSet& set_;
   const Codebook& second_;
   const std::int64_t* offset_;
   const int* members_;
@@ -434,55 +379,43 @@ void FormatOnThreads(FILE* out, const ViewFormatter& formatter, int threads,
 
 }  // namespace
 
-void PrintPartitionView(FILE* out, const Codebook& trainingSet, const Codebook& second,
-                        const Partitioning& partitioning, const SetStatistics& stats,
-                        int noBlanks) {
-  // Threads pay for large views of lines of ordinary length.
-  int threads = 1;
-  if (static_cast<std::int64_t>(trainingSet.Booksize) + second.Booksize >= kMinLinesForThreads &&
-      VectorDimension(trainingSet) <= kMaxDimensionForThreads) {
-    threads = std::clamp(UsableProcessors(), 1, 8);
+void GroupMembers(const int* labels, int count, int partitions, bool firstAscending,
+                  std::vector<std::int64_t>* offset, std::unique_ptr<int[]>* members) {
+  try {
+    offset->assign(static_cast<std::size_t>(partitions) + 1, 0);
+    *members = std::make_unique_for_overwrite<int[]>(static_cast<std::size_t>(count));
+  } catch (const std::bad_alloc&) {
+    FatalError("ERROR: Not enough memory for the partitioning.\n");
   }
-  PrintPartitionViewOn(out, trainingSet, second, partitioning, stats, noBlanks, threads, 0);
+  std::int64_t* start = offset->data();
+  for (int i = 0; i < count; ++i) ++start[labels[i] + 1];
+  for (int p = 0; p < partitions; ++p) start[p + 1] += start[p];
+  // Each partition fills from its start, the highest vector first; the
+  // starts end up where the next partition begins, and are set back.
+  int* out = members->get();
+  for (int i = count - 1; i >= 0; --i) out[start[labels[i]]++] = i;
+  for (int p = partitions; p > 0; --p) start[p] = start[p - 1];
+  start[0] = 0;
+  if (firstAscending) std::reverse(out, out + start[1]);
 }
 
-void PrintPartitionViewOn(FILE* out, const Codebook& trainingSet, const Codebook& second,
-                          const Partitioning& partitioning, const SetStatistics& stats,
-                          int noBlanks, int threads, std::int64_t chunkItems) {
-  const int partitions = second.Booksize;
-  if (partitions <= 0) return;
-
-  // The flat member list. PartitionSize gives each partition's place in
-  // it; should a list not have that length, the lists are counted instead.
-  std::vector<std::int64_t> offset = MemberOffsets(partitioning, partitions, false);
-  bool exact = offset[partitions] <= partitioning.TSsize;
-  auto members = std::make_unique_for_overwrite<int[]>(
-      static_cast<std::size_t>(exact ? offset[partitions] : 0));
-  if (exact) {
-    // Consecutive runs of partitions with about the same number of members
-    // on each thread.
-    const int parts = std::max(threads, 1);
-    std::vector<int> bounds(static_cast<std::size_t>(parts) + 1, partitions);
-    bounds[0] = 0;
-    for (int part = 1; part < parts; ++part) {
-      const std::int64_t target = offset[partitions] * part / parts;
-      bounds[part] = static_cast<int>(std::lower_bound(offset.begin(), offset.end() - 1, target) -
-                                      offset.begin());
-    }
-    std::vector<char> partExact(static_cast<std::size_t>(parts), 1);
-    RunInParallel(parts, parts, [&](int part, int) {
-      partExact[part] =
-          GatherMembers(partitioning, offset.data(), bounds[part], bounds[part + 1], members.get());
-    });
-    exact = std::find(partExact.begin(), partExact.end(), 0) == partExact.end();
+void PrintMemberView(FILE* out, const NarrowSet& set, const Codebook& second,
+                     const std::int64_t* offset, const int* members, const SetStatistics& stats,
+                     int noBlanks) {
+  // Threads pay for large views of lines of ordinary length.
+  int threads = 1;
+  if (static_cast<std::int64_t>(set.Size()) + second.Booksize >= kMinLinesForThreads &&
+      set.Dim <= kMaxDimensionForThreads) {
+    threads = std::clamp(UsableProcessors(), 1, 8);
   }
-  if (!exact) {
-    offset = MemberOffsets(partitioning, partitions, true);
-    members = std::make_unique_for_overwrite<int[]>(static_cast<std::size_t>(offset[partitions]));
-    GatherMembers(partitioning, offset.data(), 0, partitions, members.get());
-  }
+  PrintMemberViewOn(out, set, second, offset, members, stats, noBlanks, threads, 0);
+}
 
-  const ViewFormatter formatter(trainingSet, second, stats, noBlanks, offset.data(), members.get());
+void PrintMemberViewOn(FILE* out, const NarrowSet& set, const Codebook& second,
+                       const std::int64_t* offset, const int* members, const SetStatistics& stats,
+                       int noBlanks, int threads, std::int64_t chunkItems) {
+  if (second.Booksize <= 0) return;
+  const ViewFormatter formatter(set, second, stats, noBlanks, offset, members);
   if (threads > 1) {
     if (chunkItems <= 0) {
       chunkItems = std::max<std::int64_t>(
@@ -493,6 +426,105 @@ void PrintPartitionViewOn(FILE* out, const Codebook& trainingSet, const Codebook
   }
   TextBuffer text(out);
   formatter.Format(text, 0, formatter.Items());
+}
+
+void PrintPartitionViewOn(FILE* out, const Codebook& trainingSet, const Codebook& second,
+                          const Partitioning& partitioning, const SetStatistics& stats,
+                          int noBlanks, int threads, std::int64_t chunkItems) {
+  // The record's vectors as ints, and its member lists laid out flat.
+  NarrowSet set;
+  set.Header.Booksize = trainingSet.Booksize;
+  set.Dim = VectorDimension(trainingSet);
+  set.ElementBytes = 4;
+  const std::size_t dim = static_cast<std::size_t>(set.Dim);
+  const std::size_t n = static_cast<std::size_t>(trainingSet.Booksize);
+  set.Ints = std::make_unique<int[]>(n * dim);
+  set.Freqs = std::make_unique<int[]>(n);
+  for (std::size_t i = 0; i < n; ++i) {
+    const CodebookNode& node = trainingSet.Book[i];
+    std::copy_n(node.Vector.get(), dim, set.Ints.get() + i * dim);
+    set.Freqs[i] = node.Freq;
+    if (node.Name == nullptr) continue;
+    if (set.NameOffsets == nullptr) {
+      set.NameOffsets = std::make_unique<std::uint64_t[]>(n);
+      std::fill_n(set.NameOffsets.get(), n, NarrowSet::kNoName);
+    }
+    set.NameOffsets[i] = set.NameBytes.size();
+    const char* name = node.Name.get();
+    set.NameBytes.insert(set.NameBytes.end(), name, name + std::strlen(name) + 1);
+  }
+  const int partitions = std::max(second.Booksize, 0);
+  std::vector<std::int64_t> offset(static_cast<std::size_t>(partitions) + 1, 0);
+  std::vector<int> members;
+  for (int p = 0; p < partitions; ++p) {
+    for (int v = partitioning.First[p]; v != -1; v = partitioning.Next[v]) members.push_back(v);
+    offset[p + 1] = static_cast<std::int64_t>(members.size());
+  }
+  PrintMemberViewOn(out, set, second, offset.data(), members.data(), stats, noBlanks, threads,
+                    chunkItems);
+}
+
+void PrintPartitionView(FILE* out, const Codebook& trainingSet, const Codebook& second,
+                        const Partitioning& partitioning, const SetStatistics& stats,
+                        int noBlanks) {
+  int threads = 1;
+  if (static_cast<std::int64_t>(trainingSet.Booksize) + second.Booksize >= kMinLinesForThreads &&
+      VectorDimension(trainingSet) <= kMaxDimensionForThreads) {
+    threads = std::clamp(UsableProcessors(), 1, 8);
+  }
+  PrintPartitionViewOn(out, trainingSet, second, partitioning, stats, noBlanks, threads, 0);
+}
+
+void PrintTwoFileView(FILE* out, const char* inputName, ViewMode mode, const char* secondName,
+                      SetReader& reader, const ViewOptions& options) {
+  NarrowSet set;
+  SetStatistics stats;
+  ReadNarrowSet(reader, &set,
+                [&](const SetBatch& batch) { AddToStatistics(batch, set.Dim, &stats); });
+
+  // The loading step: the codebook and every vector's nearest code vector,
+  // or the partitioning and the centroids of its partitions.
+  const int n = set.Size();
+  std::unique_ptr<int[]> labels;
+  auto allocateLabels = [&] {
+    try {
+      labels = std::make_unique_for_overwrite<int[]>(static_cast<std::size_t>(n));
+    } catch (const std::bad_alloc&) {
+      FatalError("ERROR: Not enough memory for the partitioning.\n");
+    }
+  };
+  Codebook second;
+  if (mode == ViewTrainingSetAndCodebook) {
+    ReadCodebook(secondName, &second);
+    // Without code vectors there is nothing to partition by.
+    if (second.Booksize < 1) FatalError("ERROR: The codebook is empty.\n");
+    allocateLabels();
+    AssignNarrowSet(set, second, labels.get());
+  } else {
+    allocateLabels();
+    const int partitions = ReadPartitionLabels(secondName, set.Header, labels.get());
+    // An empty partition's centroid line shows zeros with frequency 0.
+    NarrowSetCentroids(set, labels.get(), partitions, &second);
+  }
+
+  if (options.QuietLevel > 0) PrintHeaderBlock(out, inputName, set.Header);
+  if (options.Entropy == 1) PrintEntropyLine(out, FrequencyEntropy(set.Freqs.get(), n));
+  if (options.Statistics == 1) {
+    if (options.Entropy == 1) std::fputc('\n', out);
+    PrintPartitionFigures(out, ComputePartitionFigures(set, second, labels.get()));
+  }
+  if (options.QuietLevel <= 1) return;
+
+  std::fputc('\n', out);
+  std::vector<std::int64_t> offset;
+  std::unique_ptr<int[]> members;
+  // The member order of the partitionings the records give: a vector that
+  // moves joins the head of its partition's list, and after the nearest
+  // search only the vectors of the first partition never moved.
+  GroupMembers(labels.get(), n, second.Booksize, mode == ViewTrainingSetAndCodebook, &offset,
+               &members);
+  labels.reset();
+  PrintMemberView(out, set, second, offset.data(), members.get(), stats, options.NoBlanks);
 }
 
 void ReleasePartitionView(Codebook* second, Partitioning* partitioning) {

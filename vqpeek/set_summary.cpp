@@ -147,28 +147,19 @@ void PrintEntropyLine(FILE* out, double entropy) {
 
 void PrintEntropy(FILE* out, const Codebook& set) { PrintEntropyLine(out, SetEntropy(set)); }
 
-void PrintView(FILE* out, const char* inputName, ViewMode mode, const Codebook& set,
-               const Codebook& second, const Partitioning& partitioning,
-               const ViewOptions& options) {
+void PrintView(FILE* out, const char* inputName, const Codebook& set, const ViewOptions& options) {
   if (options.QuietLevel > 0) PrintHeaderBlock(out, inputName, set);
   if (options.Entropy == 1) PrintEntropy(out, set);
   if (options.Statistics == 1) {
     if (options.Entropy == 1) std::fputc('\n', out);
-    PrintFiguresBlock(out, mode, set, second, partitioning);
+    PrintSetFigures(out, ComputeSetFigures(set));
   }
   if (options.QuietLevel <= 1) return;
 
-  // Every field width of the listings comes from the first file, also in
-  // the two-file modes.
   const SetStatistics stats = ComputeSetStatistics(set);
   const ListingGeometry geometry = ComputeListingGeometry(set, stats);
-
   std::fputc('\n', out);
-  if (mode == ViewSet) {
-    PrintVectorListing(out, set, stats, geometry, options.VectorFormat, options.NoBlanks);
-  } else {
-    PrintPartitionView(out, set, second, partitioning, stats, options.NoBlanks);
-  }
+  PrintVectorListing(out, set, stats, geometry, options.VectorFormat, options.NoBlanks);
 }
 
 void FinishOutput(FILE* out) {

@@ -11,6 +11,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 #include <vector>
 
 #include "parameters.h"
@@ -81,16 +82,14 @@ void PrintEntropyLine(FILE* out, double entropy);
 // The line of SetEntropy.
 void PrintEntropy(FILE* out, const Codebook& set);
 
-// Everything a run prints after the files are loaded: the header block
+// Everything a one-file run that holds the set prints after the file is
+// loaded: the header block
 // (quiet level above 0), the entropy line (when asked for, at any quiet
 // level), the block of figures (when asked for, at any quiet level; after a
 // blank line when the entropy line precedes it, the header block ending in
-// one itself) and, at a quiet level above 1, a blank line and the vector listing
-// (ViewSet) or the partition view (the two-file modes). `second` and
-// `partitioning` are used in the two-file modes only.
-void PrintView(FILE* out, const char* inputName, ViewMode mode, const Codebook& set,
-               const Codebook& second, const Partitioning& partitioning,
-               const ViewOptions& options);
+// one itself) and, at a quiet level above 1, a blank line and the vector
+// listing.
+void PrintView(FILE* out, const char* inputName, const Codebook& set, const ViewOptions& options);
 
 // --- streamed_view.cpp ---
 
@@ -133,11 +132,11 @@ const int* FlatRows(const Codebook& set, int first, int count, std::vector<int>*
 SetFigures ComputeSetFigures(const Codebook& set);
 
 // The figures of the partitions of a two-file mode: the training set's
-// vectors in the partitions that `partitioning` maps them to, each
-// measured against node p of `second` (the code vector, or the centroid),
-// the PSNR with the training set's peak value.
-PartitionFigures ComputePartitionFigures(const Codebook& trainingSet, const Codebook& second,
-                                         const Partitioning& partitioning);
+// vectors in the partitions that labels[i] gives them, each measured
+// against node p of `second` (the code vector, or the centroid), the PSNR
+// with the training set's peak value.
+PartitionFigures ComputePartitionFigures(const NarrowSet& trainingSet, const Codebook& second,
+                                         const int* labels);
 
 // "Distinct vectors:", "Mean element:" and "Variance:", labels padded to 19
 // columns, three decimals; "n/a" for a figure that has none.
@@ -147,10 +146,6 @@ void PrintSetFigures(FILE* out, const SetFigures& figures);
 // element:", "PSNR:" (two decimals, " dB"; "inf" for an error of 0),
 // "Fixed rate:" and "Entropy rate:" (" bits/vector"), as PrintSetFigures.
 void PrintPartitionFigures(FILE* out, const PartitionFigures& figures);
-
-// The figures of the mode, computed and printed.
-void PrintFiguresBlock(FILE* out, ViewMode mode, const Codebook& set, const Codebook& second,
-                       const Partitioning& partitioning);
 
 // --- listing.cpp ---
 
@@ -197,15 +192,46 @@ void PrintStreamedListing(FILE* out, const Codebook& set, SetReader& reader,
 void LoadPartitionView(ViewMode mode, const char* secondName, const Codebook& trainingSet,
                        Codebook* second, Partitioning* partitioning);
 
-// Every partition with its representative and its members. A large view is
-// formatted on several threads.
-void PrintPartitionView(FILE* out, const Codebook& trainingSet, const Codebook& second,
-                        const Partitioning& partitioning, const SetStatistics& stats, int noBlanks);
+// A run of a two-file mode that PrintStreamedView left: the training set is
+// read from `reader` and held at its file's width (NarrowSet), the second
+// file read and every vector labelled with its partition (4 bytes a
+// vector), and then printed as PrintView prints a run of that mode: the
+// header block, the entropy line, the partitions' figures and, at a quiet
+// level above 1, a blank line and the partition view, with every message
+// and the member order of a run that loads the records (LoadPartitionView).
+void PrintTwoFileView(FILE* out, const char* inputName, ViewMode mode, const char* secondName,
+                      SetReader& reader, const ViewOptions& options);
 
-// PrintPartitionView on `threads` threads (1: the calling thread alone),
+// Groups the vectors 0 .. count-1 by their labels (each 0 .. partitions-1):
+// partition p's members are members[offset[p] .. offset[p+1]-1], in
+// descending order of the vector, but for the first partition in ascending
+// order when `firstAscending`. Fatal: "ERROR: Not enough memory for the
+// partitioning.\n".
+void GroupMembers(const int* labels, int count, int partitions, bool firstAscending,
+                  std::vector<std::int64_t>* offset, std::unique_ptr<int[]>* members);
+
+// Every partition p = 0 .. second.Booksize-1 with its representative (node
+// p of `second`) and its members as GroupMembers lays them out. A large
+// view is formatted on several threads.
+void PrintMemberView(FILE* out, const NarrowSet& set, const Codebook& second,
+                     const std::int64_t* offset, const int* members, const SetStatistics& stats,
+                     int noBlanks);
+
+// PrintMemberView on `threads` threads (1: the calling thread alone),
 // formatting chunks of `chunkItems` lines (0: chosen by the line length;
 // a partition's two head lines count as one). The text is the same for
 // every choice.
+void PrintMemberViewOn(FILE* out, const NarrowSet& set, const Codebook& second,
+                       const std::int64_t* offset, const int* members, const SetStatistics& stats,
+                       int noBlanks, int threads, std::int64_t chunkItems);
+
+// The view of records: every partition with its representative and the
+// members of its list, in list order. A large view is formatted on
+// several threads.
+void PrintPartitionView(FILE* out, const Codebook& trainingSet, const Codebook& second,
+                        const Partitioning& partitioning, const SetStatistics& stats, int noBlanks);
+
+// PrintPartitionView on `threads` threads, as PrintMemberViewOn.
 void PrintPartitionViewOn(FILE* out, const Codebook& trainingSet, const Codebook& second,
                           const Partitioning& partitioning, const SetStatistics& stats,
                           int noBlanks, int threads, std::int64_t chunkItems);

@@ -19,6 +19,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <vector>
 
 #include "vqpeek/cb/codebook.h"
 #include "vqpeek/cb/partitioning.h"
@@ -115,5 +116,62 @@ struct PartitionTotals {
 VQPEEK_EXPORT void AssignToNearest(
     SetReader& reader, const Codebook& CB, PartitionTotals* totals,
     const std::function<void(const SetBatch&, const int* chosen)>& visit = nullptr);
+
+// A set held at the width of its file: the elements in the narrowest type
+// that holds every value a file of its BytesPerElement can store (unsigned
+// 8 bits for 1, unsigned 16 bits for 2, int for 3 and 4), the frequencies
+// in 4 bytes, and the names in one block, kept only when some vector has
+// one. About the size of the file's records, with no record per vector.
+struct NarrowSet {
+  static constexpr std::uint64_t kNoName = ~std::uint64_t{0};
+
+  Codebook Header;  // the header fields, TotalFreq the sum; Book stays empty
+  int Dim = 0;
+  int ElementBytes = 0;                    // 1, 2 or 4
+  std::unique_ptr<std::uint8_t[]> Bytes;   // Header.Booksize rows of Dim, when 1
+  std::unique_ptr<std::uint16_t[]> Words;  // ... when 2
+  std::unique_ptr<int[]> Ints;             // ... when 4
+  std::unique_ptr<int[]> Freqs;            // Header.Booksize frequencies
+  // Null when no vector has a name; else the offset of vector i's name in
+  // NameBytes, or kNoName.
+  std::unique_ptr<std::uint64_t[]> NameOffsets;
+  std::vector<char> NameBytes;  // the names, each ending in its NUL
+
+  int Size() const { return Header.Booksize; }
+  // Vector i's name, or null for none.
+  const char* Name(int i) const {
+    if (NameOffsets == nullptr || NameOffsets[i] == kNoName) return nullptr;
+    return NameBytes.data() + NameOffsets[i];
+  }
+};
+
+// Reads every record of `reader` (at the start of its first pass) into
+// `set`, with ReadCodebook's messages in its order. `visit`, when given,
+// sees every batch as the reader hands it out.
+// Fatal: as Next(); "ERROR: Not enough memory for new vector element.\n".
+VQPEEK_EXPORT void ReadNarrowSet(SetReader& reader, NarrowSet* set,
+                                 const std::function<void(const SetBatch&)>& visit = nullptr);
+
+// Rows first .. first+count-1 of `set` as int elements, into `rows`
+// (count * Dim entries).
+VQPEEK_EXPORT void WidenRows(const NarrowSet& set, int first, int count, int* rows);
+
+// labels[i] receives the code vector of `CB` nearest to vector i of `set`
+// under the squared distance, by the search rule from start candidate 0:
+// the partitions GenerateOptimalPartitioningGeneral gives a fresh
+// partitioning. The rows are read where they lie. Fatal: "ERROR: The
+// codebook is empty.\n", "ERROR: Codebook and training set differ in
+// vector dimension (%d != %d).\n".
+VQPEEK_EXPORT void AssignNarrowSet(const NarrowSet& set, const Codebook& CB, int* labels);
+
+// Makes `centroids` (unfilled) a codebook of `partitions` nodes with the
+// header CreateNewCodebook takes from the set, and fills node k as
+// GenerateOptimalCodebookGeneral does for partition k of a partitioning
+// that puts vector i in partition labels[i] (each 0 .. partitions-1): the
+// rounded centroid and the total frequency, or zeros and frequency 0 where
+// the total is not above 0. Fatal: the messages of CreateNewCodebook;
+// "ERROR: Not enough memory for the partitioning.\n".
+VQPEEK_EXPORT void NarrowSetCentroids(const NarrowSet& set, const int* labels, int partitions,
+                                      Codebook* centroids);
 
 #endif  // VQPEEK_CB_SET_READER_H_
