@@ -1,13 +1,16 @@
 // Runs at quiet levels 0 and 1 never hold the set; runs at level 2 do. On
 // random files, sound or cut at any point of their records, the quiet runs
 // must print what the level-2 run prints up to its listing, and fail with
-// its message and status.
+// its message and status. The level-2 runs of the two-file modes, which
+// hold the set at its file's width, must print the view of the records
+// that the library's loading step makes.
 #include <random>
 #include <string>
 #include <vector>
 
 #include "set_builder.h"
 #include "test_support.h"
+#include "viewer.h"
 
 namespace {
 
@@ -43,6 +46,12 @@ void ExpectQuietRunsAgree(const vqtest::TempDir& dir, const std::vector<std::str
   }
   // The level-2 run goes on with a blank line and the listing.
   EXPECT_EQ(full.out.substr(0, quiet.out.size() + 1), quiet.out + "\n");
+  // The partitions' figures, of a held set and of a streamed one, come
+  // between the header block and the view.
+  if (files.size() > 1) {
+    const std::string header = run({"-Q1"}).out;
+    EXPECT_EQ(run({"-S"}).out, run({"-S", "-Q1"}).out + run({}).out.substr(header.size()));
+  }
   // Level 0 leaves out the header block alone: what -Q1 without -E prints
   // after any warning.
   const RunResult headerOnly = run({"-Q1"});
@@ -73,6 +82,76 @@ TEST(QuietView, AgreesWithTheRunThatHoldsTheSet) {
   }
 }
 
+// The partition view of the records that the library loads from the two
+// files: today's member lists and centroids.
+std::string ViewOfRecords(const vqtest::TempDir& dir, const std::string& set,
+                          const std::string& second, ViewMode mode, int noBlanks) {
+  Codebook TS;
+  ReadCodebook(dir.Path(set).c_str(), &TS);
+  Codebook representatives;
+  Partitioning partitioning;
+  LoadPartitionView(mode, dir.Path(second).c_str(), TS, &representatives, &partitioning);
+  const SetStatistics stats = ComputeSetStatistics(TS);
+  return vqtest::CaptureOutput([&](FILE* out) {
+    PrintPartitionView(out, TS, representatives, partitioning, stats, noBlanks);
+  });
+}
+
+TEST(TwoFileView, AgreesWithTheViewOfTheRecords) {
+  const unsigned seed = std::random_device()();
+  SCOPED_TRACE("seed " + std::to_string(seed));
+  std::mt19937 random(seed);
+  vqtest::TempDir dir;
+  const std::string oldSet =
+      vqtest::ReadFileBytes(std::string(VQPEEK_SOURCE_DIR) + "/examples/old.ts");
+  for (int round = 0; round < 16; ++round) {
+    // Every width, with names or without, and a version-1 set.
+    const int width = 1 + round % 4;
+    const bool versionOne = round % 8 == 7;
+    const int dim = versionOne ? 16 : 1 + static_cast<int>(random() % 5);
+    const int count = versionOne ? 5 : static_cast<int>(random() % 60);
+    std::vector<NodeSpec> nodes = RandomNodes(random, count, dim, width);
+    if (round % 3 == 0) {
+      for (NodeSpec& node : nodes) node.name.clear();
+    }
+    if (width == 4) {
+      for (NodeSpec& node : nodes) {
+        for (int& e : node.elements) e = static_cast<int>(random());  // negative ones too
+      }
+    }
+    if (versionOne) {
+      vqtest::WriteFileBytes(dir.Path("t.ts"), oldSet);
+    } else {
+      vqtest::WriteSet(dir.Path("t.ts"), kTrainingSetFile, dim, 1, nodes, width);
+    }
+    // More partitions than vectors at times: empty partitions.
+    const int partitions = 1 + static_cast<int>(random() % 12);
+    std::vector<NodeSpec> codes = RandomNodes(random, partitions, dim, width);
+    if (width == 4)
+      codes = std::vector<NodeSpec>(nodes.begin(), nodes.begin() + std::min(count, partitions));
+    if (codes.empty()) codes = RandomNodes(random, 1, dim, 1);
+    vqtest::WriteSet(dir.Path("c.cb"), kCodebookFile, dim, 1, codes, 4);
+    std::string labels = "VQ PARTITIONING 2.0\n" + std::to_string(partitions) + "\n" +
+                         std::to_string(count) + "\n-----\n";
+    for (int i = 0; i < count; ++i) labels += std::to_string(1 + random() % partitions) + "\n";
+    vqtest::WriteFileBytes(dir.Path("p.pa"), labels);
+
+    for (const auto& [second, mode] :
+         {std::pair<std::string, ViewMode>{"c.cb", ViewTrainingSetAndCodebook},
+          {"p.pa", ViewTrainingSetAndPartitioning}}) {
+      SCOPED_TRACE("round " + std::to_string(round) + ", " + second);
+      const int noBlanks = static_cast<int>(random() % 2);
+      std::vector<std::string> options = {"-E", "t.ts", second};
+      if (noBlanks == 1) options.insert(options.begin(), "-B");
+      const RunResult full = vqtest::RunVqpeek(options, dir.path());
+      ASSERT_EQ(full.status, 0) << full.err;
+      const std::string head = vqtest::RunVqpeek({"-Q1", "-E", "t.ts", second}, dir.path()).out;
+      EXPECT_EQ(full.out, head + "\n" + ViewOfRecords(dir, "t.ts", second, mode, noBlanks));
+      ExpectQuietRunsAgree(dir, {"t.ts", second});
+    }
+  }
+}
+
 TEST(QuietView, AgreesOnFilesCutAtEveryPoint) {
   vqtest::TempDir dir;
   const std::string path = dir.Path("cut.ts");
@@ -82,10 +161,12 @@ TEST(QuietView, AgreesOnFilesCutAtEveryPoint) {
   const std::string oldSet =
       vqtest::ReadFileBytes(std::string(VQPEEK_SOURCE_DIR) + "/examples/old.ts");
   vqtest::WriteSet(dir.Path("c.cb"), kCodebookFile, 2, 1, {{{1, 1}}, {{5, 5}}});
+  vqtest::WriteFileBytes(dir.Path("p.pa"), "VQ PARTITIONING 2.0\n2\n3\n-----\n2\n1\n2\n");
   for (std::size_t size = whole.size(); size > whole.size() - 28; --size) {
     vqtest::WriteFileBytes(path, whole.substr(0, size));
     ExpectQuietRunsAgree(dir, {"cut.ts"});
     ExpectQuietRunsAgree(dir, {"cut.ts", "c.cb"});
+    ExpectQuietRunsAgree(dir, {"cut.ts", "p.pa"});
     // A version-1 set, cut as far as its last records.
     vqtest::WriteFileBytes(path, oldSet.substr(0, oldSet.size() - (whole.size() - size)));
     ExpectQuietRunsAgree(dir, {"cut.ts"});
