@@ -18,6 +18,7 @@
 #include "byte_reader.h"
 #include "cb_internal.h"
 #include "nearest_search.h"
+#include "parallel_parts.h"
 #include "search_rule.h"
 #include "vqpeek/cb.h"
 #include "vqpeek/file.h"
@@ -486,10 +487,16 @@ void AssignToNearest(SetReader& reader, const Codebook& CB, PartitionTotals* tot
 
 namespace {
 
-// Narrows `count` int elements to the storage type of a set.
-template <typename T>
-void NarrowElements(const int* from, std::size_t count, T* to) {
-  for (std::size_t k = 0; k < count; ++k) to[k] = static_cast<T>(from[k]);
+// Narrows `count` int elements to the storage type of a set. Cloned for
+// wider vector units: it takes every element of the set.
+VQ_WIDE_VECTOR_CLONES void NarrowElements(const int* VQ_RESTRICT from, std::size_t count,
+                                          std::uint8_t* VQ_RESTRICT to) {
+  for (std::size_t k = 0; k < count; ++k) to[k] = static_cast<std::uint8_t>(from[k]);
+}
+
+VQ_WIDE_VECTOR_CLONES void NarrowElements(const int* VQ_RESTRICT from, std::size_t count,
+                                          std::uint16_t* VQ_RESTRICT to) {
+  for (std::size_t k = 0; k < count; ++k) to[k] = static_cast<std::uint16_t>(from[k]);
 }
 
 template <typename T>
@@ -522,6 +529,14 @@ void ReadNarrowSet(SetReader& reader, NarrowSet* set,
   } catch (const std::bad_alloc&) {
     FatalError("ERROR: Not enough memory for new vector element.\n");
   }
+  // The fresh pages are made present in few calls, far cheaper than a
+  // fault at the first write to each.
+  void* elements = set->Bytes != nullptr   ? static_cast<void*>(set->Bytes.get())
+                   : set->Words != nullptr ? static_cast<void*>(set->Words.get())
+                                           : static_cast<void*>(set->Ints.get());
+  cb_internal::FaultInParallel(
+      elements, count * dim * static_cast<std::size_t>(set->ElementBytes), false,
+      [&] { cb_internal::PrefaultPages(set->Freqs.get(), count * sizeof(int)); });
   set->NameOffsets.reset();
   set->NameBytes.clear();
   SetBatch batch;
