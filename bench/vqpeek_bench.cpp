@@ -1,15 +1,18 @@
 // Times the viewer's kernels in-process on one set file: ReadCodebook, the
 // set statistics, and both listings written to /dev/null; given a codebook
 // and a partitioning of the set as well, the steps of both two-file modes:
-// the loading step's calls and the partition view written to /dev/null.
+// the loading step's calls, the steps of the program's run that holds the
+// set at its file's width, and the partition view written to /dev/null.
 // Each figure is the median of several runs.
 //
 // Usage: vqpeek_bench FILE [RUNS [CODEBOOK PARTITIONING]]
 #include <algorithm>
 #include <chrono>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -95,10 +98,38 @@ int main(int argc, char** argv) {
                                CreateNewPartitioning(&partitioning, &set, codebook.Booksize);
                              }),
            vectors);
-    GenerateOptimalPartitioningGeneral(&set, &codebook, &partitioning, 0);
+    // The run of the program holds the set at its file's width.
+    NarrowSet narrow;
+    Report("ReadNarrowSet",
+           MedianSeconds(runs,
+                         [&] {
+                           NarrowSet again;
+                           SetReader reader(path);
+                           ReadNarrowSet(reader, &again);
+                         }),
+           vectors);
+    {
+      SetReader reader(path);
+      ReadNarrowSet(reader, &narrow);
+    }
+    std::vector<int> labels(static_cast<std::size_t>(vectors));
+    Report("AssignNarrowSet",
+           MedianSeconds(runs, [&] { AssignNarrowSet(narrow, codebook, labels.data()); }), vectors);
+    std::vector<std::int64_t> offset;
+    std::unique_ptr<int[]> members;
+    Report("GroupMembers",
+           MedianSeconds(runs,
+                         [&] {
+                           GroupMembers(labels.data(), narrow.Size(), codebook.Booksize, true,
+                                        &offset, &members);
+                         }),
+           vectors);
     Report("TS CB view to /dev/null",
            MedianSeconds(runs,
-                         [&] { PrintPartitionView(sink, set, codebook, partitioning, stats, 0); }),
+                         [&] {
+                           PrintMemberView(sink, narrow, codebook, offset.data(), members.get(),
+                                           stats, 0);
+                         }),
            vectors);
     FreePartitioning(&partitioning);
     Report("ReadPartitioning",
@@ -109,11 +140,24 @@ int main(int argc, char** argv) {
                          }),
            vectors);
     Codebook centroids;
-    CreateNewCodebook(&centroids, partitioning.PartitionCount, &set);
-    GenerateOptimalCodebookGeneral(&set, &centroids, &partitioning, 0);
+    Report("ReadPartitionLabels",
+           MedianSeconds(runs, [&] { ReadPartitionLabels(argv[4], narrow.Header, labels.data()); }),
+           vectors);
+    Report("NarrowSetCentroids",
+           MedianSeconds(runs,
+                         [&] {
+                           FreeCodebook(&centroids);
+                           NarrowSetCentroids(narrow, labels.data(), partitioning.PartitionCount,
+                                              &centroids);
+                         }),
+           vectors);
+    GroupMembers(labels.data(), narrow.Size(), centroids.Booksize, false, &offset, &members);
     Report("TS PA view to /dev/null",
            MedianSeconds(runs,
-                         [&] { PrintPartitionView(sink, set, centroids, partitioning, stats, 0); }),
+                         [&] {
+                           PrintMemberView(sink, narrow, centroids, offset.data(), members.get(),
+                                           stats, 0);
+                         }),
            vectors);
     FreePartitioning(&partitioning);
     FreeCodebook(&centroids);
