@@ -155,7 +155,8 @@ __attribute__((target("avx512f"))) inline void Conclude(const LaneMinimum& m,
 template <int kGroups, int kVectors>
 __attribute__((target("avx512f,avx512bw,avx512vnni"))) void SearchVnniRange(
     VectorRows TS, int begin, int end, const ByteLayout& layout, int dim, int codes, int low,
-    const int* start, int* chosen, std::int64_t* best, std::uint8_t* bytes, std::size_t stride) {
+    const int* start, int* chosen, std::int64_t* best, std::uint8_t* bytes, std::size_t stride,
+    int* rows) {
   const std::size_t groups = kGroups > 0 ? kGroups : layout.groups;
   const __m512i laneIndex = _mm512_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
   const __m512i shift = _mm512_set1_epi32(low);
@@ -172,7 +173,8 @@ __attribute__((target("avx512f,avx512bw,avx512vnni"))) void SearchVnniRange(
     LaneMinimum m[kVectors];
     for (int v = 0; v < kVectors; ++v) {
       vector[v] = i + v < end ? i + v : end - 1;
-      own[v] = ShiftToBytes(TS[vector[v]], dim, shift, bytes + v * stride);
+      const int* x = TS.Row(vector[v], rows + static_cast<std::size_t>(v) * dim);
+      own[v] = ShiftToBytes(x, dim, shift, bytes + v * stride);
       s[v] = ValidStart(start[vector[v] - begin], codes);
       startBlock[v] = static_cast<std::size_t>(s[v]) / 16;
       m[v] = LaneMinimum{_mm512_set1_epi32(kPaddingKey), _mm512_setzero_si512()};
@@ -244,14 +246,15 @@ WordLayout LayOutWords(const Codebook& CB, int dim, int low) {
 __attribute__((target("avx2"))) void SearchAvx2Range(VectorRows TS, int begin, int end,
                                                      const WordLayout& layout, int dim, int codes,
                                                      int low, const int* start, int* chosen,
-                                                     std::int64_t* best, std::int16_t* values) {
+                                                     std::int64_t* best, std::int16_t* values,
+                                                     int* row) {
   const __m256i laneIndex = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7);
   const std::int32_t* words = reinterpret_cast<const std::int32_t*>(values);
   alignas(32) std::int32_t startKeys[8];
   alignas(32) std::int32_t keys[8];
   alignas(32) std::int32_t indices[8];
   for (int i = begin; i < end; ++i) {
-    const int* x = TS[i];
+    const int* x = TS.Row(i, row);
     std::int64_t own = 0;
     for (int e = 0; e < dim; ++e) {
       const std::int64_t shifted = static_cast<std::int64_t>(x[e]) - low;
@@ -300,12 +303,14 @@ void SearchNearestVnni(VectorRows TS, int begin, int end, const Codebook& CB, in
   // Every training vector's bytes with room for whole 16-lane stores.
   const std::size_t stride = layout.groups * 4 + 16;
   std::vector<std::uint8_t> bytes(kVectors * stride, 0);
+  // Room for the training vectors of one pass, where they are widened.
+  std::vector<int> rows(kVectors * static_cast<std::size_t>(dim));
   if (layout.groups == 4) {  // 4 x 4 blocks, the common case
     SearchVnniRange<4, kVectors>(TS, begin, end, layout, dim, CB.Booksize, low, start, chosen, best,
-                                 bytes.data(), stride);
+                                 bytes.data(), stride, rows.data());
   } else {
     SearchVnniRange<0, kVectors>(TS, begin, end, layout, dim, CB.Booksize, low, start, chosen, best,
-                                 bytes.data(), stride);
+                                 bytes.data(), stride, rows.data());
   }
 }
 
@@ -314,8 +319,9 @@ void SearchNearestAvx2(VectorRows TS, int begin, int end, const Codebook& CB, in
   const int dim = VectorDimension(CB);
   const WordLayout layout = LayOutWords(CB, dim, low);
   std::vector<std::int16_t> values(layout.pairs * 2, 0);
-  SearchAvx2Range(TS, begin, end, layout, dim, CB.Booksize, low, start, chosen, best,
-                  values.data());
+  std::vector<int> row(static_cast<std::size_t>(dim));
+  SearchAvx2Range(TS, begin, end, layout, dim, CB.Booksize, low, start, chosen, best, values.data(),
+                  row.data());
 }
 
 }  // namespace cb_internal

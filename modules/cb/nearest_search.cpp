@@ -58,10 +58,11 @@ bool Fits(NearestPath path, int dim, std::uint64_t spread) {
 void SearchScalar(VectorRows TS, int begin, int end, const Codebook& CB, const int* start,
                   int* chosen, std::int64_t* best) {
   const int dim = VectorDimension(CB);
+  std::vector<int> row(static_cast<std::size_t>(dim));
   for (int i = begin; i < end; ++i) {
     int s = start[i - begin];
     if (s < 0 || s >= CB.Booksize) s = 0;
-    const SearchResult result = SearchNearest(CB, TS[i], dim, s, 0);
+    const SearchResult result = SearchNearest(CB, TS.Row(i, row.data()), dim, s, 0);
     chosen[i - begin] = result.chosen;
     best[i - begin] = result.best;
   }
@@ -111,8 +112,9 @@ void SearchPortable(VectorRows TS, int begin, int end, const Codebook& CB, const
     }
   }
   std::vector<Lane> distances(static_cast<std::size_t>(codes));
+  std::vector<int> row(static_cast<std::size_t>(dim));
   for (int i = begin; i < end; ++i) {
-    const int* x = TS[i];
+    const int* x = TS.Row(i, row.data());
     std::fill(distances.begin(), distances.end(), Lane{0});
     for (int e = 0; e < dim; ++e) {
       AddSquares(transposed.data() + static_cast<std::size_t>(e) * codes, x[e], distances.data(),
@@ -177,19 +179,52 @@ void RunPath(NearestPath path, VectorRows TS, int begin, int end, const Codebook
 
 }  // namespace
 
-// Cloned for wider vector units: the searches take it for every vector.
-VQ_WIDE_VECTOR_CLONES ValueRange ElementRange(VectorRows set, int begin, int end, int dim) {
-  if (begin >= end || dim <= 0) return {};
+namespace {
+
+// The smallest and largest of `count` values. Cloned for wider vector
+// units: the searches take it for every part of the set.
+template <typename T>
+inline ValueRange RangeOf(const T* values, std::size_t count) {
   int low = std::numeric_limits<int>::max();
   int high = std::numeric_limits<int>::min();
-  for (int i = begin; i < end; ++i) {
-    const int* v = set[i];
-    for (int e = 0; e < dim; ++e) {
-      low = std::min(low, v[e]);
-      high = std::max(high, v[e]);
-    }
+  for (std::size_t k = 0; k < count; ++k) {
+    low = std::min(low, static_cast<int>(values[k]));
+    high = std::max(high, static_cast<int>(values[k]));
   }
   return {low, high};
+}
+
+VQ_WIDE_VECTOR_CLONES ValueRange RangeOfInts(const int* values, std::size_t count) {
+  return RangeOf(values, count);
+}
+VQ_WIDE_VECTOR_CLONES ValueRange RangeOfWords(const std::uint16_t* values, std::size_t count) {
+  return RangeOf(values, count);
+}
+VQ_WIDE_VECTOR_CLONES ValueRange RangeOfBytes(const std::uint8_t* values, std::size_t count) {
+  return RangeOf(values, count);
+}
+
+VQ_WIDE_VECTOR_CLONES ValueRange RangeOfNodes(const CodebookNode* nodes, int begin, int end,
+                                              std::size_t dim) {
+  ValueRange range = RangeOf(nodes[begin].Vector.get(), dim);
+  for (int i = begin + 1; i < end; ++i) {
+    const ValueRange node = RangeOf(nodes[i].Vector.get(), dim);
+    range = {std::min(range.low, node.low), std::max(range.high, node.high)};
+  }
+  return range;
+}
+
+}  // namespace
+
+ValueRange ElementRange(VectorRows set, int begin, int end, int dim) {
+  if (begin >= end || dim <= 0) return {};
+  const std::size_t width = static_cast<std::size_t>(dim);
+  const std::size_t first = static_cast<std::size_t>(begin) * width;
+  const std::size_t count = static_cast<std::size_t>(end - begin) * width;
+  if (set.Ints() != nullptr) return RangeOfInts(set.Ints() + first, count);
+  if (set.Words() != nullptr) return RangeOfWords(set.Words() + first, count);
+  if (set.Bytes() != nullptr) return RangeOfBytes(set.Bytes() + first, count);
+  return RangeOfNodes(set.Nodes(), begin, end, width);
 }
 
 bool NearestPathAvailable(NearestPath path) {
@@ -260,8 +295,11 @@ void SearchNearestSquared(VectorRows TS, int begin, int end, const Codebook& CB,
 
 }  // namespace cb_internal
 
-void FindNearestVectors(const int* vectors, int count, const int* codes, int codeCount, int dim,
-                        int threads, int* chosen, std::int64_t* best) {
+namespace {
+
+template <typename Element>
+void FindNearestRows(const Element* vectors, int count, const int* codes, int codeCount, int dim,
+                     int threads, int* chosen, std::int64_t* best) {
   if (dim < 1) FatalError("ERROR: Invalid vector dimension (%d).\n", dim);
   if (codeCount < 1) FatalError("ERROR: The codebook is empty.\n");
   if (count < 0) FatalError("ERROR: Invalid number of vectors (%d).\n", count);
@@ -280,4 +318,21 @@ void FindNearestVectors(const int* vectors, int count, const int* codes, int cod
   cb_internal::SearchNearestSquared(cb_internal::VectorRows(vectors, dim), 0, count, CB,
                                     start.data(), chosen, best, cb_internal::NearestPath::kAuto,
                                     threads);
+}
+
+}  // namespace
+
+void FindNearestVectors(const int* vectors, int count, const int* codes, int codeCount, int dim,
+                        int threads, int* chosen, std::int64_t* best) {
+  FindNearestRows(vectors, count, codes, codeCount, dim, threads, chosen, best);
+}
+
+void FindNearestVectors(const std::uint16_t* vectors, int count, const int* codes, int codeCount,
+                        int dim, int threads, int* chosen, std::int64_t* best) {
+  FindNearestRows(vectors, count, codes, codeCount, dim, threads, chosen, best);
+}
+
+void FindNearestVectors(const std::uint8_t* vectors, int count, const int* codes, int codeCount,
+                        int dim, int threads, int* chosen, std::int64_t* best) {
+  FindNearestRows(vectors, count, codes, codeCount, dim, threads, chosen, best);
 }

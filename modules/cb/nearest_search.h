@@ -23,20 +23,43 @@
 namespace cb_internal {
 
 // The training vectors a search reads: the nodes of a record, or the rows of
-// a flat array of `dim` elements each. A record converts to it, so callers
-// pass their records as they are.
+// a flat array of `dim` elements each, stored as 32-bit integers or at the
+// width of a set file (unsigned 8 or 16 bits). A record converts to it, so
+// callers pass their records as they are. The searches read narrow rows
+// where they lie, one row at a time widened into a buffer of the caller's.
 class VectorRows {
  public:
   VectorRows(const Codebook& set) : nodes_(set.Book.get()) {}  // NOLINT: implicit by design
-  VectorRows(const int* rows, int dim) : rows_(rows), dim_(static_cast<std::size_t>(dim)) {}
+  VectorRows(const int* rows, int dim) : ints_(rows), dim_(static_cast<std::size_t>(dim)) {}
+  VectorRows(const std::uint16_t* rows, int dim)
+      : words_(rows), dim_(static_cast<std::size_t>(dim)) {}
+  VectorRows(const std::uint8_t* rows, int dim)
+      : bytes_(rows), dim_(static_cast<std::size_t>(dim)) {}
 
-  const int* operator[](int i) const {
-    return nodes_ != nullptr ? nodes_[i].Vector.get() : rows_ + static_cast<std::size_t>(i) * dim_;
+  // Row i as 32-bit elements: where it lies when it is stored so, else
+  // widened into `scratch`, which has room for the `dim` elements.
+  const int* Row(int i, int* scratch) const {
+    const std::size_t at = static_cast<std::size_t>(i) * dim_;
+    if (nodes_ != nullptr) return nodes_[i].Vector.get();
+    if (ints_ != nullptr) return ints_ + at;
+    if (words_ != nullptr) {
+      for (std::size_t e = 0; e < dim_; ++e) scratch[e] = words_[at + e];
+    } else {
+      for (std::size_t e = 0; e < dim_; ++e) scratch[e] = bytes_[at + e];
+    }
+    return scratch;
   }
+
+  const CodebookNode* Nodes() const { return nodes_; }
+  const int* Ints() const { return ints_; }
+  const std::uint16_t* Words() const { return words_; }
+  const std::uint8_t* Bytes() const { return bytes_; }
 
  private:
   const CodebookNode* nodes_ = nullptr;
-  const int* rows_ = nullptr;
+  const int* ints_ = nullptr;
+  const std::uint16_t* words_ = nullptr;
+  const std::uint8_t* bytes_ = nullptr;
   std::size_t dim_ = 0;
 };
 

@@ -1,7 +1,9 @@
 // The fast paths of the nearest-vector search against the plain scan.
 #include "nearest_search.h"
 
+#include <algorithm>
 #include <climits>
+#include <cstdint>
 #include <random>
 #include <string>
 #include <vector>
@@ -81,6 +83,23 @@ const std::vector<Shape>& Shapes() {
   return shapes;
 }
 
+// The rows of a record, one after another.
+std::vector<int> Flat(const Codebook& set) {
+  std::vector<int> rows;
+  for (int i = 0; i < set.Booksize; ++i) {
+    rows.insert(rows.end(), set.Book[i].Vector.get(),
+                set.Book[i].Vector.get() + VectorDimension(set));
+  }
+  return rows;
+}
+
+// The rows of a record at a narrower width, as a set file of that width
+// holds them.
+template <typename T>
+std::vector<T> Narrow(const std::vector<int>& rows) {
+  return std::vector<T>(rows.begin(), rows.end());
+}
+
 TEST(SearchNearestSquared, EveryPathGivesThePlainScansResults) {
   const unsigned seed = std::random_device{}();
   SCOPED_TRACE("seed " + std::to_string(seed));
@@ -98,24 +117,36 @@ TEST(SearchNearestSquared, EveryPathGivesThePlainScansResults) {
       cb_internal::SearchNearestSquared(TS, 0, shape.vectors, CB, start.data(),
                                         expectedChosen.data(), expectedBest.data(),
                                         NearestPath::kScalar);
-      for (const NearestPath path :
-           {NearestPath::kVnni, NearestPath::kAvx2, NearestPath::kPortable, NearestPath::kAuto}) {
+      // The record's nodes, and its rows flat at every width that holds
+      // the values.
+      const std::vector<int> ints = Flat(TS);
+      const std::vector<std::uint16_t> words = Narrow<std::uint16_t>(ints);
+      const std::vector<std::uint8_t> bytes = Narrow<std::uint8_t>(ints);
+      std::vector<cb_internal::VectorRows> forms = {TS, {ints.data(), shape.dim}};
+      if (shape.low >= 0 && shape.high <= 65535) forms.emplace_back(words.data(), shape.dim);
+      if (shape.low >= 0 && shape.high <= 255) forms.emplace_back(bytes.data(), shape.dim);
+      for (const NearestPath path : {NearestPath::kVnni, NearestPath::kAvx2, NearestPath::kPortable,
+                                     NearestPath::kScalar, NearestPath::kAuto}) {
         if (!cb_internal::NearestPathAvailable(path)) continue;
-        std::vector<int> chosen(start.size(), -7);
-        std::vector<std::int64_t> best(start.size(), -7);
-        // A part of the set only, to check the offsets as well; kAuto splits
-        // it between three threads however small it is.
-        const int begin = shape.vectors / 5;
-        cb_internal::SearchNearestSquared(TS, begin, shape.vectors, CB, start.data() + begin,
-                                          chosen.data() + begin, best.data() + begin, path, 3, 1);
-        for (int i = begin; i < shape.vectors; ++i) {
-          ASSERT_EQ(chosen[i], expectedChosen[i])
-              << "path " << static_cast<int>(path) << " dim " << shape.dim << " codes "
-              << shape.codes << " range " << shape.low << ".." << shape.high << " vector " << i;
-          ASSERT_EQ(best[i], expectedBest[i])
-              << "path " << static_cast<int>(path) << " vector " << i;
+        for (std::size_t form = 0; form < forms.size(); ++form) {
+          std::vector<int> chosen(start.size(), -7);
+          std::vector<std::int64_t> best(start.size(), -7);
+          // A part of the set only, to check the offsets as well; kAuto
+          // splits it between three threads however small it is.
+          const int begin = shape.vectors / 5;
+          cb_internal::SearchNearestSquared(forms[form], begin, shape.vectors, CB,
+                                            start.data() + begin, chosen.data() + begin,
+                                            best.data() + begin, path, 3, 1);
+          for (int i = begin; i < shape.vectors; ++i) {
+            ASSERT_EQ(chosen[i], expectedChosen[i])
+                << "path " << static_cast<int>(path) << " form " << form << " dim " << shape.dim
+                << " codes " << shape.codes << " range " << shape.low << ".." << shape.high
+                << " vector " << i;
+            ASSERT_EQ(best[i], expectedBest[i])
+                << "path " << static_cast<int>(path) << " form " << form << " vector " << i;
+          }
+          for (int i = 0; i < begin; ++i) ASSERT_EQ(chosen[i], -7) << "written outside the part";
         }
-        for (int i = 0; i < begin; ++i) ASSERT_EQ(chosen[i], -7) << "written outside the part";
       }
     }
   }
@@ -143,16 +174,6 @@ TEST(SearchNearestSquared, TheStartCandidateKeepsItsPlaceOnATie) {
   }
 }
 
-// The rows of a record, one after another.
-std::vector<int> Flat(const Codebook& set) {
-  std::vector<int> rows;
-  for (int i = 0; i < set.Booksize; ++i) {
-    rows.insert(rows.end(), set.Book[i].Vector.get(),
-                set.Book[i].Vector.get() + VectorDimension(set));
-  }
-  return rows;
-}
-
 TEST(FindNearestVectors, FlatRowsGiveThePlainScanFromTheFirstCodeVector) {
   const unsigned seed = std::random_device{}();
   SCOPED_TRACE("seed " + std::to_string(seed));
@@ -175,6 +196,18 @@ TEST(FindNearestVectors, FlatRowsGiveThePlainScanFromTheFirstCodeVector) {
                          threads, chosen.data(), best.data());
       ASSERT_EQ(chosen, expectedChosen) << "dim " << shape.dim << " threads " << threads;
       ASSERT_EQ(best, expectedBest) << "dim " << shape.dim << " threads " << threads;
+      if (shape.low < 0 || shape.high > 65535) continue;
+      // The same rows at the width of a set file.
+      std::fill(chosen.begin(), chosen.end(), -7);
+      if (shape.high <= 255) {
+        FindNearestVectors(Narrow<std::uint8_t>(vectors).data(), shape.vectors, codes.data(),
+                           shape.codes, shape.dim, threads, chosen.data(), best.data());
+      } else {
+        FindNearestVectors(Narrow<std::uint16_t>(vectors).data(), shape.vectors, codes.data(),
+                           shape.codes, shape.dim, threads, chosen.data(), best.data());
+      }
+      ASSERT_EQ(chosen, expectedChosen) << "narrow, dim " << shape.dim << " threads " << threads;
+      ASSERT_EQ(best, expectedBest) << "narrow, dim " << shape.dim << " threads " << threads;
     }
   }
 }

@@ -71,6 +71,14 @@ VQPEEK_EXPORT int FindNearestVector(const CodebookNode* node, const Codebook* CB
 VQPEEK_EXPORT void FindNearestVectors(const int* vectors, int count, const int* codes,
                                       int codeCount, int dim, int threads, int* chosen,
                                       std::int64_t* best);
+// The same for vectors stored at the width of a set file: unsigned 16-bit
+// or 8-bit elements, read where they lie (no widened copy of the vectors).
+VQPEEK_EXPORT void FindNearestVectors(const std::uint16_t* vectors, int count, const int* codes,
+                                      int codeCount, int dim, int threads, int* chosen,
+                                      std::int64_t* best);
+VQPEEK_EXPORT void FindNearestVectors(const std::uint8_t* vectors, int count, const int* codes,
+                                      int codeCount, int dim, int threads, int* chosen,
+                                      std::int64_t* best);
 // Re-examines the members of partition p only, in list order, each by the
 // search rule from p. Fatal: "ERROR: Partition %d is not in the
 // partitioning (%d partitions).\n".
