@@ -644,7 +644,7 @@ void WritePartitioningFile(const py::bytes& path, const Int32Array& labels, int 
 }
 
 py::tuple Nearest(const py::array& vectors, const Int32Array& codes, int threads) {
-  IntRows rows(vectors, "vectors");
+  const ElementType type = ElementTypeOf(vectors, "vectors");
   RequireShape(codes, {-1, vectors.shape(1)}, "codes");
   const int count = LibraryCount(vectors.shape(0), "vectors");
   const int codeCount = LibraryCount(codes.shape(0), "codes");
@@ -663,16 +663,18 @@ py::tuple Nearest(const py::array& vectors, const Int32Array& codes, int threads
   constexpr std::int64_t kWorkBetweenChecks = std::int64_t{1} << 26;
   const std::int64_t workers = threads > 0 ? threads : UsableProcessors();
   const std::int64_t perVector = std::int64_t{codeCount} * dim;
-  const int step = static_cast<int>(
-      std::min<std::int64_t>({std::max(kWorkBetweenChecks * workers / perVector, 4 * workers),
-                              std::max(count, 1), rows.Capacity()}));
+  const int step = static_cast<int>(std::min<std::int64_t>(
+      std::max(kWorkBetweenChecks * workers / perVector, 4 * workers), std::max(count, 1)));
   RunLibrary([&] {
     for (int first = 0; first < count; first += step) {
       const int part = std::min(step, count - first);
       {
         const py::gil_scoped_release unlocked;
-        FindNearestVectors(rows.Block(first, part), part, c, codeCount, dim, threads,
-                           chosen + first, best + first);
+        // The library reads the vectors where they lie, in their own type.
+        VisitElements(vectors, type, [&](const auto* x) {
+          FindNearestVectors(x + static_cast<std::size_t>(first) * dim, part, c, codeCount, dim,
+                             threads, chosen + first, best + first);
+        });
       }
       if (PyErr_CheckSignals() != 0) throw py::error_already_set();
     }
