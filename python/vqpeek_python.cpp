@@ -228,11 +228,10 @@ enum class ElementType { kUint8, kUint16, kInt32 };
 ElementType ElementTypeOf(const py::array& rows, const char* what) {
   RequireShape(rows, {-1, -1}, what);
   const py::dtype type = rows.dtype();
-  const bool native = type.byteorder() != '>' || type.itemsize() == 1;
-  if ((rows.flags() & py::array::c_style) != 0 && native) {
-    if (type.kind() == 'u' && type.itemsize() == 1) return ElementType::kUint8;
-    if (type.kind() == 'u' && type.itemsize() == 2) return ElementType::kUint16;
-    if (type.kind() == 'i' && type.itemsize() == 4) return ElementType::kInt32;
+  if ((rows.flags() & py::array::c_style) != 0) {
+    if (type.equal(py::dtype::of<std::uint8_t>())) return ElementType::kUint8;
+    if (type.equal(py::dtype::of<std::uint16_t>())) return ElementType::kUint16;
+    if (type.equal(py::dtype::of<std::int32_t>())) return ElementType::kInt32;
   }
   Raise(PyExc_TypeError, std::string(what) + ": a C-ordered uint8, uint16 or int32 array");
 }
@@ -373,36 +372,22 @@ py::dtype FileWidthType(int bytesPerElement) {
 // Calls visit(Element{}) with the integer type that `type` names.
 template <typename Visit>
 void VisitIntegerType(const py::dtype& type, Visit&& visit) {
-  const bool native = type.byteorder() != '>' || type.itemsize() == 1;
-  if (native && type.kind() == 'u') {
-    switch (type.itemsize()) {
-      case 1:
-        return visit(std::uint8_t{});
-      case 2:
-        return visit(std::uint16_t{});
-      case 4:
-        return visit(std::uint32_t{});
-      case 8:
-        return visit(std::uint64_t{});
-      default:
-        break;
+  bool found = false;
+  auto attempt = [&](auto zero) {
+    if (!found && type.equal(py::dtype::of<decltype(zero)>())) {
+      found = true;
+      visit(zero);
     }
-  }
-  if (native && type.kind() == 'i') {
-    switch (type.itemsize()) {
-      case 1:
-        return visit(std::int8_t{});
-      case 2:
-        return visit(std::int16_t{});
-      case 4:
-        return visit(std::int32_t{});
-      case 8:
-        return visit(std::int64_t{});
-      default:
-        break;
-    }
-  }
-  Raise(PyExc_TypeError, "dtype: an integer type in the machine's byte order");
+  };
+  attempt(std::uint8_t{});
+  attempt(std::uint16_t{});
+  attempt(std::int32_t{});
+  attempt(std::int8_t{});
+  attempt(std::int16_t{});
+  attempt(std::uint32_t{});
+  attempt(std::int64_t{});
+  attempt(std::uint64_t{});
+  if (!found) Raise(PyExc_TypeError, "dtype: an integer type in the machine's byte order");
 }
 
 // Copies `count` elements to `to` when every one of them fits Element, and
