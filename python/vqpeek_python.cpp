@@ -2,9 +2,12 @@
 // arrays, for the Python package vqpeek.
 //
 // The package (vqpeek/__init__.py) checks and converts what a user passes;
-// this core takes arrays only as the library can use them (int32, C order,
-// the shapes the call needs) and refuses anything else, so a direct call
-// cannot reach the library with data it would misread.
+// this core takes arrays only as the library can use them (C order, the
+// shapes the call needs; elements as uint8, uint16 or int32, the widths of
+// the files, everything else as int32) and refuses anything else, so a
+// direct call cannot reach the library with data it would misread. Elements
+// of one or two bytes are never widened as a whole: the library reads them
+// where they lie, or they are widened a block at a time into a small buffer.
 //
 // A fatal error of the library ends the operation, not the interpreter: the
 // exit handler throws, the library's records unwind, and the message it
@@ -24,8 +27,10 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -214,58 +219,91 @@ void SizeOnlySet(Codebook* set, int count, const py::object& names) {
   SetNames(set, names);
 }
 
-// A training set holding copies of `vectors` (n x dim) and `freqs` (n).
-void FilledSet(Codebook* set, const Int32Array& vectors, const Int32Array& freqs, int bytes,
-               int low, int high, int preprocessing, const char* method) {
-  const int count = LibraryCount(vectors.shape(0), "vectors");
-  const int dim = LibraryCount(vectors.shape(1), "vector dimension");
-  RequireShape(freqs, {vectors.shape(0)}, "freqs");
-  RunLibrary(
-      [&] { CreateNewTrainingSet(set, count, dim, 1, bytes, low, high, preprocessing, method); });
-  if (count > 0 && dim > 0) {
-    std::memcpy(set->ElementBlock.get(), vectors.data(),
-                static_cast<std::size_t>(count) * static_cast<std::size_t>(dim) * sizeof(int));
+// The element types of the vectors the core takes: the narrowest types
+// that hold the values of each element width of the files.
+enum class ElementType { kUint8, kUint16, kInt32 };
+
+// The element type of `rows`, a C-ordered (n, dim) array; anything else is
+// refused.
+ElementType ElementTypeOf(const py::array& rows, const char* what) {
+  RequireShape(rows, {-1, -1}, what);
+  const py::dtype type = rows.dtype();
+  if ((rows.flags() & py::array::c_style) != 0) {
+    if (type.equal(py::dtype::of<std::uint8_t>())) return ElementType::kUint8;
+    if (type.equal(py::dtype::of<std::uint16_t>())) return ElementType::kUint16;
+    if (type.equal(py::dtype::of<std::int32_t>())) return ElementType::kInt32;
   }
-  const std::int32_t* f = freqs.data();
-  for (int i = 0; i < count; ++i) set->Book[i].Freq = f[i];
+  Raise(PyExc_TypeError, std::string(what) + ": a C-ordered uint8, uint16 or int32 array");
 }
 
-// An array of `shape` over `data`, which it takes over from `owner`.
-template <typename Shape>
-py::array_t<std::int32_t> TakeArray(std::unique_ptr<int[]>& owner, Shape shape) {
-  int* data = owner.get();
-  if (data == nullptr) return py::array_t<std::int32_t>(shape);
-  py::capsule keeper(data, [](void* p) { delete[] static_cast<int*>(p); });
-  static_cast<void>(owner.release());
-  return py::array_t<std::int32_t>(shape, data, keeper);
+// Calls `visit` with the elements of `rows` as a pointer to their type.
+template <typename Visit>
+decltype(auto) VisitElements(const py::array& rows, ElementType type, Visit&& visit) {
+  switch (type) {
+    case ElementType::kUint8:
+      return visit(static_cast<const std::uint8_t*>(rows.data()));
+    case ElementType::kUint16:
+      return visit(static_cast<const std::uint16_t*>(rows.data()));
+    default:
+      return visit(static_cast<const std::int32_t*>(rows.data()));
+  }
 }
 
-// The nodes' vectors as a (count, dim) array. The element block of a record
-// made by node allocation holds them row after row: the array takes it over
-// instead of copying it.
-py::array_t<std::int32_t> TakeVectors(Codebook* set) {
-  const int count = set->Booksize;
-  const int dim = VectorDimension(*set);
-  const std::vector<py::ssize_t> shape{count, dim};
-  const int* block = set->ElementBlock.get();
-  bool rows = block != nullptr;
-  for (int i = 0; i < count && rows; ++i) {
-    rows = set->Book[i].Vector.get() == block + static_cast<std::size_t>(i) * dim;
-  }
-  if (rows) return TakeArray(set->ElementBlock, shape);
-  py::array_t<std::int32_t> copy(shape);
-  for (int i = 0; i < count; ++i) {
-    std::memcpy(copy.mutable_data(i), set->Book[i].Vector.get(),
-                static_cast<std::size_t>(dim) * sizeof(int));
-  }
-  return copy;
-}
+// The rows of an element array as int32 rows, a block at a time, for the
+// library operations that take int rows: an int32 array's own rows, else
+// rows widened into a buffer of at most kBufferElements elements. Safe
+// without the GIL while the array lives.
+class IntRows {
+ public:
+  static constexpr py::ssize_t kBufferElements = py::ssize_t{1} << 18;
 
-py::array_t<std::int32_t> TakeFreqs(const Codebook& set) {
-  py::array_t<std::int32_t> freqs(static_cast<py::ssize_t>(set.Booksize));
-  std::int32_t* out = freqs.mutable_data();
-  for (int i = 0; i < set.Booksize; ++i) out[i] = set.Book[i].Freq;
-  return freqs;
+  IntRows(const py::array& rows, const char* what)
+      : rows_(rows), type_(ElementTypeOf(rows, what)), dim_(rows.shape(1)) {
+    capacity_ = type_ == ElementType::kInt32
+                    ? std::max<py::ssize_t>(rows.shape(0), 1)
+                    : std::max<py::ssize_t>(kBufferElements / std::max<py::ssize_t>(dim_, 1), 1);
+    if (type_ != ElementType::kInt32) {
+      buffer_.resize(static_cast<std::size_t>(capacity_ * std::max<py::ssize_t>(dim_, 1)));
+    }
+  }
+
+  // The most rows one block holds.
+  py::ssize_t Capacity() const { return capacity_; }
+  // Whether a block lies in the array itself, for as long as it lives.
+  bool Stays() const { return type_ == ElementType::kInt32; }
+
+  // Rows first .. first+count-1 (count <= Capacity()), valid until the next
+  // call.
+  const int* Block(py::ssize_t first, py::ssize_t count) {
+    const auto begin = static_cast<std::size_t>(first * dim_);
+    const auto size = static_cast<std::size_t>(count * dim_);
+    return VisitElements(rows_, type_, [&](const auto* elements) -> const int* {
+      using Element = std::remove_cv_t<std::remove_pointer_t<decltype(elements)>>;
+      if constexpr (std::is_same_v<Element, std::int32_t>) {
+        return elements + begin;
+      } else {
+        std::copy_n(elements + begin, size, buffer_.data());
+        return buffer_.data();
+      }
+    });
+  }
+
+ private:
+  const py::array& rows_;
+  ElementType type_;
+  py::ssize_t dim_;
+  py::ssize_t capacity_ = 1;
+  std::vector<int> buffer_;
+};
+
+// Calls visit(rows, first, count) for consecutive blocks of all rows of
+// `blocks` as int32 rows.
+template <typename Visit>
+void ForEachIntBlock(IntRows& blocks, py::ssize_t count, Visit&& visit) {
+  for (py::ssize_t first = 0; first < count; first += blocks.Capacity()) {
+    const py::ssize_t part = std::min(blocks.Capacity(), count - first);
+    visit(blocks.Block(first, part), first, part);
+  }
 }
 
 // The head of a file as far as the core needs it before the library reads
@@ -323,19 +361,119 @@ void RefuseUnknownKind(const std::string& name, int kind, bool set) {
 
 // --- The functions of the core -----------------------------------------------
 
-py::dict ReadSet(const py::bytes& path) {
+// The type of the elements of a file of `bytesPerElement` bytes per
+// element: the narrowest that holds every value the file can store.
+py::dtype FileWidthType(int bytesPerElement) {
+  if (bytesPerElement == 1) return py::dtype::of<std::uint8_t>();
+  if (bytesPerElement == 2) return py::dtype::of<std::uint16_t>();
+  return py::dtype::of<std::int32_t>();
+}
+
+// Calls visit(Element{}) with the integer type that `type` names.
+template <typename Visit>
+void VisitIntegerType(const py::dtype& type, Visit&& visit) {
+  bool found = false;
+  auto attempt = [&](auto zero) {
+    if (!found && type.equal(py::dtype::of<decltype(zero)>())) {
+      found = true;
+      visit(zero);
+    }
+  };
+  attempt(std::uint8_t{});
+  attempt(std::uint16_t{});
+  attempt(std::int32_t{});
+  attempt(std::int8_t{});
+  attempt(std::int16_t{});
+  attempt(std::uint32_t{});
+  attempt(std::int64_t{});
+  attempt(std::uint64_t{});
+  if (!found) Raise(PyExc_TypeError, "dtype: an integer type in the machine's byte order");
+}
+
+// Copies `count` elements to `to` when every one of them fits Element, and
+// returns count; else returns the index of the first that does not fit
+// (nothing is then known to be copied).
+template <typename Element>
+std::size_t NarrowElements(const int* from, std::size_t count, Element* to) {
+  if constexpr (!std::in_range<Element>(INT32_MIN) || !std::in_range<Element>(INT32_MAX)) {
+    int low = INT32_MAX;
+    int high = INT32_MIN;
+    for (std::size_t i = 0; i < count; ++i) {
+      low = std::min(low, from[i]);
+      high = std::max(high, from[i]);
+    }
+    if (count > 0 && (!std::in_range<Element>(low) || !std::in_range<Element>(high))) {
+      for (std::size_t i = 0; i < count; ++i) {
+        if (!std::in_range<Element>(from[i])) return i;
+      }
+    }
+  }
+  std::copy_n(from, count, to);
+  return count;
+}
+
+// The file's vectors are read a batch at a time straight into the returned
+// array, in the type asked for (by default the file's width), so that the
+// read needs no more than the arrays it returns and one batch.
+py::dict ReadSet(const py::bytes& path, const py::object& dtype) {
   const std::string name = FileName(path);
   RefuseOtherKind(name, ReadFileHead(name).kind, true);
-  FlatSet set;
+  std::optional<SetReader> reader;
   RunLibrary(
       [&] {
         const py::gil_scoped_release unlocked;
-        ReadFlatSet(name.c_str(), &set);
+        reader.emplace(name.c_str());
       },
       name);
-  const Codebook& head = set.Header;
+  const auto count = static_cast<py::ssize_t>(reader->Header().Booksize);
+  const auto dim = static_cast<py::ssize_t>(reader->Dimension());
+  const py::dtype type = dtype.is_none() ? FileWidthType(reader->Header().BytesPerElement)
+                                         : py::dtype::from_args(dtype);
+  py::array vectors;
+  py::array_t<std::int32_t> freqs(count);
+  std::vector<NamePtr> names;
+  // The first value that the type asked for cannot hold; the rest of the
+  // file is still read, so that a damaged file gets the library's message.
+  std::optional<std::pair<py::ssize_t, int>> misfit;
+  VisitIntegerType(type, [&](auto zero) {
+    using Element = decltype(zero);
+    vectors = py::array_t<Element>(std::vector<py::ssize_t>{count, dim});
+    auto* out = static_cast<Element*>(vectors.mutable_data());
+    std::int32_t* outFreqs = freqs.mutable_data();
+    RunLibrary(
+        [&] {
+          const py::gil_scoped_release unlocked;
+          SetBatch batch;
+          while (reader->Next(&batch)) {
+            const auto first = static_cast<std::size_t>(batch.First);
+            const std::size_t elements = static_cast<std::size_t>(batch.Count) * dim;
+            if (!misfit) {
+              const std::size_t bad = NarrowElements(batch.Elements, elements, out + first * dim);
+              if (bad < elements) {
+                misfit.emplace(static_cast<py::ssize_t>(first + bad / dim), batch.Elements[bad]);
+              }
+            }
+            std::copy_n(batch.Freqs, batch.Count, outFreqs + first);
+            if (batch.Names == nullptr) continue;
+            if (names.empty()) names.resize(static_cast<std::size_t>(count));
+            for (int k = 0; k < batch.Count; ++k) {
+              const char* text = batch.Names[k];
+              if (text == nullptr) continue;
+              const std::size_t size = std::strlen(text) + 1;
+              names[first + k] = std::make_unique<char[]>(size);
+              std::memcpy(names[first + k].get(), text, size);
+            }
+          }
+        },
+        name);
+  });
+  const Codebook& head = reader->Header();
   RefuseUnknownKind(name, RecognizeVersionstr(head.Versionstr), true);
-  const auto count = static_cast<py::ssize_t>(head.Booksize);
+  if (misfit) {
+    Raise(PyExc_ValueError, "dtype: the value " + std::to_string(misfit->second) + " of vector " +
+                                std::to_string(misfit->first) + " does not fit " +
+                                type.attr("name").cast<std::string>());
+  }
   py::dict result;
   result["kind"] = RecognizeVersionstr(head.Versionstr);
   result["version_line"] = DecodeText(head.Versionstr);
@@ -346,45 +484,78 @@ py::dict ReadSet(const py::bytes& path) {
   result["max_value"] = head.MaxValue;
   result["preprocessing"] = head.Preprocessing;
   result["generation_method"] = DecodeText(head.GenerationMethod);
-  if (set.Names != nullptr) {
-    py::list names(static_cast<std::size_t>(count));
+  if (!names.empty()) {
+    py::list list(static_cast<std::size_t>(count));
     for (py::ssize_t i = 0; i < count; ++i) {
-      const char* text = set.Names[i].get();
-      names[static_cast<std::size_t>(i)] =
+      const char* text = names[static_cast<std::size_t>(i)].get();
+      list[static_cast<std::size_t>(i)] =
           text != nullptr ? py::object(DecodeText(text)) : py::object(py::none());
     }
-    result["names"] = names;
+    result["names"] = list;
   } else {
     result["names"] = py::none();
   }
-  result["vectors"] =
-      TakeArray(set.Elements,
-                std::vector<py::ssize_t>{count, static_cast<py::ssize_t>(VectorDimension(head))});
-  result["freqs"] = TakeArray(set.Freqs, std::vector<py::ssize_t>{count});
+  result["vectors"] = vectors;
+  result["freqs"] = freqs;
   return result;
 }
 
-void WriteSet(const py::bytes& path, const Int32Array& vectors, const Int32Array& freqs,
+// The names of `count` vectors as the library's writers take them: null
+// for none, or one pointer per vector (null for None or an empty name)
+// into `kept`, which holds the texts.
+std::vector<const char*> NamePointers(const py::object& names, py::ssize_t count,
+                                      std::vector<std::string>* kept) {
+  std::vector<const char*> pointers;
+  if (names.is_none()) return pointers;
+  const py::list list = names;
+  if (static_cast<py::ssize_t>(py::len(list)) != count) {
+    Raise(PyExc_ValueError, "names: one entry per vector");
+  }
+  kept->resize(static_cast<std::size_t>(count));
+  pointers.resize(static_cast<std::size_t>(count), nullptr);
+  for (std::size_t i = 0; i < pointers.size(); ++i) {
+    const py::handle entry = list[i];
+    if (entry.is_none()) continue;
+    (*kept)[i] = py::bytes(py::reinterpret_borrow<py::object>(entry));
+    if ((*kept)[i].find('\0') != std::string::npos) {
+      Raise(PyExc_ValueError, "names: a name holds a NUL");
+    }
+    if (!(*kept)[i].empty()) pointers[i] = (*kept)[i].c_str();
+  }
+  return pointers;
+}
+
+void WriteSet(const py::bytes& path, const py::array& vectors, const Int32Array& freqs,
               const py::object& names, int kind, int blockX, int blockY, int bytes, int low,
               int high, int preprocessing, const py::bytes& method, bool overwrite) {
   const std::string name = FileName(path);
-  RequireShape(vectors, {-1, -1}, "vectors");
+  const ElementType type = ElementTypeOf(vectors, "vectors");
   if (kind != kTrainingSetFile && kind != kCodebookFile) Raise(PyExc_ValueError, "unknown kind");
   if (blockX < 1 || blockY < 1 ||
       static_cast<std::int64_t>(blockX) * blockY != static_cast<std::int64_t>(vectors.shape(1))) {
     Raise(PyExc_ValueError, "block_size does not match the vector dimension");
   }
+  RequireShape(freqs, {vectors.shape(0)}, "freqs");
   const std::string methodText = TextField(method, kTextFieldSize - 1, "generation_method");
-  Codebook set;
-  FilledSet(&set, vectors, freqs, bytes, low, high, preprocessing, methodText.c_str());
-  set.BlockSizeX = blockX;
-  set.BlockSizeY = blockY;
-  RunLibrary([&] { SetVerString(set.Versionstr, kind); });
-  SetNames(&set, names);
+  Codebook head;
+  head.Booksize = LibraryCount(vectors.shape(0), "vectors");
+  head.BlockSizeX = blockX;
+  head.BlockSizeY = blockY;
+  head.BytesPerElement = bytes;
+  head.MinValue = low;
+  head.MaxValue = high;
+  head.Preprocessing = preprocessing;
+  std::snprintf(head.GenerationMethod, kTextFieldSize, "%s", methodText.c_str());
+  RunLibrary([&] { SetVerString(head.Versionstr, kind); });
+  std::vector<std::string> kept;
+  const std::vector<const char*> pointers = NamePointers(names, vectors.shape(0), &kept);
+  const char* const* nameArray = pointers.empty() ? nullptr : pointers.data();
   RunLibrary(
       [&] {
         const py::gil_scoped_release unlocked;
-        WriteCodebook(name.c_str(), &set, overwrite ? 1 : 0);
+        VisitElements(vectors, type, [&](const auto* elements) {
+          WriteFlatSet(name.c_str(), &head, elements, freqs.data(), nameArray, overwrite ? 1 : 0);
+        });
       },
       name);
 }
@@ -457,8 +628,8 @@ void WritePartitioningFile(const py::bytes& path, const Int32Array& labels, int 
       name);
 }
 
-py::tuple Nearest(const Int32Array& vectors, const Int32Array& codes, int threads) {
-  RequireShape(vectors, {-1, -1}, "vectors");
+py::tuple Nearest(const py::array& vectors, const Int32Array& codes, int threads) {
+  const ElementType type = ElementTypeOf(vectors, "vectors");
   RequireShape(codes, {-1, vectors.shape(1)}, "codes");
   const int count = LibraryCount(vectors.shape(0), "vectors");
   const int codeCount = LibraryCount(codes.shape(0), "codes");
@@ -468,7 +639,6 @@ py::tuple Nearest(const Int32Array& vectors, const Int32Array& codes, int thread
   if (threads < 0) Raise(PyExc_ValueError, "threads: 1 or more, or 0 for all");
   py::array_t<std::int32_t> labels(static_cast<py::ssize_t>(count));
   py::array_t<std::int64_t> distances(static_cast<py::ssize_t>(count));
-  const std::int32_t* x = vectors.data();
   const std::int32_t* c = codes.data();
   std::int32_t* chosen = labels.mutable_data();
   std::int64_t* best = distances.mutable_data();
@@ -485,8 +655,11 @@ py::tuple Nearest(const Int32Array& vectors, const Int32Array& codes, int thread
       const int part = std::min(step, count - first);
       {
         const py::gil_scoped_release unlocked;
-        FindNearestVectors(x + static_cast<std::size_t>(first) * dim, part, c, codeCount, dim,
-                           threads, chosen + first, best + first);
+        // The library reads the vectors where they lie, in their own type.
+        VisitElements(vectors, type, [&](const auto* x) {
+          FindNearestVectors(x + static_cast<std::size_t>(first) * dim, part, c, codeCount, dim,
+                             threads, chosen + first, best + first);
+        });
       }
       if (PyErr_CheckSignals() != 0) throw py::error_already_set();
     }
@@ -494,25 +667,30 @@ py::tuple Nearest(const Int32Array& vectors, const Int32Array& codes, int thread
   return py::make_tuple(labels, distances);
 }
 
-py::tuple Centroids(const Int32Array& vectors, const Int32Array& labels, int count,
+py::tuple Centroids(const py::array& vectors, const Int32Array& labels, int count,
                     const Int32Array& freqs) {
-  RequireShape(vectors, {-1, -1}, "vectors");
+  IntRows rows(vectors, "vectors");
   RequireShape(labels, {vectors.shape(0)}, "labels");
+  RequireShape(freqs, {vectors.shape(0)}, "freqs");
+  LibraryCount(vectors.shape(0), "vectors");
   if (count < 1) Raise(PyExc_ValueError, "count: at least 1");
-  if (vectors.shape(1) < 1) Raise(PyExc_ValueError, "vectors: at least one element each");
+  const int dim = LibraryCount(vectors.shape(1), "vector dimension");
+  if (dim < 1) Raise(PyExc_ValueError, "vectors: at least one element each");
   RequireLabels(labels, count, true);
-  Codebook set;
-  FilledSet(&set, vectors, freqs, 4, 0, 0, 0, "");
-  Partitioning partitioning;
-  RunLibrary([&] { CreateNewPartitioning(&partitioning, &set, count); });
-  ApplyLabels(set, &partitioning, labels);
-  auto codebook = std::make_unique<Codebook>();
+  py::array_t<std::int32_t> codes(std::vector<py::ssize_t>{count, dim});
+  py::array_t<std::int32_t> weights(static_cast<py::ssize_t>(count));
+  std::fill_n(codes.mutable_data(), codes.size(), 0);
+  std::optional<CentroidAccumulator> accumulator;
   RunLibrary([&] {
-    CreateNewCodebook(codebook.get(), count, &set);
-    GenerateOptimalCodebookGeneral(&set, codebook.get(), &partitioning, 0);
+    accumulator.emplace(count, dim);
+    const py::gil_scoped_release unlocked;
+    ForEachIntBlock(rows, vectors.shape(0),
+                    [&](const int* block, py::ssize_t first, py::ssize_t n) {
+                      accumulator->Add(block, freqs.data() + first, labels.data() + first, n);
+                    });
+    accumulator->Centroids(codes.mutable_data(), weights.mutable_data());
   });
-  py::array_t<std::int32_t> weights = TakeFreqs(*codebook);
-  return py::make_tuple(TakeVectors(codebook.get()), weights);
+  return py::make_tuple(codes, weights);
 }
 
 // --- Figures -------------------------------------------------------------------
@@ -523,22 +701,24 @@ py::object Figure(double value) {
 }
 
 // (distinct vectors, mean element, variance) of vqpeek.set_statistics.
-py::tuple SetStatisticsOf(const Int32Array& vectors, const Int32Array& freqs) {
-  RequireShape(vectors, {-1, -1}, "vectors");
+py::tuple SetStatisticsOf(const py::array& vectors, const Int32Array& freqs) {
+  IntRows rows(vectors, "vectors");
   RequireShape(freqs, {vectors.shape(0)}, "freqs");
   const int dim = LibraryCount(vectors.shape(1), "vector dimension");
   if (dim < 1) Raise(PyExc_ValueError, "vectors: at least one element each");
   SetFigureAccumulator accumulator(dim);
-  accumulator.Add(vectors.data(), freqs.data(), vectors.shape(0), true);
+  ForEachIntBlock(rows, vectors.shape(0), [&](const int* block, py::ssize_t first, py::ssize_t n) {
+    accumulator.Add(block, freqs.data() + first, n, rows.Stays());
+  });
   const SetFigures figures = accumulator.Figures();
   return py::make_tuple(figures.DistinctVectors, Figure(figures.MeanElement),
                         Figure(figures.Variance));
 }
 
 // The fields of vqpeek.quality, partition p measured against codes[p].
-py::tuple QualityOf(const Int32Array& vectors, const Int32Array& freqs, const Int32Array& codes,
+py::tuple QualityOf(const py::array& vectors, const Int32Array& freqs, const Int32Array& codes,
                     const Int32Array& labels, double peak) {
-  RequireShape(vectors, {-1, -1}, "vectors");
+  IntRows rows(vectors, "vectors");
   RequireShape(freqs, {vectors.shape(0)}, "freqs");
   RequireShape(codes, {-1, vectors.shape(1)}, "codes");
   RequireShape(labels, {vectors.shape(0)}, "labels");
@@ -547,7 +727,9 @@ py::tuple QualityOf(const Int32Array& vectors, const Int32Array& freqs, const In
   if (dim < 1 || count < 1) Raise(PyExc_ValueError, "at least one code vector and element");
   RequireLabels(labels, count, false);
   PartitionFigureAccumulator accumulator(codes.data(), count, dim);
-  accumulator.Add(vectors.data(), freqs.data(), labels.data(), vectors.shape(0));
+  ForEachIntBlock(rows, vectors.shape(0), [&](const int* block, py::ssize_t first, py::ssize_t n) {
+    accumulator.Add(block, freqs.data() + first, labels.data() + first, n);
+  });
   const PartitionFigures figures = accumulator.Figures(peak);
   const bool sized = figures.LargestSize > 0;
   return py::make_tuple(figures.Partitions, figures.EmptyPartitions,
@@ -601,8 +783,10 @@ PYBIND11_MODULE(_core, module) {
 
   // Each function takes what vqpeek.<name> has checked and converted; the
   // docstrings of the package say what they do.
-  module.def("read_set", &ReadSet, "The fields and arrays of vqpeek.read_set, as a dict.",
-             py::arg("path"));
+  module.def("read_set", &ReadSet,
+             "The fields and arrays of vqpeek.read_set, as a dict; dtype None takes the file's "
+             "width.",
+             py::arg("path"), py::arg("dtype"));
   module.def("write_set", &WriteSet, "vqpeek.write_set with every field given.", py::arg("path"),
              py::arg("vectors").noconvert(), py::arg("freqs").noconvert(), py::arg("names"),
              py::arg("kind"), py::arg("block_x"), py::arg("block_y"), py::arg("bytes_per_element"),

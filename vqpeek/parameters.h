@@ -22,10 +22,12 @@
 
 #include "vqpeek/version.h"
 
-// The program's name, version and date, as the usage text and the header
-// block show them; the version is the project's.
+// The program's name, version and date, as the title line of the usage
+// text and the header block shows them. The title line is part of the
+// output that scripts and recorded sessions compare, so it stays as it is
+// when the project's version (vqpeek --version) moves on.
 inline constexpr const char* kProgramName = "VQPEEK";
-inline constexpr const char* kProgramVersion = "V." VQPEEK_VERSION_STRING;
+inline constexpr const char* kProgramVersion = "V.0.17";
 inline constexpr const char* kProgramDate = "9.11.00";
 
 inline constexpr int kParameterRecords = 7;

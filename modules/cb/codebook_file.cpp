@@ -1,5 +1,6 @@
 // Training-set and codebook files: writing version 2, and finding a file's
 // kind from its name. The reader is in set_reader.cpp.
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <new>
@@ -31,8 +32,30 @@ void AppendField(std::string& out, int value, int width) {
   }
 }
 
+// The records of a set to be written, as a writer reads them: the nodes
+// of a record, or flat rows of an element type of any width with
+// frequencies and names beside them.
+struct NodeRecords {
+  const CodebookNode* nodes;
+  const char* Name(int i) const { return nodes[i].Name.get(); }
+  const int* Row(int i) const { return nodes[i].Vector.get(); }
+  int Freq(int i) const { return nodes[i].Freq; }
+};
+
+template <typename Element>
+struct FlatRecords {
+  const Element* elements;
+  std::size_t dim;
+  const int* freqs;
+  const char* const* names;  // null: no names
+  const char* Name(int i) const { return names != nullptr ? names[i] : nullptr; }
+  const Element* Row(int i) const { return elements + static_cast<std::size_t>(i) * dim; }
+  int Freq(int i) const { return freqs[i]; }
+};
+
 // What the reader could not take back: refused before the file is touched.
-bool WritableBody(const Codebook& CB) {
+template <typename Records>
+bool WritableBody(const Codebook& CB, const Records& records) {
   const int width = CB.BytesPerElement;
   if (width < 1 || width > 4) {
     ErrorMessage("ERROR: Invalid bytes per element (%d).\n", width);
@@ -40,23 +63,25 @@ bool WritableBody(const Codebook& CB) {
   }
   const int dim = VectorDimension(CB);
   for (int i = 0; i < CB.Booksize; ++i) {
-    const CodebookNode& node = CB.Book[i];
-    if (node.Name != nullptr && std::strlen(node.Name.get()) >= kMaxNameBytes) {
+    const char* name = records.Name(i);
+    if (name != nullptr && std::strlen(name) >= kMaxNameBytes) {
       ErrorMessage("ERROR: Too long vector name:\n%*s\nMaximum is %d characters.\n", kMaxNameBytes,
-                   node.Name.get(), kMaxNameBytes);
+                   name, kMaxNameBytes);
       return false;
     }
     if (width == 4) continue;
+    const auto* row = records.Row(i);
     for (int e = 0; e < dim; ++e) {
-      if ((node.Vector[e] >> (8 * width)) > 0) {
+      const int value = row[e];
+      if ((value >> (8 * width)) > 0) {
         ErrorMessage("ERROR: Vector element value is too big (%d). Increase bytes/elem ratio.",
-                     node.Vector[e]);
+                     value);
         return false;
       }
       // A narrow field holds no sign: -1 in one byte would read back as 255.
-      if (node.Vector[e] < 0) {
+      if (value < 0) {
         ErrorMessage("ERROR: Negative vector element value (%d) needs 4 bytes per element.\n",
-                     node.Vector[e]);
+                     value);
         return false;
       }
     }
@@ -64,13 +89,12 @@ bool WritableBody(const Codebook& CB) {
   return true;
 }
 
-}  // namespace
-
-void WriteCodebook(const char* filename, Codebook* CB, int overwrite) {
+template <typename Records>
+void WriteSetFile(const char* filename, Codebook* CB, const Records& records, int overwrite) {
   int total = 0;
-  for (int i = 0; i < CB->Booksize; ++i) total = cb_internal::WrapAdd32(total, CB->Book[i].Freq);
+  for (int i = 0; i < CB->Booksize; ++i) total = cb_internal::WrapAdd32(total, records.Freq(i));
   CB->TotalFreq = total;
-  if (!WritableBody(*CB)) return;
+  if (!WritableBody(*CB, records)) return;
 
   // The body is always written in the version-2 layout, so a record read
   // from a version-1 file gets the version-2 line of its kind; under its old
@@ -103,11 +127,12 @@ void WriteCodebook(const char* filename, Codebook* CB, int overwrite) {
   const int dim = VectorDimension(*CB);
   text.reserve(kBlock + 256);
   for (int i = 0; i < CB->Booksize; ++i) {
-    const CodebookNode& node = CB->Book[i];
-    if (node.Name != nullptr) text += node.Name.get();
+    const char* name = records.Name(i);
+    if (name != nullptr) text += name;
     text += '\0';
-    for (int e = 0; e < dim; ++e) AppendField(text, node.Vector[e], CB->BytesPerElement);
-    AppendField(text, node.Freq, 4);
+    const auto* row = records.Row(i);
+    for (int e = 0; e < dim; ++e) AppendField(text, row[e], CB->BytesPerElement);
+    AppendField(text, records.Freq(i), 4);
     if (text.size() >= kBlock) {
       file.Write(text.data(), text.size());
       text.clear();
@@ -115,6 +140,35 @@ void WriteCodebook(const char* filename, Codebook* CB, int overwrite) {
   }
   file.Write(text.data(), text.size());
   file.Commit();
+}
+
+template <typename Element>
+void WriteFlatRows(const char* filename, Codebook* header, const Element* elements,
+                   const int* freqs, const char* const* names, int overwrite) {
+  const FlatRecords<Element> records{elements, static_cast<std::size_t>(VectorDimension(*header)),
+                                     freqs, names};
+  WriteSetFile(filename, header, records, overwrite);
+}
+
+}  // namespace
+
+void WriteCodebook(const char* filename, Codebook* CB, int overwrite) {
+  WriteSetFile(filename, CB, NodeRecords{CB->Book.get()}, overwrite);
+}
+
+void WriteFlatSet(const char* filename, Codebook* header, const std::uint8_t* elements,
+                  const int* freqs, const char* const* names, int overwrite) {
+  WriteFlatRows(filename, header, elements, freqs, names, overwrite);
+}
+
+void WriteFlatSet(const char* filename, Codebook* header, const std::uint16_t* elements,
+                  const int* freqs, const char* const* names, int overwrite) {
+  WriteFlatRows(filename, header, elements, freqs, names, overwrite);
+}
+
+void WriteFlatSet(const char* filename, Codebook* header, const int* elements, const int* freqs,
+                  const char* const* names, int overwrite) {
+  WriteFlatRows(filename, header, elements, freqs, names, overwrite);
 }
 
 int DetermineCBFileTypeConsideringOrder(char* filename, int order, int capacity) {

@@ -31,7 +31,8 @@ def test_sets_come_back_whole_at_every_width(tmp_path, rng, width):
     assert (s.kind, s.version_line, s.block_size) == ("codebook", "VQ CODEBOOK 2.0", (3, 2))
     assert (s.bytes_per_element, s.preprocessing, s.generation_method) == (width, 7, "k-means, 3")
     assert (s.min_value, s.max_value, s.booksize) == (low, high, 40)
-    assert s.vectors.dtype == np.int32 and s.freqs.dtype == np.int32
+    file_type = {1: np.uint8, 2: np.uint16, 3: np.int32, 4: np.int32}[width]
+    assert s.vectors.dtype == file_type and s.freqs.dtype == np.int32
     np.testing.assert_array_equal(s.vectors, vectors)
     np.testing.assert_array_equal(s.freqs, freqs)
     assert s.total_freq == freqs.sum()
@@ -40,6 +41,16 @@ def test_sets_come_back_whole_at_every_width(tmp_path, rng, width):
     again = tmp_path / "again.cb"
     vqpeek.write_set(again, s)
     assert again.read_bytes() == path.read_bytes()
+    # Any integer type on request, or a refusal naming a value it cannot hold.
+    for dtype in (np.int8, np.uint8, np.int16, np.uint16, np.int32, np.uint32, np.int64):
+        info = np.iinfo(dtype)
+        if info.min <= low and high <= info.max:
+            asked = vqpeek.read_set(path, dtype=dtype).vectors
+            assert asked.dtype == dtype
+            np.testing.assert_array_equal(asked, vectors)
+        else:
+            with pytest.raises(ValueError, match=f"does not fit {np.dtype(dtype).name}"):
+                vqpeek.read_set(path, dtype=dtype)
 
 
 def test_written_bytes_are_the_documented_layout(tmp_path):

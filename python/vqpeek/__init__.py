@@ -9,8 +9,13 @@ blocks as a picture.
 
     >>> import vqpeek
     >>> cb = vqpeek.read_set("examples/blocks.cb")
-    >>> cb.vectors.shape
-    (8, 16)
+    >>> cb.vectors.shape, cb.vectors.dtype
+    ((8, 16), dtype('uint8'))
+
+Vectors come and go in the width of their file's elements: uint8 for one
+byte per element, uint16 for two, int32 for three and four. Every function
+takes them in these types as they are, without a wider copy of the set;
+other integer types are taken as int32.
 
 A file the library refuses raises vqpeek.Error (a ValueError) with the
 library's own message. A file that cannot be found, created, read or
@@ -56,6 +61,7 @@ _KIND_NAMES = {code: name for name, code in _KIND_CODES.items()}
 _INT32_MIN = -(2**31)
 _INT32_MAX = 2**31 - 1
 _LINE_LIMIT = 78  # characters of a header text line that read back whole
+_TILE_PART_ELEMENTS = 1 << 20  # elements that tiles turns into pixels at a time
 
 
 class VQSet:
@@ -67,7 +73,8 @@ class VQSet:
     width that holds every value, MinValue and MaxValue from the data,
     frequencies 1 for a training set and 0 for a codebook. Every argument
     is checked, so that the set writes and reads back as it stands. The
-    vectors are not copied when they already are a C-ordered int32 array.
+    vectors are not copied when they already are a C-ordered uint8, uint16
+    or int32 array; other integer types become int32.
 
     Attributes:
         kind: "training set" or "codebook".
@@ -79,7 +86,9 @@ class VQSet:
         min_value, max_value: the value range the header states.
         preprocessing: the code of a preprocessing applied to the data.
         generation_method: how the set was made; "" when the file says nothing.
-        vectors: int32 array of shape (booksize, x * y).
+        vectors: array of shape (booksize, x * y); read from a file, uint8
+            for one byte per element, uint16 for two, int32 for three and
+            four (or the dtype read_set was asked for).
         freqs: int32 array of shape (booksize,): the occurrences of each
             training vector, or the training vectors each code vector stands for.
         names: one str or None per vector, or None when no vector has a name.
@@ -115,7 +124,7 @@ class VQSet:
     ):
         if kind not in _KIND_CODES:
             raise ValueError(f"kind: 'training set' or 'codebook', not {kind!r}")
-        x = _int32(vectors, "vectors", 2)
+        x = _elements(vectors, "vectors")
         count, dim = x.shape
         _count(count, "number of vectors", 0)
         if freqs is None:
@@ -230,6 +239,19 @@ def _int32(values, what: str, ndim: int) -> np.ndarray:
     return np.ascontiguousarray(array, dtype=np.int32)
 
 
+# The element types of the files' widths, taken everywhere as they are.
+_ELEMENT_TYPES = (np.dtype(np.uint8), np.dtype(np.uint16), np.dtype(np.int32))
+
+
+def _elements(values, what: str) -> np.ndarray:
+    """`values` as a C-ordered (n, d) array of uint8, uint16 or int32, kept
+    in its type when it is one of these; any other integer type as int32."""
+    array = np.asarray(values)
+    if array.dtype in _ELEMENT_TYPES and array.ndim == 2:
+        return np.ascontiguousarray(array)
+    return _int32(array, what, 2)
+
+
 def _count(value, what: str, minimum: int) -> int:
     if isinstance(value, (bool, np.bool_)) or not isinstance(value, (int, np.integer)):
         raise TypeError(f"{what}: an integer is needed")
@@ -284,19 +306,31 @@ def _labels(labels, count: int, lowest: int) -> np.ndarray:
 # --- Files -------------------------------------------------------------------
 
 
-def read_set(path) -> VQSet:
+def read_set(path, dtype=None) -> VQSet:
     """Reads a training-set or codebook file (version 1 or 2).
 
-    Returns a VQSet with the header fields and the data: vectors (int32,
-    shape (n, x * y)), freqs (int32, shape (n,)) and names. The library's
-    reader decodes the elements straight into the returned vectors array.
-    A frequency total in the header that differs from the sum of the
-    frequencies gives the library's warning as a UserWarning.
+    Returns a VQSet with the header fields and the data: vectors of shape
+    (n, x * y), freqs (int32, shape (n,)) and names. The vectors come in the
+    width of the file's elements: uint8 for one byte per element (and every
+    version 1 file), uint16 for two, int32 for three and four. dtype asks
+    for another integer type; a value that the type cannot hold raises
+    ValueError, never wraps. The library's reader decodes the elements a
+    batch at a time straight into the returned array, so a set takes little
+    more memory than its file. A frequency total in the header that differs
+    from the sum of the frequencies gives the library's warning as a
+    UserWarning.
 
     Raises vqpeek.FileError when the file cannot be read and vqpeek.Error
-    when it is not a set file or the library refuses its contents.
+    when it is not a set file or the library refuses its contents; TypeError
+    for a dtype that is not an integer type.
     """
-    fields = _core.read_set(_path(path))
+    if dtype is not None:
+        dtype = np.dtype(dtype)
+        if dtype.kind not in "iu":
+            raise TypeError(f"dtype: an integer type is needed, not {dtype}")
+        if not dtype.isnative:
+            raise TypeError(f"dtype: the machine's byte order is needed, not {dtype.str}")
+    fields = _core.read_set(_path(path), dtype)
     fields["kind"] = _KIND_NAMES[fields["kind"]]
     return VQSet._of(fields)
 
@@ -318,7 +352,8 @@ def write_set(
     """Writes vectors as a version-2 training-set or codebook file.
 
     vectors: integers of shape (n, x * y), or a VQSet, which then gives
-        every other field that is not passed.
+        every other field that is not passed. uint8, uint16 and int32 are
+        written as they are, without a wider copy.
     freqs: n integers; by default 1 for a training set and 0 for a codebook.
     names: None, or one str (or None for no name) per vector, each at most
         79 bytes in UTF-8.
@@ -430,7 +465,8 @@ def nearest(vectors, codes, threads: int | None = None):
 
     vectors: integers of shape (n, d), or a VQSet; codes: integers of shape
     (m, d) with m >= 1, or a VQSet. Integer arrays of any width are taken when
-    their values fit 32 bits; float arrays are refused (TypeError) rather
+    their values fit 32 bits (uint8, uint16 and int32 vectors as they are,
+    without a wider copy); float arrays are refused (TypeError) rather
     than rounded.
     threads: how many threads the search may use; None for as many as the
         process may run on (its CPU affinity, held to its cgroup's CPU quota).
@@ -441,7 +477,7 @@ def nearest(vectors, codes, threads: int | None = None):
     vector kernels do the search with the GIL released, in parts: Ctrl-C
     raises KeyboardInterrupt after the part under way.
     """
-    x = _int32(_vectors_of(vectors), "vectors", 2)
+    x = _elements(_vectors_of(vectors), "vectors")
     c = _int32(_vectors_of(codes), "codes", 2)
     if x.shape[1] != c.shape[1]:
         raise ValueError(f"vectors have {x.shape[1]} elements, codes {c.shape[1]}")
@@ -457,8 +493,9 @@ def centroids(vectors, labels, count: int, freqs=None):
     """The rounded, frequency-weighted centroid of every partition.
 
     vectors: integers of shape (n, d), or a VQSet (whose freqs are then the
-    default weights); labels: n partitions, 0 .. count - 1, or -1 for a
-    vector in no partition; freqs: n weights, by default the set's or 1.
+    default weights), uint8, uint16 and int32 taken without a wider copy;
+    labels: n partitions, 0 .. count - 1, or -1 for a vector in no
+    partition; freqs: n weights, by default the set's or 1.
 
     Returns (centroids, freqs): int32 of shape (count, d), each element
     sum(freq * element) / sum(freq) + 0.5 truncated toward zero exactly as the
@@ -468,7 +505,7 @@ def centroids(vectors, labels, count: int, freqs=None):
     """
     if freqs is None and isinstance(vectors, VQSet):
         freqs = vectors.freqs
-    x = _int32(_vectors_of(vectors), "vectors", 2)
+    x = _elements(_vectors_of(vectors), "vectors")
     count = _count(count, "count", 1)
     y = _labels(labels, count, -1)
     if len(y) != len(x):
@@ -531,7 +568,7 @@ class Quality(NamedTuple):
 
 def _weighted(ts):
     """The vectors and frequencies of a VQSet, or of an array with 1 each."""
-    x = _int32(_vectors_of(ts), "ts", 2)
+    x = _elements(_vectors_of(ts), "ts")
     if x.shape[1] == 0:
         raise ValueError("ts: at least one element each is needed")
     f = ts.freqs if isinstance(ts, VQSet) else np.ones(len(x), dtype=np.int32)
@@ -600,7 +637,9 @@ def tiles(set_or_vectors, block_size=None, columns: int | None = None, gap: int 
     Vector k becomes a block of x * y pixels (its elements row by row) in
     column k % columns and row k // columns of a grid, with `gap` pixels of
     white (255) between the blocks and in the empty cells of the last row.
-    set_or_vectors: a VQSet or an array of shape (n, x * y).
+    set_or_vectors: a VQSet or an array of shape (n, x * y), of any
+        integer or float type; it is read a part at a time, never copied
+        whole.
     block_size: (x, y); by default the set's, or (x * y, 1) for an array.
     columns: blocks per row; by default as many as make the picture
         roughly square.
@@ -636,21 +675,36 @@ def tiles(set_or_vectors, block_size=None, columns: int | None = None, gap: int 
         if not high >= low:
             raise ValueError("value_range: (low, high) with low <= high is needed")
     span = high - low
-    scaled = np.clip(values.astype(np.float64), low, high) - low
-    if span > 0:
-        pixels = np.floor(scaled * (255.0 / span) + 0.5)
-    else:
-        pixels = np.zeros_like(scaled)
-    blocks = pixels.astype(np.uint8).reshape(count, by, bx)
+
+    def pixels_of(part):
+        scaled = np.clip(part.astype(np.float64), low, high) - low
+        if span > 0:
+            return np.floor(scaled * (255.0 / span) + 0.5).astype(np.uint8)
+        return np.zeros(part.shape, dtype=np.uint8)
 
     # Every cell is a block with its gap below and to the right; the gaps
-    # after the last row and column are cut off.
+    # after the last row and column are cut off. The picture is filled a
+    # part of the vectors at a time, so that nothing wider than the picture
+    # is made of the whole set.
     rows = -(-count // columns)
-    cells = np.full((rows * columns, by + gap, bx + gap), 255, dtype=np.uint8)
-    cells[:count, :by, :bx] = blocks
-    image = cells.reshape(rows, columns, by + gap, bx + gap).transpose(0, 2, 1, 3)
-    image = image.reshape(rows * (by + gap), columns * (bx + gap))
-    return np.ascontiguousarray(image[: rows * (by + gap) - gap, : columns * (bx + gap) - gap])
+    padded = np.full((rows * (by + gap), columns * (bx + gap)), 255, dtype=np.uint8)
+    grid = padded.reshape(rows, by + gap, columns, bx + gap)
+    part = max(1, _TILE_PART_ELEMENTS // dim)
+    for first in range(0, count, part):
+        blocks = pixels_of(values[first:first + part]).reshape(-1, by, bx)
+        k = first
+        while len(blocks):
+            row, column = divmod(k, columns)
+            if column or len(blocks) < columns:  # the cells left in one row
+                n = min(len(blocks), columns - column)
+                grid[row, :by, column:column + n, :bx] = blocks[:n].transpose(1, 0, 2)
+            else:  # whole rows
+                n = len(blocks) - len(blocks) % columns
+                grid[row:row + n // columns, :by, :, :bx] = (
+                    blocks[:n].reshape(-1, columns, by, bx).transpose(0, 2, 1, 3))
+            blocks = blocks[n:]
+            k += n
+    return np.ascontiguousarray(padded[: rows * (by + gap) - gap, : columns * (bx + gap) - gap])
 
 
 def save_pgm(path, image) -> None:

@@ -1,7 +1,7 @@
 """Type stub of vqpeek: training sets, codebooks and partitionings of vector
 quantisation as numpy arrays."""
 import os
-from typing import NamedTuple, Sequence, Tuple, Union
+from typing import Any, NamedTuple, Sequence, Tuple, Union
 
 import numpy as np
 import numpy.typing as npt
@@ -12,6 +12,9 @@ _Path = Union[str, bytes, os.PathLike]
 _Name = Union[str, bytes, None]
 _IntArray = npt.ArrayLike
 _Vectors = Union["VQSet", npt.ArrayLike]
+# Vectors in the width of a file's elements: uint8 (1 byte per element),
+# uint16 (2) or int32 (3 and 4), or the integer type read_set was asked for.
+_Elements = npt.NDArray[np.integer[Any]]
 
 class Error(ValueError):
     """The library refused a file or an input; the message is the library's own."""
@@ -35,7 +38,8 @@ class VQSet:
     max_value: int
     preprocessing: int
     generation_method: str
-    vectors: npt.NDArray[np.int32]
+    vectors: _Elements
+    """uint8 for 1 byte per element, uint16 for 2, int32 for 3 and 4 (or the dtype asked for)."""
     freqs: npt.NDArray[np.int32]
     names: list[str | None] | None
     def __init__(
@@ -63,8 +67,10 @@ class VQPartitioning(NamedTuple):
     count: int
     generation_method: str
 
-def read_set(path: _Path) -> VQSet:
-    """Reads a training-set or codebook file (version 1 or 2)."""
+def read_set(path: _Path, dtype: npt.DTypeLike | None = ...) -> VQSet:
+    """Reads a training-set or codebook file (version 1 or 2); the vectors come
+    as uint8, uint16 or int32 after the file's width, or as the integer dtype
+    asked for (ValueError for a value it cannot hold)."""
 
 def write_set(
     path: _Path,

@@ -1,5 +1,6 @@
 #include <unistd.h>
 
+#include <cstdint>
 #include <cstdio>
 #include <random>
 #include <string>
@@ -47,6 +48,36 @@ TEST(WriteCodebook, WritesTheDocumentedBytes) {
   EXPECT_EQ(ReadFileBytes(dir.Path("one.ts")),
             Head("VQ TRAINING SET 2.0", {2, 1, 1, 3, 1, 0, 255, 0}) +
                 Bytes({0x61, 0x62, 0x00, 0x0A, 0x14, 0x00, 0x00, 0x00, 0x03}));
+}
+
+TEST(WriteFlatSet, WritesWhatWriteCodebookWritesFromEveryElementType) {
+  TempDir dir;
+  const std::vector<NodeSpec> nodes = {{{0, 255, 7, 1}, 3, "a"}, {{200, 0, 0, 9}, -2}};
+  Codebook set;
+  BuildSet(&set, kCodebookFile, 2, 2, nodes, 1, "LBG");
+  WriteCodebook(dir.Path("nodes.cb").c_str(), &set, 1);
+  const std::vector<int> wide = {0, 255, 7, 1, 200, 0, 0, 9};
+  const std::vector<std::uint8_t> bytes(wide.begin(), wide.end());
+  const std::vector<std::uint16_t> shorts(wide.begin(), wide.end());
+  const int freqs[] = {3, -2};
+  const char* names[] = {"a", nullptr};
+  Codebook head;
+  BuildSet(&head, kCodebookFile, 2, 2, {}, 1, "LBG");
+  head.Booksize = 2;
+  WriteFlatSet(dir.Path("1.cb").c_str(), &head, bytes.data(), freqs, names, 1);
+  WriteFlatSet(dir.Path("2.cb").c_str(), &head, shorts.data(), freqs, names, 1);
+  WriteFlatSet(dir.Path("4.cb").c_str(), &head, wide.data(), freqs, names, 1);
+  for (const char* name : {"1.cb", "2.cb", "4.cb"}) {
+    EXPECT_EQ(ReadFileBytes(dir.Path(name)), ReadFileBytes(dir.Path("nodes.cb"))) << name;
+  }
+  EXPECT_EQ(head.TotalFreq, 1);
+  // A value beyond the width is refused before the file is touched.
+  const std::vector<std::uint16_t> tooBig = {1, 2, 3, 256, 0, 0, 0, 0};
+  CaptureStderr();
+  WriteFlatSet(dir.Path("1.cb").c_str(), &head, tooBig.data(), freqs, nullptr, 1);
+  EXPECT_EQ(GetCapturedStderr(),
+            "ERROR: Vector element value is too big (256). Increase bytes/elem ratio.");
+  EXPECT_EQ(ReadFileBytes(dir.Path("1.cb")), ReadFileBytes(dir.Path("nodes.cb")));
 }
 
 TEST(WriteCodebook, RecomputesTotalFreqAndWritesTheMethodLine) {

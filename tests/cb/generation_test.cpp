@@ -2,6 +2,7 @@
 #include <cstdlib>
 #include <random>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "partitioning_check.h"
@@ -487,6 +488,56 @@ TEST(GenerateOptimalCodebookGeneralDeathTest, RefusesOtherCodesAndRecordsThatDoN
   BuildSet(&wide, kCodebookFile, 3, 1, {{{1, 2, 3}, 0}});
   EXPECT_FATAL(GenerateOptimalCodebookGeneral(&TS, &wide, &P, 0),
                "ERROR: Codebook and partitioning differ in vector dimension (3 != 2).\n");
+}
+
+// --- CentroidAccumulator ---
+
+TEST(CentroidAccumulator, GivesTheCentroidsOfTheRecordOperations) {
+  const unsigned seed = std::random_device{}();
+  SCOPED_TRACE(seed);
+  std::mt19937 random(seed);
+  // Negative and huge elements and frequencies, whose products wrap the
+  // totals; some vectors in no partition, some partitions empty.
+  const int count = 500, dim = 3, partitions = 9;
+  std::uniform_int_distribution<int> element(INT32_MIN, INT32_MAX), label(-1, partitions - 2);
+  std::vector<int> rows(count * dim), freqs(count), labels(count);
+  std::vector<NodeSpec> nodes;
+  for (int i = 0; i < count; ++i) {
+    for (int e = 0; e < dim; ++e) rows[i * dim + e] = element(random) >> (i % 2 == 0 ? 0 : 20);
+    freqs[i] = element(random) >> (i % 3 == 0 ? 0 : 24);
+    labels[i] = label(random);
+    nodes.push_back({{rows.begin() + i * dim, rows.begin() + i * dim + dim}, freqs[i]});
+  }
+  Codebook TS;
+  BuildSet(&TS, kTrainingSetFile, dim, 1, nodes, 4);
+  Partitioning P;
+  CreateNewPartitioning(&P, &TS, partitions);
+  for (int i = 0; i < count; ++i) ChangePartition(&TS, &P, labels[i], i);
+  Codebook CB;
+  CreateNewCodebook(&CB, partitions, &TS);
+  GenerateOptimalCodebookGeneral(&TS, &CB, &P, 0);
+
+  CentroidAccumulator accumulator(partitions, dim);
+  for (const auto& [first, last] : {std::pair{0, 0}, {0, 123}, {123, 124}, {124, count}}) {
+    accumulator.Add(rows.data() + first * dim, freqs.data() + first, labels.data() + first,
+                    last - first);
+  }
+  std::vector<int> centroids(partitions * dim, 0), weights(partitions);
+  accumulator.Centroids(centroids.data(), weights.data());
+  for (int k = 0; k < partitions; ++k) {
+    EXPECT_EQ(std::vector<int>(centroids.begin() + k * dim, centroids.begin() + k * dim + dim),
+              vqtest::Elements(CB, k))
+        << k;
+    EXPECT_EQ(weights[k], CB.Book[k].Freq) << k;
+  }
+}
+
+TEST(CentroidAccumulatorDeathTest, RefusesAPartitionOutsideIt) {
+  CentroidAccumulator accumulator(2, 1);
+  const int rows[] = {1, 2}, freqs[] = {1, 1}, labels[] = {1, 2};
+  EXPECT_FATAL(accumulator.Add(rows, freqs, labels, 2),
+               "ERROR: Partition 2 is not in the partitioning (2 partitions).\n");
+  EXPECT_FATAL(CentroidAccumulator(0, 1), "ERROR: Invalid number of partitions (0).\n");
 }
 
 // --- The other searches ---

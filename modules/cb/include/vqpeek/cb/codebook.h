@@ -186,6 +186,23 @@ VQPEEK_EXPORT void ReadFlatSet(const char* filename, FlatSet* set);
 // old file then stays as it was).
 VQPEEK_EXPORT void WriteCodebook(const char* filename, Codebook* CB, int overwrite);
 
+// Writes a set held flat, as WriteCodebook writes a record with these
+// nodes: the header fields of `header` (whose Book stays empty; TotalFreq
+// is recomputed), Booksize rows of VectorDimension(*header) elements one
+// after another in `elements`, a frequency each in `freqs`, and the names
+// in `names` (Booksize entries, null for no name), or no names when
+// `names` is null. The elements are read in the type they are held in, so
+// a set of one- or two-byte elements needs no wider copy. Same checks,
+// messages and replacement of the file as WriteCodebook.
+VQPEEK_EXPORT void WriteFlatSet(const char* filename, Codebook* header,
+                                const std::uint8_t* elements, const int* freqs,
+                                const char* const* names, int overwrite);
+VQPEEK_EXPORT void WriteFlatSet(const char* filename, Codebook* header,
+                                const std::uint16_t* elements, const int* freqs,
+                                const char* const* names, int overwrite);
+VQPEEK_EXPORT void WriteFlatSet(const char* filename, Codebook* header, const int* elements,
+                                const int* freqs, const char* const* names, int overwrite);
+
 // Prints a plain listing of `CB` through PrintMessage.
 VQPEEK_EXPORT void PrintCodebook(const Codebook* CB);
 

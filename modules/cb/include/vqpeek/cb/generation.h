@@ -5,6 +5,7 @@
 #define VQPEEK_CB_GENERATION_H_
 
 #include <cstdint>
+#include <memory>
 
 #include "vqpeek/cb/codebook.h"
 #include "vqpeek/cb/partitioning.h"
@@ -99,5 +100,37 @@ VQPEEK_EXPORT void RepartitionDueToNewVectorGeneral(const Codebook* TS, const Co
 // "ERROR: Unknown error function.\n".
 VQPEEK_EXPORT double AverageErrorForPartitioning(const Codebook* TS, const Partitioning* P,
                                                  int errorFunction);
+
+// Gathers the totals of partitions from flat rows given in batches (row i
+// of a batch at rows[i * dim .. i * dim + dim - 1]), the totals a
+// partitioning with those members holds, and gives the centroids that
+// GenerateOptimalCodebookGeneral computes from them; no record of the set
+// and no partition per vector is kept, only dim + 1 totals per partition.
+class VQPEEK_EXPORT CentroidAccumulator {
+ public:
+  // Fatal: "ERROR: Invalid number of partitions (%d).\n" below 1, "ERROR:
+  // Invalid vector dimension (%d).\n" below 1, "ERROR: Not enough memory
+  // for the partitioning.\n".
+  CentroidAccumulator(int partitions, int dim);
+  ~CentroidAccumulator();
+  CentroidAccumulator(const CentroidAccumulator&) = delete;
+  CentroidAccumulator& operator=(const CentroidAccumulator&) = delete;
+
+  // Adds `count` rows with their frequencies and partitions (-1 for a row in
+  // no partition). Fatal: "ERROR: Partition %d is not in the partitioning
+  // (%d partitions).\n", before any row of the batch is added.
+  void Add(const int* rows, const int* freqs, const int* labels, std::int64_t count);
+
+  // Writes the rounded centroid of every partition to `centroids`
+  // (partitions rows of dim elements) and its total frequency to `freqs`;
+  // a partition whose total frequency is 0 or below gets frequency 0 and
+  // its row is left as it is.
+  void Centroids(int* centroids, int* freqs) const;
+
+ private:
+  int partitions_;
+  int dim_;
+  std::unique_ptr<PartitionSum[]> sums_;
+};
 
 #endif  // VQPEEK_CB_GENERATION_H_
