@@ -18,9 +18,10 @@ shared=OFF
 case "$2" in
   --shared)
     shared=ON
-    # Unoptimised: what is checked is how the shared libraries install and
-    # are found, which is quicker to build without optimisation.
+    # Unoptimised and as a unity build: what is checked is how the shared
+    # libraries install and are found, and this builds them quickest.
     cmake -S "$source_dir" -B "$work/build" -DCMAKE_BUILD_TYPE=None -DBUILD_SHARED_LIBS=ON \
+      -DCMAKE_UNITY_BUILD=ON \
       -DVQPEEK_BUILD_TESTS=OFF -DVQPEEK_BUILD_BENCH=OFF -DVQPEEK_BUILD_EXAMPLES=OFF \
       -DVQPEEK_BUILD_PYTHON=OFF >/dev/null
     cmake --build "$work/build" -j "$jobs" >/dev/null
@@ -78,7 +79,7 @@ check "pkg-config (shared=$shared)" "$work/pkg_config_read_set"
 
 # add_subdirectory of the source tree.
 cmake -S "$source_dir/tests/package/subdirectory" -B "$work/subdirectory" \
-  -DVQPEEK_SOURCE_DIR="$source_dir" -DBUILD_SHARED_LIBS="$shared" \
+  -DVQPEEK_SOURCE_DIR="$source_dir" -DBUILD_SHARED_LIBS="$shared" -DCMAKE_UNITY_BUILD=ON \
   -DREAD_SET_SOURCE="$source_dir/examples/read_set.cpp" >/dev/null
 if cmake --build "$work/subdirectory" --target help | grep -v / | grep -E 'test|bench|fuzz|gtest'; then
   echo "FAIL add_subdirectory: the parent build got the targets above" >&2
