@@ -8,7 +8,7 @@ EXAMPLE    ?= examples/blocks.ts
 # pybind11 come from the distribution.
 PYTHON     ?= $(or $(wildcard /usr/bin/python3),$(shell command -v python3))
 
-.PHONY: help program build run test asan tsan bench bench-scale fuzz portability package install format clean
+.PHONY: help program build run test asan tsan bench bench-scale fuzz portability package pip-check install format clean
 
 help:  ## list the targets
 	@grep -E '^[a-z-]+:.*## ' $(MAKEFILE_LIST) | sed -E 's/:.*## /\t/'
@@ -60,6 +60,9 @@ portability: build  ## cross-build for aarch64 (run under qemu-user) and build w
 package:  ## make the Debian packages (build/packages/), check them with lintian and against their installation
 	debian/make_packages.sh $(BUILD)/packages
 	tests/package/check_deb.sh . $(BUILD)/packages
+
+pip-check:  ## pip wheel and pip install of the checkout into a new venv, built from scratch, then the package's tests
+	$(PYTHON) python/check_pip_install.py . $${TMPDIR:-/tmp}/vqpeek-pip-check
 
 install: build  ## install the program, libraries, headers, package files and manual page (PREFIX=...)
 	cmake --install $(BUILD) $(if $(PREFIX),--prefix $(PREFIX))

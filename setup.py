@@ -1,7 +1,12 @@
 """Builds the Python package vqpeek: its compiled core vqpeek._core is the
 CMake target vqpeek_python, configured for the interpreter that runs this
 build and copied to where setuptools puts extension modules. The version is
-the one that CMakeLists.txt gives the project."""
+the one that CMakeLists.txt gives the project.
+
+With VQPEEK_CMAKE_BUILD_DIR set to a build tree of the project already
+configured for this interpreter, the core is built (or found up to date)
+there instead of in a build of its own; the project's tests install the
+package from their own build tree this way."""
 import os
 import re
 import shutil
@@ -27,7 +32,27 @@ def project_version() -> str:
 
 class CMakeBuild(build_ext):
     def build_extension(self, ext):
-        build = Path(self.build_temp).resolve() / "cmake"
+        existing = os.environ.get("VQPEEK_CMAKE_BUILD_DIR")
+        if existing:
+            build = Path(existing).resolve()
+            if not (build / "CMakeCache.txt").exists():
+                raise RuntimeError(f"VQPEEK_CMAKE_BUILD_DIR: no CMake build tree at {build}")
+        else:
+            build = Path(self.build_temp).resolve() / "cmake"
+            self.configure(build)
+        jobs = str(self.parallel or os.cpu_count() or 1)
+        subprocess.run(["cmake", "--build", str(build), "--target", "vqpeek_python", "-j", jobs],
+                       check=True)
+        suffix = sysconfig.get_config_var("EXT_SUFFIX")
+        built = build / "python" / "vqpeek" / f"_core{suffix}"
+        if not built.exists():
+            raise RuntimeError(f"the CMake build made no {built}")
+        target = Path(self.get_ext_fullpath(ext.name))
+        target.parent.mkdir(parents=True, exist_ok=True)
+        shutil.copyfile(built, target)
+
+    @staticmethod
+    def configure(build):
         configure = [
             "cmake", "-S", str(ROOT), "-B", str(build),
             "-DCMAKE_BUILD_TYPE=Release",
@@ -42,16 +67,6 @@ class CMakeBuild(build_ext):
         except ImportError:
             pass  # the system's pybind11, found by CMake
         subprocess.run(configure, check=True)
-        jobs = str(self.parallel or os.cpu_count() or 1)
-        subprocess.run(["cmake", "--build", str(build), "--target", "vqpeek_python", "-j", jobs],
-                       check=True)
-        suffix = sysconfig.get_config_var("EXT_SUFFIX")
-        built = build / "python" / "vqpeek" / f"_core{suffix}"
-        if not built.exists():
-            raise RuntimeError(f"the CMake build made no {built}")
-        target = Path(self.get_ext_fullpath(ext.name))
-        target.parent.mkdir(parents=True, exist_ok=True)
-        shutil.copyfile(built, target)
 
 
 os.makedirs(ROOT / BUILD_BASE, exist_ok=True)

@@ -44,7 +44,7 @@ echo "== data (made once into .bench/)"
 make_set clustered_1m 1000000 clustered 256
 make_set uniform_1m 1000000 uniform 256
 make_set clustered_200k 200000 clustered 1024
-[ "$large" = 0 ] || make_set clustered_10m 10000000 clustered 1024
+[ "$large" = 0 ] || make_set clustered_10m_256 10000000 clustered 256
 
 # median_seconds COMMAND...: the median wall time of `runs` runs, output to
 # /dev/null.
@@ -138,7 +138,7 @@ m_200k=$(peak_mb "$vqpeek" .bench/clustered_200k.ts .bench/clustered_200k.cb -Q1
 if [ "$large" != 0 ]; then
   echo
   echo "== whole runs at 10,000,000 x 16: median of 3, peak memory of one more run"
-  set_10m=.bench/clustered_10m
+  set_10m=.bench/clustered_10m_256
   saved=$runs
   runs=3
   whole "wc -l TS (reads every byte once)" wc -l $set_10m.ts
@@ -203,10 +203,10 @@ row "vqpeek TS CB -Q1" "200k x 16, 1024" "${t_200k} s" "$m_200k MB" ""
 if [ "$large" != 0 ]; then
   row "vqpeek TS -Q1" "10M x 16" "${t_q1_10m} s" "$m_q1_10m MB" \
     "<= 3x wc -l (now $(ratio "$t_wc_10m" "$t_q1_10m" | tr -d x) of $t_wc_10m s), <= $(quiet_limit $n_10m) MB"
-  row "vqpeek TS CB -Q1 -E" "10M x 16, 1024" "${t_10m} s" "$m_10m MB" \
+  row "vqpeek TS CB -Q1 -E" "10M x 16, 256" "${t_10m} s" "$m_10m MB" \
     "< 5 s, >= 10x faster than Python (now $(ratio "$t_10m" "$t_py_10m")), <= $(quiet_limit $n_10m) MB"
   row "vqpeek TS -F2 > /dev/null" "10M x 16" "${t_f2_10m} s" "$m_f2_10m MB" "<= 64 MB"
-  row "vqpeek TS CB > /dev/null" "10M x 16, 1024" "${t_view_10m} s" "$m_view_10m MB" \
+  row "vqpeek TS CB > /dev/null" "10M x 16, 256" "${t_view_10m} s" "$m_view_10m MB" \
     "<= 1.5x -F2 (now $(ratio "$t_f2_10m" "$t_view_10m")), <= $(view_limit $n_10m $s_10m) MB"
 fi
 row "exact search alone" "1M x 16, 256" "${search[clustered_1m]} s" "-" ""

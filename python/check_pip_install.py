@@ -3,7 +3,10 @@ new virtual environment that sees the system's packages (numpy), makes a
 wheel the same way, and runs the README's Python example and the package's
 tests against the installed package, outside the source tree.
 
-Usage: check_pip_install.py SOURCE_DIR WORK_DIR
+Usage: check_pip_install.py SOURCE_DIR WORK_DIR [CMAKE_BUILD_DIR]
+
+With CMAKE_BUILD_DIR, pip takes the compiled core from that build tree of
+the project (configured for this interpreter) instead of building its own.
 """
 import os
 import re
@@ -30,6 +33,8 @@ def run(*command, cwd=None, env=None, capture=True):
 
 def main():
     source, work = Path(sys.argv[1]).resolve(), Path(sys.argv[2]).resolve()
+    if len(sys.argv) > 3:
+        os.environ["VQPEEK_CMAKE_BUILD_DIR"] = str(Path(sys.argv[3]).resolve())
     shutil.rmtree(work, ignore_errors=True)
     # A copy, so that the build leaves nothing in the checkout.
     checkout = work / "checkout"
