@@ -15,8 +15,8 @@ int VqpeekMain(int argc, char** argv);
 
 namespace {
 
-const char* const kOptions[] = {"-Q0", "-Q1", "-Q2",  "-q3",   "-E", "-F0", "-F1",
-                                "-F2", "-B",  "-Q99", "-Q100", "-",  "-F",  "-Z"};
+const char* const kOptions[] = {"-Q0", "-Q1",  "-Q2",   "-q3", "-E", "-F0", "-F1", "-F2",
+                                "-B",  "-Q99", "-Q100", "-",   "-F", "-Z",  "-S"};
 
 std::string Argument(vqfuzz::Splitter& input) {
   const std::uint8_t choice = input.Byte();
