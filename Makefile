@@ -7,6 +7,10 @@ EXAMPLE    ?= examples/blocks.ts
 # The interpreter of the Python package: the system's, where numpy and
 # pybind11 come from the distribution.
 PYTHON     ?= $(or $(wildcard /usr/bin/python3),$(shell command -v python3))
+# Ninja where it is installed, as it keeps both processors busiest; Make
+# otherwise. A build directory keeps the generator it was configured with.
+GENERATOR  ?= $(if $(shell command -v ninja 2>/dev/null),Ninja,Unix Makefiles)
+generator   = $(if $(wildcard $(1)/CMakeCache.txt),,-G "$(GENERATOR)")
 
 .PHONY: help program build run test asan tsan bench bench-scale fuzz portability package pip-check install format clean
 
@@ -14,11 +18,11 @@ help:  ## list the targets
 	@grep -E '^[a-z-]+:.*## ' $(MAKEFILE_LIST) | sed -E 's/:.*## /\t/'
 
 program:  ## configure and build the program and library alone (no GoogleTest needed)
-	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release -DPython3_EXECUTABLE=$(PYTHON)
+	cmake $(call generator,$(BUILD)) -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release -DPython3_EXECUTABLE=$(PYTHON)
 	cmake --build $(BUILD) -j $(JOBS) --target vqpeek
 
 build:  ## configure and build the optimised program, libraries, tests and Python package
-	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release -DVQPEEK_BUILD_TESTS=ON \
+	cmake $(call generator,$(BUILD)) -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release -DVQPEEK_BUILD_TESTS=ON \
 	  -DPython3_EXECUTABLE=$(PYTHON)
 	cmake --build $(BUILD) -j $(JOBS)
 
@@ -32,13 +36,13 @@ test: build  ## build, then run every test through CTest
 	  awk '{printf "  %7.2f  %s\n", $$3, $$1}'
 
 asan:  ## build with AddressSanitizer + UndefinedBehaviorSanitizer and run every test
-	cmake -S . -B $(ASAN_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVQPEEK_SANITIZE=ON \
+	cmake $(call generator,$(ASAN_BUILD)) -S . -B $(ASAN_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVQPEEK_SANITIZE=ON \
 	  -DVQPEEK_BUILD_TESTS=ON -DVQPEEK_BUILD_BENCH=OFF -DPython3_EXECUTABLE=$(PYTHON)
 	cmake --build $(ASAN_BUILD) -j $(JOBS)
 	ctest --test-dir $(ASAN_BUILD) -j $(JOBS) --output-on-failure
 
 tsan:  ## build with ThreadSanitizer and run every C++ test, each one that starts threads among them
-	cmake -S . -B $(TSAN_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVQPEEK_TSAN=ON \
+	cmake $(call generator,$(TSAN_BUILD)) -S . -B $(TSAN_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVQPEEK_TSAN=ON \
 	  -DVQPEEK_BUILD_TESTS=ON -DVQPEEK_BUILD_BENCH=OFF -DVQPEEK_BUILD_EXAMPLES=OFF \
 	  -DVQPEEK_BUILD_PYTHON=OFF
 	cmake --build $(TSAN_BUILD) -j $(JOBS)
