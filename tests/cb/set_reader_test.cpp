@@ -188,12 +188,20 @@ TEST(AssignToNearest, LeavesTheTotalsOfTheRecordSearch) {
     labels.insert(labels.end(), chosen, chosen + batch.Count);
   });
   EXPECT_EQ(labels, std::vector<int>(expected.Map.get(), expected.Map.get() + set.Booksize));
-  EXPECT_DOUBLE_EQ(static_cast<double>(totals.Error) / (6.0 * set.TotalFreq), error);
-  for (int p = 0; p < codebook.Booksize; ++p) {
-    EXPECT_EQ(totals.PartitionSize[p], expected.PartitionSize[p]);
-    EXPECT_EQ(totals.PartitionSums[p].CCFreq, expected.PartitionSums[p].CCFreq);
-    for (int e = 0; e < 6; ++e) {
-      EXPECT_EQ(totals.PartitionSums[p].VectorSum[e], expected.PartitionSums[p].VectorSum[e]);
+  // Without a visitor, the batches are shared among workers with totals of
+  // their own.
+  SetReader again(setPath.c_str(), 64, 7);
+  ReadAll(again);
+  PartitionTotals shared;
+  AssignToNearest(again, codebook, &shared);
+  for (const PartitionTotals* got : {&totals, &shared}) {
+    EXPECT_DOUBLE_EQ(static_cast<double>(got->Error) / (6.0 * set.TotalFreq), error);
+    for (int p = 0; p < codebook.Booksize; ++p) {
+      EXPECT_EQ(got->PartitionSize[p], expected.PartitionSize[p]);
+      EXPECT_EQ(got->PartitionSums[p].CCFreq, expected.PartitionSums[p].CCFreq);
+      for (int e = 0; e < 6; ++e) {
+        EXPECT_EQ(got->PartitionSums[p].VectorSum[e], expected.PartitionSums[p].VectorSum[e]);
+      }
     }
   }
 }

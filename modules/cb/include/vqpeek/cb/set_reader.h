@@ -110,7 +110,9 @@ struct PartitionTotals {
 // nearest under the squared distance, by the search rule from start
 // candidate 0, as GenerateOptimalPartitioningGeneral does for a fresh
 // partitioning. `visit`, when given, sees every batch with the chosen code
-// vectors. Fatal: "ERROR: The codebook is empty.\n", "ERROR: Codebook and
+// vectors, in order, on the calling thread; without it, the batches are
+// searched on several threads (through RunInParallel) while the next ones
+// are read. Fatal: "ERROR: The codebook is empty.\n", "ERROR: Codebook and
 // training set differ in vector dimension (%d != %d).\n" (before the set is
 // read again); the messages of Rewind and Next.
 VQPEEK_EXPORT void AssignToNearest(
