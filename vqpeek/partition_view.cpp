@@ -399,16 +399,25 @@ void GroupMembers(const int* labels, int count, int partitions, bool firstAscend
   if (firstAscending) std::reverse(out, out + start[1]);
 }
 
+namespace {
+
+// The threads a view of these vectors and partitions is formatted on:
+// threads pay for large views of lines of ordinary length.
+int ViewThreads(int vectors, int partitions, int dim) {
+  if (static_cast<std::int64_t>(vectors) + partitions < kMinLinesForThreads ||
+      dim > kMaxDimensionForThreads) {
+    return 1;
+  }
+  return std::clamp(UsableProcessors(), 1, 8);
+}
+
+}  // namespace
+
 void PrintMemberView(FILE* out, const NarrowSet& set, const Codebook& second,
                      const std::int64_t* offset, const int* members, const SetStatistics& stats,
                      int noBlanks) {
-  // Threads pay for large views of lines of ordinary length.
-  int threads = 1;
-  if (static_cast<std::int64_t>(set.Size()) + second.Booksize >= kMinLinesForThreads &&
-      set.Dim <= kMaxDimensionForThreads) {
-    threads = std::clamp(UsableProcessors(), 1, 8);
-  }
-  PrintMemberViewOn(out, set, second, offset, members, stats, noBlanks, threads, 0);
+  PrintMemberViewOn(out, set, second, offset, members, stats, noBlanks,
+                    ViewThreads(set.Size(), second.Booksize, set.Dim), 0);
 }
 
 void PrintMemberViewOn(FILE* out, const NarrowSet& set, const Codebook& second,
@@ -467,12 +476,9 @@ void PrintPartitionViewOn(FILE* out, const Codebook& trainingSet, const Codebook
 void PrintPartitionView(FILE* out, const Codebook& trainingSet, const Codebook& second,
                         const Partitioning& partitioning, const SetStatistics& stats,
                         int noBlanks) {
-  int threads = 1;
-  if (static_cast<std::int64_t>(trainingSet.Booksize) + second.Booksize >= kMinLinesForThreads &&
-      VectorDimension(trainingSet) <= kMaxDimensionForThreads) {
-    threads = std::clamp(UsableProcessors(), 1, 8);
-  }
-  PrintPartitionViewOn(out, trainingSet, second, partitioning, stats, noBlanks, threads, 0);
+  PrintPartitionViewOn(
+      out, trainingSet, second, partitioning, stats, noBlanks,
+      ViewThreads(trainingSet.Booksize, second.Booksize, VectorDimension(trainingSet)), 0);
 }
 
 void PrintTwoFileView(FILE* out, const char* inputName, ViewMode mode, const char* secondName,
