@@ -37,6 +37,13 @@ namespace cb_internal {
 // writes (set files, partitionings, graphs).
 inline constexpr char kSeparatorLine[] = "-------------------------------------";
 
+// The longest vector name a set file may hold, its NUL included: names
+// live in the 80-byte text fields of the file's records.
+inline constexpr int kMaxNameBytes = 80;
+
+// Copies the header fields (everything but the nodes) of one set to another.
+void CopyHeader(const Codebook& from, Codebook* to);
+
 // The first decimal digit of a set file's version line, or -1 when it has
 // none.
 int VersionDigit(const char* versionLine);

@@ -14,7 +14,7 @@ using cb_internal::FilePtr;
 
 namespace {
 
-constexpr int kMaxNameBytes = 80;  // a name's characters and its NUL
+using cb_internal::kMaxNameBytes;
 
 // Reads the first line of an existing file and returns the kind it names.
 int ProbeKind(const char* name) {

@@ -10,7 +10,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <mutex>
 #include <new>
 #include <optional>
 #include <string>
@@ -18,19 +17,15 @@
 
 #include "byte_reader.h"
 #include "cb_internal.h"
-#include "nearest_search.h"
-#include "parallel_parts.h"
-#include "search_rule.h"
 #include "vqpeek/cb.h"
 #include "vqpeek/file.h"
-#include "vqpeek/threads.h"
 
 using cb_internal::ByteReader;
 using cb_internal::FilePtr;
+using cb_internal::kMaxNameBytes;
 
 namespace {
 
-constexpr int kMaxNameBytes = 80;  // a name's characters and its NUL
 // The rows of one batch hold at most this many elements (4 MB).
 constexpr std::int64_t kMaxBatchElements = std::int64_t{1} << 20;
 
@@ -164,6 +159,10 @@ std::uint64_t HashBytes(std::uint64_t hash, const unsigned char* bytes, std::siz
   return hash ^ (hash >> 29);
 }
 
+}  // namespace
+
+namespace cb_internal {
+
 void CopyHeader(const Codebook& from, Codebook* to) {
   std::memcpy(to->Versionstr, from.Versionstr, sizeof to->Versionstr);
   std::memcpy(to->GenerationMethod, from.GenerationMethod, sizeof to->GenerationMethod);
@@ -176,10 +175,6 @@ void CopyHeader(const Codebook& from, Codebook* to) {
   to->MaxValue = from.MaxValue;
   to->Preprocessing = from.Preprocessing;
 }
-
-}  // namespace
-
-namespace cb_internal {
 
 int VersionDigit(const char* versionLine) {
   for (const char* c = versionLine; *c != '\0'; ++c) {
@@ -387,7 +382,7 @@ void SetReader::Rewind() {
 }
 
 void ReadCodebookFrom(SetReader& reader, Codebook* CB) {
-  CopyHeader(reader.Header(), CB);
+  cb_internal::CopyHeader(reader.Header(), CB);
   const int dim = reader.Dimension();
   // Every element is set by the read (or the read fails), so the element
   // block is not cleared first.
@@ -415,7 +410,7 @@ void ReadCodebook(const char* filename, Codebook* CB) {
 void ReadFlatSet(const char* filename, FlatSet* set) {
   SetReader reader(filename);
   Codebook& head = set->Header;
-  CopyHeader(reader.Header(), &head);
+  cb_internal::CopyHeader(reader.Header(), &head);
   const std::size_t count = static_cast<std::size_t>(head.Booksize);
   const std::size_t dim = static_cast<std::size_t>(reader.Dimension());
   // Every element and frequency is written by the read, so nothing is
@@ -439,316 +434,4 @@ void ReadFlatSet(const char* filename, FlatSet* set) {
     }
   }
   head.TotalFreq = reader.Header().TotalFreq;
-}
-
-namespace {
-
-// Adds the batch's vectors, given their partitions, to the totals.
-void AddToTotals(const int* rows, const int* freqs, int count, int dim, const int* chosen,
-                 const std::int64_t* best, PartitionSum* sums, int* sizes, std::uint64_t* error) {
-  const std::size_t width = static_cast<std::size_t>(dim);
-  for (int k = 0; k < count; ++k) {
-    const int p = chosen[k];
-    const int freq = freqs[k];
-    PartitionSum& sum = sums[p];
-    const int* row = rows + static_cast<std::size_t>(k) * width;
-    for (int e = 0; e < dim; ++e) {
-      sum.VectorSum[e] = cb_internal::WrapAdd(sum.VectorSum[e], cb_internal::WrapMul(freq, row[e]));
-    }
-    sum.CCFreq = cb_internal::WrapAdd32(sum.CCFreq, freq);
-    ++sizes[p];
-    *error += static_cast<std::uint64_t>(cb_internal::WrapMul(best[k], freq));
-  }
-}
-
-// Per-partition totals of one worker at most this many elements: beyond it
-// the workers' own copies would cost more than their overlap saves.
-constexpr std::int64_t kMaxWorkerTotalsElements = std::int64_t{1} << 20;
-// Workers of the assigning pass: one reads while the others search.
-constexpr int kMaxAssignWorkers = 4;
-
-}  // namespace
-
-void AssignToNearest(SetReader& reader, const Codebook& CB, PartitionTotals* totals,
-                     const std::function<void(const SetBatch&, const int* chosen)>& visit) {
-  cb_internal::RequireSearchableCodebook(reader.Header(), CB);
-  const int dim = reader.Dimension();
-  const int partitions = CB.Booksize;
-  const std::size_t width = static_cast<std::size_t>(dim);
-  const std::size_t capacity = static_cast<std::size_t>(reader.BatchCapacity());
-  // Without a visitor that must see the batches in order, several workers
-  // take batches in turn: reading is serial, but one worker's search runs
-  // while another reads. Every total is a wrapping sum, the same in any
-  // order, so each worker keeps its own and they are added at the end.
-  int workers = 1;
-  if (!visit && static_cast<std::int64_t>(partitions) * (dim + 1) <= kMaxWorkerTotalsElements) {
-    workers = std::clamp(UsableProcessors(), 1, kMaxAssignWorkers);
-  }
-  struct Worker {
-    std::unique_ptr<int[]> rows;
-    std::unique_ptr<int[]> freqs;
-    std::unique_ptr<int[]> chosen;
-    std::unique_ptr<std::int64_t[]> best;
-    std::unique_ptr<PartitionSum[]> sums;
-    std::unique_ptr<int[]> sizes;
-    std::uint64_t error = 0;
-  };
-  std::vector<Worker> state(static_cast<std::size_t>(workers));
-  std::vector<int> start;
-  try {
-    totals->PartitionCount = partitions;
-    totals->VectorDim = dim;
-    totals->PartitionSize = std::make_unique<int[]>(static_cast<std::size_t>(partitions));
-    totals->PartitionSums = cb_internal::NewPartitionSums(partitions, dim);
-    totals->Error = 0;
-    for (int w = 0; w < workers; ++w) {
-      Worker& worker = state[static_cast<std::size_t>(w)];
-      worker.rows = std::make_unique_for_overwrite<int[]>(workers > 1 ? capacity * width : 0);
-      worker.freqs = std::make_unique_for_overwrite<int[]>(workers > 1 ? capacity : 0);
-      worker.chosen = std::make_unique_for_overwrite<int[]>(capacity);
-      worker.best = std::make_unique_for_overwrite<std::int64_t[]>(capacity);
-      if (w > 0) {
-        worker.sums = cb_internal::NewPartitionSums(partitions, dim);
-        worker.sizes = std::make_unique<int[]>(static_cast<std::size_t>(partitions));
-      }
-    }
-    start.assign(capacity, 0);  // start candidate 0: on a tie the lowest index wins
-  } catch (const std::bad_alloc&) {
-    FatalError("ERROR: Not enough memory for the partitioning.\n");
-  }
-  reader.Rewind();
-  if (workers == 1) {
-    Worker& worker = state[0];
-    SetBatch batch;
-    while (reader.Next(&batch)) {
-      cb_internal::SearchNearestSquared(cb_internal::VectorRows(batch.Elements, dim), 0,
-                                        batch.Count, CB, start.data(), worker.chosen.get(),
-                                        worker.best.get());
-      AddToTotals(batch.Elements, batch.Freqs, batch.Count, dim, worker.chosen.get(),
-                  worker.best.get(), totals->PartitionSums.get(), totals->PartitionSize.get(),
-                  &worker.error);
-      if (visit) visit(batch, worker.chosen.get());
-    }
-    totals->Error = static_cast<std::int64_t>(worker.error);
-    return;
-  }
-  std::mutex reading;
-  bool finished = false;
-  RunInParallel(workers, workers, [&](int part, int) {
-    Worker& worker = state[static_cast<std::size_t>(part)];
-    PartitionSum* sums = part == 0 ? totals->PartitionSums.get() : worker.sums.get();
-    int* sizes = part == 0 ? totals->PartitionSize.get() : worker.sizes.get();
-    for (;;) {
-      int count = 0;
-      {
-        std::lock_guard<std::mutex> lock(reading);
-        if (finished) return;
-        SetBatch batch;
-        if (!reader.Next(&batch, worker.rows.get())) {
-          finished = true;
-          return;
-        }
-        count = batch.Count;
-        std::copy_n(batch.Freqs, count, worker.freqs.get());
-      }
-      cb_internal::SearchNearestSquared(cb_internal::VectorRows(worker.rows.get(), dim), 0, count,
-                                        CB, start.data(), worker.chosen.get(), worker.best.get(),
-                                        cb_internal::NearestPath::kAuto, 1);
-      AddToTotals(worker.rows.get(), worker.freqs.get(), count, dim, worker.chosen.get(),
-                  worker.best.get(), sums, sizes, &worker.error);
-    }
-  });
-  std::uint64_t error = 0;
-  for (int w = 0; w < workers; ++w) {
-    const Worker& worker = state[static_cast<std::size_t>(w)];
-    error += worker.error;
-    if (w == 0) continue;
-    for (int p = 0; p < partitions; ++p) {
-      PartitionSum& sum = totals->PartitionSums[p];
-      const PartitionSum& part = worker.sums[p];
-      for (int e = 0; e < dim; ++e) {
-        sum.VectorSum[e] = cb_internal::WrapAdd(sum.VectorSum[e], part.VectorSum[e]);
-      }
-      sum.CCFreq = cb_internal::WrapAdd32(sum.CCFreq, part.CCFreq);
-      totals->PartitionSize[p] += worker.sizes[p];
-    }
-  }
-  totals->Error = static_cast<std::int64_t>(error);
-}
-
-namespace {
-
-// Narrows `count` int elements to the storage type of a set. Cloned for
-// wider vector units: it takes every element of the set.
-VQ_WIDE_VECTOR_CLONES void NarrowElements(const int* VQ_RESTRICT from, std::size_t count,
-                                          std::uint8_t* VQ_RESTRICT to) {
-  for (std::size_t k = 0; k < count; ++k) to[k] = static_cast<std::uint8_t>(from[k]);
-}
-
-VQ_WIDE_VECTOR_CLONES void NarrowElements(const int* VQ_RESTRICT from, std::size_t count,
-                                          std::uint16_t* VQ_RESTRICT to) {
-  for (std::size_t k = 0; k < count; ++k) to[k] = static_cast<std::uint16_t>(from[k]);
-}
-
-template <typename T>
-void WidenElements(const T* from, std::size_t count, int* to) {
-  for (std::size_t k = 0; k < count; ++k) to[k] = static_cast<int>(from[k]);
-}
-
-}  // namespace
-
-void ReadNarrowSet(SetReader& reader, NarrowSet* set,
-                   const std::function<void(const SetBatch&)>& visit) {
-  CopyHeader(reader.Header(), &set->Header);
-  const std::size_t count = static_cast<std::size_t>(reader.Header().Booksize);
-  const std::size_t dim = static_cast<std::size_t>(reader.Dimension());
-  set->Dim = reader.Dimension();
-  // A file's element of 1 or 2 bytes is unsigned; of 3 or 4 bytes it
-  // needs an int (4 bytes is read as the int of its bits).
-  const int width = reader.Header().BytesPerElement;
-  set->ElementBytes = width <= 2 ? width : 4;
-  try {
-    const std::size_t elements = count * dim;
-    if (set->ElementBytes == 1) {
-      set->Bytes = std::make_unique_for_overwrite<std::uint8_t[]>(elements);
-    } else if (set->ElementBytes == 2) {
-      set->Words = std::make_unique_for_overwrite<std::uint16_t[]>(elements);
-    } else {
-      set->Ints = std::make_unique_for_overwrite<int[]>(elements);
-    }
-    set->Freqs = std::make_unique_for_overwrite<int[]>(count);
-  } catch (const std::bad_alloc&) {
-    FatalError("ERROR: Not enough memory for new vector element.\n");
-  }
-  // The fresh pages are made present in few calls, far cheaper than a
-  // fault at the first write to each.
-  void* elements = set->Bytes != nullptr   ? static_cast<void*>(set->Bytes.get())
-                   : set->Words != nullptr ? static_cast<void*>(set->Words.get())
-                                           : static_cast<void*>(set->Ints.get());
-  cb_internal::FaultInParallel(
-      elements, count * dim * static_cast<std::size_t>(set->ElementBytes), false,
-      [&] { cb_internal::PrefaultPages(set->Freqs.get(), count * sizeof(int)); });
-  set->NameOffsets.reset();
-  set->NameBytes.clear();
-  SetBatch batch;
-  for (;;) {
-    // Rows of ints are read straight into their place; narrower ones
-    // through the reader's own batch.
-    int* rows = set->Ints != nullptr
-                    ? set->Ints.get() + static_cast<std::size_t>(reader.NextRecord()) * dim
-                    : nullptr;
-    if (!reader.Next(&batch, rows)) break;
-    const std::size_t first = static_cast<std::size_t>(batch.First);
-    const std::size_t elements = static_cast<std::size_t>(batch.Count) * dim;
-    if (set->Bytes != nullptr) {
-      NarrowElements(batch.Elements, elements, set->Bytes.get() + first * dim);
-    } else if (set->Words != nullptr) {
-      NarrowElements(batch.Elements, elements, set->Words.get() + first * dim);
-    }
-    std::copy_n(batch.Freqs, batch.Count, set->Freqs.get() + first);
-    if (batch.Names != nullptr) {
-      try {
-        if (set->NameOffsets == nullptr) {
-          set->NameOffsets = std::make_unique_for_overwrite<std::uint64_t[]>(count);
-          std::fill_n(set->NameOffsets.get(), count, NarrowSet::kNoName);
-        }
-        for (int k = 0; k < batch.Count; ++k) {
-          const char* name = batch.Names[k];
-          if (name == nullptr) continue;
-          set->NameOffsets[first + static_cast<std::size_t>(k)] = set->NameBytes.size();
-          set->NameBytes.insert(set->NameBytes.end(), name, name + std::strlen(name) + 1);
-        }
-      } catch (const std::bad_alloc&) {
-        FatalError("ERROR: Not enough memory for new vector element.\n");
-      }
-    }
-    if (visit) visit(batch);
-  }
-  set->Header.TotalFreq = reader.Header().TotalFreq;
-}
-
-void WidenRows(const NarrowSet& set, int first, int count, int* rows) {
-  const std::size_t dim = static_cast<std::size_t>(set.Dim);
-  const std::size_t from = static_cast<std::size_t>(first) * dim;
-  const std::size_t elements = static_cast<std::size_t>(count) * dim;
-  if (set.Bytes != nullptr) {
-    WidenElements(set.Bytes.get() + from, elements, rows);
-  } else if (set.Words != nullptr) {
-    WidenElements(set.Words.get() + from, elements, rows);
-  } else if (elements > 0) {
-    std::copy_n(set.Ints.get() + from, elements, rows);
-  }
-}
-
-void AssignNarrowSet(const NarrowSet& set, const Codebook& CB, int* labels) {
-  cb_internal::RequireSearchableCodebook(set.Header, CB);
-  const int n = set.Size();
-  const int dim = set.Dim;
-  const cb_internal::VectorRows rows =
-      set.Bytes != nullptr   ? cb_internal::VectorRows(set.Bytes.get(), dim)
-      : set.Words != nullptr ? cb_internal::VectorRows(set.Words.get(), dim)
-                             : cb_internal::VectorRows(set.Ints.get(), dim);
-  // The search splits each block between the threads; the blocks bound the
-  // memory for the distances, which are not kept.
-  constexpr int kBlock = 1 << 18;
-  std::vector<int> start;
-  std::unique_ptr<std::int64_t[]> best;
-  try {
-    start.assign(static_cast<std::size_t>(std::min(n, kBlock)), 0);
-    best = std::make_unique_for_overwrite<std::int64_t[]>(start.size());
-  } catch (const std::bad_alloc&) {
-    FatalError("ERROR: Not enough memory for the partitioning.\n");
-  }
-  for (int first = 0; first < n; first += kBlock) {
-    const int end = first + std::min(kBlock, n - first);
-    cb_internal::SearchNearestSquared(rows, first, end, CB, start.data(), labels + first,
-                                      best.get());
-  }
-}
-
-void NarrowSetCentroids(const NarrowSet& set, const int* labels, int partitions,
-                        Codebook* centroids) {
-  CreateNewCodebook(centroids, partitions, &set.Header);
-  const std::size_t dim = static_cast<std::size_t>(set.Dim);
-  // The wrapping totals of a partitioning: the same bits in any order of
-  // the additions.
-  std::vector<std::uint64_t> sums;
-  std::vector<int> freqs;
-  try {
-    sums.assign(static_cast<std::size_t>(partitions) * dim, 0);
-    freqs.assign(static_cast<std::size_t>(partitions), 0);
-  } catch (const std::bad_alloc&) {
-    FatalError("ERROR: Not enough memory for the partitioning.\n");
-  }
-  constexpr int kBatch = 4096;
-  std::vector<int> rows(static_cast<std::size_t>(kBatch) * dim);
-  for (int first = 0; first < set.Size(); first += kBatch) {
-    const int count = std::min(kBatch, set.Size() - first);
-    WidenRows(set, first, count, rows.data());
-    for (int k = 0; k < count; ++k) {
-      const int i = first + k;
-      const std::int64_t freq = set.Freqs[i];
-      std::uint64_t* sum = sums.data() + static_cast<std::size_t>(labels[i]) * dim;
-      const int* row = rows.data() + static_cast<std::size_t>(k) * dim;
-      for (std::size_t e = 0; e < dim; ++e) {
-        sum[e] += static_cast<std::uint64_t>(freq * row[e]);
-      }
-      freqs[labels[i]] = cb_internal::WrapAdd32(freqs[labels[i]], set.Freqs[i]);
-    }
-  }
-  for (int k = 0; k < partitions; ++k) {
-    if (freqs[k] <= 0) continue;  // no centroid: zeros, and Freq 0
-    CodebookNode& node = centroids->Book[k];
-    const double freq = freqs[k];
-    std::int64_t total = 0;
-    for (std::size_t e = 0; e < dim; ++e) {
-      const double sum = static_cast<double>(
-          static_cast<std::int64_t>(sums[static_cast<std::size_t>(k) * dim + e]));
-      const int c = cb_internal::TruncateToInt(sum / freq + 0.5);
-      node.Vector[e] = c;
-      total += c;
-    }
-    node.Freq = freqs[k];
-    node.VectorMean = cb_internal::RoundedMean(total, set.Dim);
-  }
 }

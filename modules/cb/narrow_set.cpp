@@ -1,0 +1,189 @@
+// A set held at the width of its file's elements: read from a SetReader,
+// widened a batch at a time, searched in place, and its centroids.
+#include <algorithm>
+#include <cstring>
+#include <new>
+#include <vector>
+
+#include "cb_internal.h"
+#include "nearest_search.h"
+#include "parallel_parts.h"
+#include "search_rule.h"
+#include "vqpeek/cb.h"
+
+namespace {
+
+// Narrows `count` int elements to the storage type of a set. Cloned for
+// wider vector units: it takes every element of the set.
+VQ_WIDE_VECTOR_CLONES void NarrowElements(const int* VQ_RESTRICT from, std::size_t count,
+                                          std::uint8_t* VQ_RESTRICT to) {
+  for (std::size_t k = 0; k < count; ++k) to[k] = static_cast<std::uint8_t>(from[k]);
+}
+
+VQ_WIDE_VECTOR_CLONES void NarrowElements(const int* VQ_RESTRICT from, std::size_t count,
+                                          std::uint16_t* VQ_RESTRICT to) {
+  for (std::size_t k = 0; k < count; ++k) to[k] = static_cast<std::uint16_t>(from[k]);
+}
+
+template <typename T>
+void WidenElements(const T* from, std::size_t count, int* to) {
+  for (std::size_t k = 0; k < count; ++k) to[k] = static_cast<int>(from[k]);
+}
+
+}  // namespace
+
+void ReadNarrowSet(SetReader& reader, NarrowSet* set,
+                   const std::function<void(const SetBatch&)>& visit) {
+  cb_internal::CopyHeader(reader.Header(), &set->Header);
+  const std::size_t count = static_cast<std::size_t>(reader.Header().Booksize);
+  const std::size_t dim = static_cast<std::size_t>(reader.Dimension());
+  set->Dim = reader.Dimension();
+  // A file's element of 1 or 2 bytes is unsigned; of 3 or 4 bytes it
+  // needs an int (4 bytes is read as the int of its bits).
+  const int width = reader.Header().BytesPerElement;
+  set->ElementBytes = width <= 2 ? width : 4;
+  try {
+    const std::size_t elements = count * dim;
+    if (set->ElementBytes == 1) {
+      set->Bytes = std::make_unique_for_overwrite<std::uint8_t[]>(elements);
+    } else if (set->ElementBytes == 2) {
+      set->Words = std::make_unique_for_overwrite<std::uint16_t[]>(elements);
+    } else {
+      set->Ints = std::make_unique_for_overwrite<int[]>(elements);
+    }
+    set->Freqs = std::make_unique_for_overwrite<int[]>(count);
+  } catch (const std::bad_alloc&) {
+    FatalError("ERROR: Not enough memory for new vector element.\n");
+  }
+  // The fresh pages are made present in few calls, far cheaper than a
+  // fault at the first write to each.
+  void* elements = set->Bytes != nullptr   ? static_cast<void*>(set->Bytes.get())
+                   : set->Words != nullptr ? static_cast<void*>(set->Words.get())
+                                           : static_cast<void*>(set->Ints.get());
+  cb_internal::FaultInParallel(
+      elements, count * dim * static_cast<std::size_t>(set->ElementBytes), false,
+      [&] { cb_internal::PrefaultPages(set->Freqs.get(), count * sizeof(int)); });
+  set->NameOffsets.reset();
+  set->NameBytes.clear();
+  SetBatch batch;
+  for (;;) {
+    // Rows of ints are read straight into their place; narrower ones
+    // through the reader's own batch.
+    int* rows = set->Ints != nullptr
+                    ? set->Ints.get() + static_cast<std::size_t>(reader.NextRecord()) * dim
+                    : nullptr;
+    if (!reader.Next(&batch, rows)) break;
+    const std::size_t first = static_cast<std::size_t>(batch.First);
+    const std::size_t elements = static_cast<std::size_t>(batch.Count) * dim;
+    if (set->Bytes != nullptr) {
+      NarrowElements(batch.Elements, elements, set->Bytes.get() + first * dim);
+    } else if (set->Words != nullptr) {
+      NarrowElements(batch.Elements, elements, set->Words.get() + first * dim);
+    }
+    std::copy_n(batch.Freqs, batch.Count, set->Freqs.get() + first);
+    if (batch.Names != nullptr) {
+      try {
+        if (set->NameOffsets == nullptr) {
+          set->NameOffsets = std::make_unique_for_overwrite<std::uint64_t[]>(count);
+          std::fill_n(set->NameOffsets.get(), count, NarrowSet::kNoName);
+        }
+        for (int k = 0; k < batch.Count; ++k) {
+          const char* name = batch.Names[k];
+          if (name == nullptr) continue;
+          set->NameOffsets[first + static_cast<std::size_t>(k)] = set->NameBytes.size();
+          set->NameBytes.insert(set->NameBytes.end(), name, name + std::strlen(name) + 1);
+        }
+      } catch (const std::bad_alloc&) {
+        FatalError("ERROR: Not enough memory for new vector element.\n");
+      }
+    }
+    if (visit) visit(batch);
+  }
+  set->Header.TotalFreq = reader.Header().TotalFreq;
+}
+
+void WidenRows(const NarrowSet& set, int first, int count, int* rows) {
+  const std::size_t dim = static_cast<std::size_t>(set.Dim);
+  const std::size_t from = static_cast<std::size_t>(first) * dim;
+  const std::size_t elements = static_cast<std::size_t>(count) * dim;
+  if (set.Bytes != nullptr) {
+    WidenElements(set.Bytes.get() + from, elements, rows);
+  } else if (set.Words != nullptr) {
+    WidenElements(set.Words.get() + from, elements, rows);
+  } else if (elements > 0) {
+    std::copy_n(set.Ints.get() + from, elements, rows);
+  }
+}
+
+void AssignNarrowSet(const NarrowSet& set, const Codebook& CB, int* labels) {
+  cb_internal::RequireSearchableCodebook(set.Header, CB);
+  const int n = set.Size();
+  const int dim = set.Dim;
+  const cb_internal::VectorRows rows =
+      set.Bytes != nullptr   ? cb_internal::VectorRows(set.Bytes.get(), dim)
+      : set.Words != nullptr ? cb_internal::VectorRows(set.Words.get(), dim)
+                             : cb_internal::VectorRows(set.Ints.get(), dim);
+  // The search splits each block between the threads; the blocks bound the
+  // memory for the distances, which are not kept.
+  constexpr int kBlock = 1 << 18;
+  std::vector<int> start;
+  std::unique_ptr<std::int64_t[]> best;
+  try {
+    start.assign(static_cast<std::size_t>(std::min(n, kBlock)), 0);
+    best = std::make_unique_for_overwrite<std::int64_t[]>(start.size());
+  } catch (const std::bad_alloc&) {
+    FatalError("ERROR: Not enough memory for the partitioning.\n");
+  }
+  for (int first = 0; first < n; first += kBlock) {
+    const int end = first + std::min(kBlock, n - first);
+    cb_internal::SearchNearestSquared(rows, first, end, CB, start.data(), labels + first,
+                                      best.get());
+  }
+}
+
+void NarrowSetCentroids(const NarrowSet& set, const int* labels, int partitions,
+                        Codebook* centroids) {
+  CreateNewCodebook(centroids, partitions, &set.Header);
+  const std::size_t dim = static_cast<std::size_t>(set.Dim);
+  // The wrapping totals of a partitioning: the same bits in any order of
+  // the additions.
+  std::vector<std::uint64_t> sums;
+  std::vector<int> freqs;
+  try {
+    sums.assign(static_cast<std::size_t>(partitions) * dim, 0);
+    freqs.assign(static_cast<std::size_t>(partitions), 0);
+  } catch (const std::bad_alloc&) {
+    FatalError("ERROR: Not enough memory for the partitioning.\n");
+  }
+  constexpr int kBatch = 4096;
+  std::vector<int> rows(static_cast<std::size_t>(kBatch) * dim);
+  for (int first = 0; first < set.Size(); first += kBatch) {
+    const int count = std::min(kBatch, set.Size() - first);
+    WidenRows(set, first, count, rows.data());
+    for (int k = 0; k < count; ++k) {
+      const int i = first + k;
+      const std::int64_t freq = set.Freqs[i];
+      std::uint64_t* sum = sums.data() + static_cast<std::size_t>(labels[i]) * dim;
+      const int* row = rows.data() + static_cast<std::size_t>(k) * dim;
+      for (std::size_t e = 0; e < dim; ++e) {
+        sum[e] += static_cast<std::uint64_t>(freq * row[e]);
+      }
+      freqs[labels[i]] = cb_internal::WrapAdd32(freqs[labels[i]], set.Freqs[i]);
+    }
+  }
+  for (int k = 0; k < partitions; ++k) {
+    if (freqs[k] <= 0) continue;  // no centroid: zeros, and Freq 0
+    CodebookNode& node = centroids->Book[k];
+    const double freq = freqs[k];
+    std::int64_t total = 0;
+    for (std::size_t e = 0; e < dim; ++e) {
+      const double sum = static_cast<double>(
+          static_cast<std::int64_t>(sums[static_cast<std::size_t>(k) * dim + e]));
+      const int c = cb_internal::TruncateToInt(sum / freq + 0.5);
+      node.Vector[e] = c;
+      total += c;
+    }
+    node.Freq = freqs[k];
+    node.VectorMean = cb_internal::RoundedMean(total, set.Dim);
+  }
+}
