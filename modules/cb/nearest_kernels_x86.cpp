@@ -24,8 +24,10 @@
 
 #include <immintrin.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <limits>
+#include <type_traits>
 #include <vector>
 
 #include "nearest_search.h"
@@ -118,26 +120,39 @@ __attribute__((target("avx512f,avx512bw"))) std::int32_t ShiftToBytes(const int*
   return _mm512_cvtsi512_si32(SumOfLanes(own));
 }
 
-// The running smallest key of every lane and the index that reached it.
+// The running smallest key of every lane and the index that reached it,
+// and, where asked for, the lane's second smallest key (which may equal the
+// smallest).
 struct LaneMinimum {
   __m512i smallest;
   __m512i index;
+  __m512i second;
 };
 
 // Takes the keys of one block: strictly smaller only, so a lane keeps its
 // earlier (lower) index on a tie.
+template <bool kSecond>
 __attribute__((target("avx512f"))) inline void Update(LaneMinimum& m, __m512i key,
                                                       __m512i blockIndex) {
+  if constexpr (kSecond) m.second = _mm512_min_epi32(m.second, _mm512_max_epi32(m.smallest, key));
   const __mmask16 smaller = _mm512_cmplt_epi32_mask(key, m.smallest);
   m.smallest = _mm512_mask_mov_epi32(m.smallest, smaller, key);
   m.index = _mm512_mask_mov_epi32(m.index, smaller, blockIndex);
 }
 
-// The search rule's result for one training vector from its lanes.
+// The distance of a key, or kFullDistance for the padding key (no code
+// vector).
+inline std::int64_t DistanceOfKey(std::int64_t own, std::int32_t key) {
+  return key == kPaddingKey ? kFullDistance : own + key;
+}
+
+// The search rule's result for one training vector from its lanes; with
+// `second`, also the smallest distance of the other code vectors.
+template <bool kSecond>
 __attribute__((target("avx512f"))) inline void Conclude(const LaneMinimum& m,
                                                         const std::int32_t* startKeys, int s,
                                                         std::int32_t own, int* chosen,
-                                                        std::int64_t* best) {
+                                                        std::int64_t* best, std::int64_t* second) {
   const __m512i least = MinimumOfLanes(m.smallest);
   const __mmask16 atLeast = _mm512_cmpeq_epi32_mask(m.smallest, least);
   const int lowest = _mm512_cvtsi512_si32(
@@ -146,17 +161,28 @@ __attribute__((target("avx512f"))) inline void Conclude(const LaneMinimum& m,
   // The start candidate keeps its place when it is as near as the nearest.
   *chosen = startKeys[s % 16] == leastKey ? s : lowest;
   *best = static_cast<std::int64_t>(own) + leastKey;
+  if constexpr (kSecond) {
+    // The second smallest key of all: the lanes' second keys, and the
+    // smallest keys of the lanes other than the one that holds `lowest`.
+    // The chosen code vector's key is the smallest, so this is the nearest
+    // of the others whichever of the equally near ones was chosen.
+    const __mmask16 others = static_cast<__mmask16>(~(1u << (lowest % 16)));
+    const __m512i rest = _mm512_min_epi32(
+        m.second, _mm512_mask_blend_epi32(others, _mm512_set1_epi32(kPaddingKey), m.smallest));
+    *second = DistanceOfKey(own, _mm512_cvtsi512_si32(MinimumOfLanes(rest)));
+  }
 }
 
 // kVectors training vectors per pass over the code vectors, so that every
 // block of code bytes loaded serves all of them. kGroups is the number of
 // 4-element groups when known at compile time (the loops then unroll), or 0.
-// `bytes` holds kVectors areas of `stride` bytes.
-template <int kGroups, int kVectors>
+// `bytes` holds kVectors areas of `stride` bytes. kSecond: `second` receives
+// the smallest distance of the other code vectors.
+template <int kGroups, int kVectors, bool kSecond>
 __attribute__((target("avx512f,avx512bw,avx512vnni"))) void SearchVnniRange(
     VectorRows TS, int begin, int end, const ByteLayout& layout, int dim, int codes, int low,
-    const int* start, int* chosen, std::int64_t* best, std::uint8_t* bytes, std::size_t stride,
-    int* rows) {
+    const int* start, int* chosen, std::int64_t* best, std::int64_t* second, std::uint8_t* bytes,
+    std::size_t stride, int* rows) {
   const std::size_t groups = kGroups > 0 ? kGroups : layout.groups;
   const __m512i laneIndex = _mm512_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
   const __m512i shift = _mm512_set1_epi32(low);
@@ -177,7 +203,8 @@ __attribute__((target("avx512f,avx512bw,avx512vnni"))) void SearchVnniRange(
       own[v] = ShiftToBytes(x, dim, shift, bytes + v * stride);
       s[v] = ValidStart(start[vector[v] - begin], codes);
       startBlock[v] = static_cast<std::size_t>(s[v]) / 16;
-      m[v] = LaneMinimum{_mm512_set1_epi32(kPaddingKey), _mm512_setzero_si512()};
+      m[v] = LaneMinimum{_mm512_set1_epi32(kPaddingKey), _mm512_setzero_si512(),
+                         _mm512_set1_epi32(kPaddingKey)};
     }
     const std::uint8_t* block = layout.codes.data();
     for (std::size_t k = 0; k < layout.blocks; ++k) {
@@ -195,12 +222,13 @@ __attribute__((target("avx512f,avx512bw,avx512vnni"))) void SearchVnniRange(
       for (int v = 0; v < kVectors; ++v) {
         const __m512i key = _mm512_sub_epi32(norms, _mm512_add_epi32(dot[v], dot[v]));
         if (k == startBlock[v]) _mm512_store_si512(startKeys[v], key);
-        Update(m[v], key, blockIndex);
+        Update<kSecond>(m[v], key, blockIndex);
       }
     }
     for (int v = 0; v < kVectors && i + v < end; ++v) {
-      Conclude(m[v], startKeys[v], s[v], own[v], chosen + (vector[v] - begin),
-               best + (vector[v] - begin));
+      Conclude<kSecond>(m[v], startKeys[v], s[v], own[v], chosen + (vector[v] - begin),
+                        best + (vector[v] - begin),
+                        kSecond ? second + (vector[v] - begin) : nullptr);
     }
   }
 }
@@ -242,17 +270,19 @@ WordLayout LayOutWords(const Codebook& CB, int dim, int low) {
   return layout;
 }
 
-// `values` has room for the pairs (two 16-bit values each).
+// `values` has room for the pairs (two 16-bit values each). With `second`,
+// it receives the smallest distance of the other code vectors.
 __attribute__((target("avx2"))) void SearchAvx2Range(VectorRows TS, int begin, int end,
                                                      const WordLayout& layout, int dim, int codes,
                                                      int low, const int* start, int* chosen,
-                                                     std::int64_t* best, std::int16_t* values,
-                                                     int* row) {
+                                                     std::int64_t* best, std::int64_t* second,
+                                                     std::int16_t* values, int* row) {
   const __m256i laneIndex = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7);
   const std::int32_t* words = reinterpret_cast<const std::int32_t*>(values);
   alignas(32) std::int32_t startKeys[8];
   alignas(32) std::int32_t keys[8];
   alignas(32) std::int32_t indices[8];
+  alignas(32) std::int32_t seconds[8];
   for (int i = begin; i < end; ++i) {
     const int* x = TS.Row(i, row);
     std::int64_t own = 0;
@@ -266,6 +296,7 @@ __attribute__((target("avx2"))) void SearchAvx2Range(VectorRows TS, int begin, i
 
     __m256i smallest = _mm256_set1_epi32(kPaddingKey);
     __m256i index = _mm256_setzero_si256();
+    __m256i secondKeys = _mm256_set1_epi32(kPaddingKey);
     const std::int16_t* block = layout.codes.data();
     for (std::size_t b = 0; b < layout.blocks; ++b) {
       __m256i dot = _mm256_setzero_si256();
@@ -277,6 +308,9 @@ __attribute__((target("avx2"))) void SearchAvx2Range(VectorRows TS, int begin, i
           _mm256_loadu_si256(reinterpret_cast<const __m256i*>(layout.norms.data() + b * 8));
       const __m256i key = _mm256_sub_epi32(norms, _mm256_add_epi32(dot, dot));
       if (b == startBlock) _mm256_store_si256(reinterpret_cast<__m256i*>(startKeys), key);
+      if (second != nullptr) {
+        secondKeys = _mm256_min_epi32(secondKeys, _mm256_max_epi32(smallest, key));
+      }
       const __m256i smaller = _mm256_cmpgt_epi32(smallest, key);
       smallest = _mm256_blendv_epi8(smallest, key, smaller);
       index = _mm256_blendv_epi8(
@@ -290,13 +324,24 @@ __attribute__((target("avx2"))) void SearchAvx2Range(VectorRows TS, int begin, i
     }
     chosen[i - begin] = startKeys[s % 8] == keys[lane] ? s : indices[lane];
     best[i - begin] = own + keys[lane];
+    if (second != nullptr) {
+      // As in the byte kernel: the lanes' second keys and the smallest keys
+      // of the other lanes.
+      _mm256_store_si256(reinterpret_cast<__m256i*>(seconds), secondKeys);
+      std::int32_t rest = kPaddingKey;
+      for (int l = 0; l < 8; ++l) {
+        rest = std::min(rest, seconds[l]);
+        if (l != lane) rest = std::min(rest, keys[l]);
+      }
+      second[i - begin] = DistanceOfKey(own, rest);
+    }
   }
 }
 
 }  // namespace
 
 void SearchNearestVnni(VectorRows TS, int begin, int end, const Codebook& CB, int low,
-                       const int* start, int* chosen, std::int64_t* best) {
+                       const int* start, int* chosen, std::int64_t* best, std::int64_t* second) {
   constexpr int kVectors = 4;
   const int dim = VectorDimension(CB);
   const ByteLayout layout = LayOutBytes(CB, dim, low);
@@ -305,23 +350,34 @@ void SearchNearestVnni(VectorRows TS, int begin, int end, const Codebook& CB, in
   std::vector<std::uint8_t> bytes(kVectors * stride, 0);
   // Room for the training vectors of one pass, where they are widened.
   std::vector<int> rows(kVectors * static_cast<std::size_t>(dim));
-  if (layout.groups == 4) {  // 4 x 4 blocks, the common case
-    SearchVnniRange<4, kVectors>(TS, begin, end, layout, dim, CB.Booksize, low, start, chosen, best,
-                                 bytes.data(), stride, rows.data());
+  auto search = [&](auto groups, auto withSecond) {
+    SearchVnniRange<decltype(groups)::value, kVectors, decltype(withSecond)::value>(
+        TS, begin, end, layout, dim, CB.Booksize, low, start, chosen, best, second, bytes.data(),
+        stride, rows.data());
+  };
+  using Four = std::integral_constant<int, 4>;  // 4 x 4 blocks, the common case
+  using Any = std::integral_constant<int, 0>;
+  if (second != nullptr) {
+    if (layout.groups == 4) {
+      search(Four{}, std::true_type{});
+    } else {
+      search(Any{}, std::true_type{});
+    }
+  } else if (layout.groups == 4) {
+    search(Four{}, std::false_type{});
   } else {
-    SearchVnniRange<0, kVectors>(TS, begin, end, layout, dim, CB.Booksize, low, start, chosen, best,
-                                 bytes.data(), stride, rows.data());
+    search(Any{}, std::false_type{});
   }
 }
 
 void SearchNearestAvx2(VectorRows TS, int begin, int end, const Codebook& CB, int low,
-                       const int* start, int* chosen, std::int64_t* best) {
+                       const int* start, int* chosen, std::int64_t* best, std::int64_t* second) {
   const int dim = VectorDimension(CB);
   const WordLayout layout = LayOutWords(CB, dim, low);
   std::vector<std::int16_t> values(layout.pairs * 2, 0);
   std::vector<int> row(static_cast<std::size_t>(dim));
-  SearchAvx2Range(TS, begin, end, layout, dim, CB.Booksize, low, start, chosen, best, values.data(),
-                  row.data());
+  SearchAvx2Range(TS, begin, end, layout, dim, CB.Booksize, low, start, chosen, best, second,
+                  values.data(), row.data());
 }
 
 }  // namespace cb_internal

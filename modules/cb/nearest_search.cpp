@@ -54,15 +54,49 @@ bool Fits(NearestPath path, int dim, std::uint64_t spread) {
   return false;
 }
 
-// The plain scan of the search rule with the partial-distance stop.
+// The rule's result from every distance: the start candidate when it is as
+// near as the nearest, else the lowest index at the minimum; with `second`,
+// the smallest distance of the others (the second smallest of all, since
+// the chosen one is at the minimum).
+template <typename Distance>
+void ConcludeFromAll(const Distance* distances, int codes, int s, int* chosen, std::int64_t* best,
+                     std::int64_t* second) {
+  int lowest = 0;
+  for (int j = 1; j < codes; ++j) {
+    if (distances[j] < distances[lowest]) lowest = j;
+  }
+  *chosen = distances[s] == distances[lowest] ? s : lowest;
+  *best = distances[lowest];
+  if (second != nullptr) {
+    std::int64_t rest = kFullDistance;
+    for (int j = 0; j < codes; ++j) {
+      if (j != lowest) rest = std::min<std::int64_t>(rest, distances[j]);
+    }
+    *second = rest;
+  }
+}
+
+// The plain scan of the search rule with the partial-distance stop; with
+// `second`, every distance in full instead.
 void SearchScalar(VectorRows TS, int begin, int end, const Codebook& CB, const int* start,
-                  int* chosen, std::int64_t* best) {
+                  int* chosen, std::int64_t* best, std::int64_t* second) {
   const int dim = VectorDimension(CB);
   std::vector<int> row(static_cast<std::size_t>(dim));
+  std::vector<std::int64_t> distances(second != nullptr ? static_cast<std::size_t>(CB.Booksize)
+                                                        : 0);
   for (int i = begin; i < end; ++i) {
     int s = start[i - begin];
     if (s < 0 || s >= CB.Booksize) s = 0;
-    const SearchResult result = SearchNearest(CB, TS.Row(i, row.data()), dim, s, 0);
+    const int* x = TS.Row(i, row.data());
+    if (second != nullptr) {
+      for (int j = 0; j < CB.Booksize; ++j) {
+        distances[j] = SquaredDistance(CB.Book[j].Vector.get(), x, dim, kFullDistance);
+      }
+      ConcludeFromAll(distances.data(), CB.Booksize, s, chosen + (i - begin), best + (i - begin),
+                      second + (i - begin));
+      continue;
+    }
+    const SearchResult result = SearchNearest(CB, x, dim, s, 0);
     chosen[i - begin] = result.chosen;
     best[i - begin] = result.best;
   }
@@ -102,7 +136,7 @@ void AddSquares(const std::int64_t* column, std::int64_t value, std::int64_t* di
 // the spread allows, else 64-bit; a difference never exceeds the spread.
 template <typename Lane>
 void SearchPortable(VectorRows TS, int begin, int end, const Codebook& CB, const int* start,
-                    int* chosen, std::int64_t* best) {
+                    int* chosen, std::int64_t* best, std::int64_t* second) {
   const int dim = VectorDimension(CB);
   const int codes = CB.Booksize;
   std::vector<Lane> transposed(static_cast<std::size_t>(dim) * codes);
@@ -120,14 +154,10 @@ void SearchPortable(VectorRows TS, int begin, int end, const Codebook& CB, const
       AddSquares(transposed.data() + static_cast<std::size_t>(e) * codes, x[e], distances.data(),
                  codes);
     }
-    int lowest = 0;
-    for (int j = 1; j < codes; ++j) {
-      if (distances[j] < distances[lowest]) lowest = j;
-    }
     int s = start[i - begin];
     if (s < 0 || s >= codes) s = 0;
-    chosen[i - begin] = distances[s] == distances[lowest] ? s : lowest;
-    best[i - begin] = distances[lowest];
+    ConcludeFromAll(distances.data(), codes, s, chosen + (i - begin), best + (i - begin),
+                    second != nullptr ? second + (i - begin) : nullptr);
   }
 }
 
@@ -147,21 +177,21 @@ bool ProcessorHas(const char* feature) {
 
 // Runs one path on the calling thread; the sets are known to fit it.
 void RunPath(NearestPath path, VectorRows TS, int begin, int end, const Codebook& CB, int low,
-             bool narrow, const int* start, int* chosen, std::int64_t* best) {
+             bool narrow, const int* start, int* chosen, std::int64_t* best, std::int64_t* second) {
   switch (path) {
 #if defined(VQPEEK_X86_KERNELS)
     case NearestPath::kVnni:
-      SearchNearestVnni(TS, begin, end, CB, low, start, chosen, best);
+      SearchNearestVnni(TS, begin, end, CB, low, start, chosen, best, second);
       break;
     case NearestPath::kAvx2:
-      SearchNearestAvx2(TS, begin, end, CB, low, start, chosen, best);
+      SearchNearestAvx2(TS, begin, end, CB, low, start, chosen, best, second);
       break;
 #endif
     case NearestPath::kPortable:
       if (narrow) {
-        SearchPortable<std::int32_t>(TS, begin, end, CB, start, chosen, best);
+        SearchPortable<std::int32_t>(TS, begin, end, CB, start, chosen, best, second);
       } else {
-        SearchPortable<std::int64_t>(TS, begin, end, CB, start, chosen, best);
+        SearchPortable<std::int64_t>(TS, begin, end, CB, start, chosen, best, second);
       }
       break;
 #if !defined(VQPEEK_X86_KERNELS)
@@ -172,7 +202,7 @@ void RunPath(NearestPath path, VectorRows TS, int begin, int end, const Codebook
 #endif
     case NearestPath::kScalar:
     case NearestPath::kAuto:
-      SearchScalar(TS, begin, end, CB, start, chosen, best);
+      SearchScalar(TS, begin, end, CB, start, chosen, best, second);
       break;
   }
 }
@@ -244,6 +274,43 @@ bool NearestPathFits(NearestPath path, const Codebook& TS, int begin, int end, c
               Spread(ElementRange(TS, begin, end, dim), ElementRange(CB, 0, CB.Booksize, dim)));
 }
 
+namespace {
+
+// Searches vectors begin .. end-1 on the calling thread with `path`, or with
+// the fastest path that their values allow (kAuto); a path that cannot run
+// or take the values falls back to the plain scan.
+void SearchOnThisThread(VectorRows TS, int begin, int end, const Codebook& CB, ValueRange c,
+                        const int* start, int* chosen, std::int64_t* best, std::int64_t* second,
+                        NearestPath path) {
+  const int dim = VectorDimension(CB);
+  const ValueRange x = ElementRange(TS, begin, end, dim);
+  const std::uint64_t spread = Spread(x, c);
+  if (path == NearestPath::kAuto) {
+    path = NearestPath::kScalar;
+    for (const NearestPath candidate :
+         {NearestPath::kVnni, NearestPath::kAvx2, NearestPath::kPortable}) {
+      if (NearestPathAvailable(candidate) && Fits(candidate, dim, spread)) {
+        path = candidate;
+        break;
+      }
+    }
+  } else if (!NearestPathAvailable(path) || !Fits(path, dim, spread)) {
+    path = NearestPath::kScalar;
+  }
+  RunPath(path, TS, begin, end, CB, std::min(x.low, c.low),
+          ProductFits(dim, spread, 1, kInt32Limit), start, chosen, best, second);
+}
+
+}  // namespace
+
+void SearchNearestAndSecond(VectorRows TS, int begin, int end, const Codebook& CB, const int* start,
+                            int* chosen, std::int64_t* best, std::int64_t* second,
+                            NearestPath path) {
+  if (begin >= end) return;
+  const ValueRange c = ElementRange(CB, 0, CB.Booksize, VectorDimension(CB));
+  SearchOnThisThread(TS, begin, end, CB, c, start, chosen, best, second, path);
+}
+
 void SearchNearestSquared(VectorRows TS, int begin, int end, const Codebook& CB, const int* start,
                           int* chosen, std::int64_t* best, NearestPath path, int threads,
                           std::int64_t minWorkPerThread) {
@@ -254,24 +321,9 @@ void SearchNearestSquared(VectorRows TS, int begin, int end, const Codebook& CB,
   // Searches vectors from .. to-1 with the path asked for, or with the
   // fastest one that this part's values allow.
   auto search = [&](int from, int to, NearestPath chosenPath) {
-    const ValueRange x = ElementRange(TS, from, to, dim);
-    const std::uint64_t spread = Spread(x, c);
-    if (chosenPath == NearestPath::kAuto) {
-      chosenPath = NearestPath::kScalar;
-      for (const NearestPath candidate :
-           {NearestPath::kVnni, NearestPath::kAvx2, NearestPath::kPortable}) {
-        if (NearestPathAvailable(candidate) && Fits(candidate, dim, spread)) {
-          chosenPath = candidate;
-          break;
-        }
-      }
-    } else if (!NearestPathAvailable(chosenPath) || !Fits(chosenPath, dim, spread)) {
-      chosenPath = NearestPath::kScalar;
-    }
     const int offset = from - begin;
-    RunPath(chosenPath, TS, from, to, CB, std::min(x.low, c.low),
-            ProductFits(dim, spread, 1, kInt32Limit), start + offset, chosen + offset,
-            best + offset);
+    SearchOnThisThread(TS, from, to, CB, c, start + offset, chosen + offset, best + offset, nullptr,
+                       chosenPath);
   };
   if (path != NearestPath::kAuto || threads == 1) {
     search(begin, end, path);

@@ -91,6 +91,14 @@ void SearchNearestSquared(VectorRows TS, int begin, int end, const Codebook& CB,
                           int* chosen, std::int64_t* best, NearestPath path = NearestPath::kAuto,
                           int threads = 0, std::int64_t minWorkPerThread = kMinWorkPerThread);
 
+// As SearchNearestSquared with an explicit path, on the calling thread, and
+// second[i - begin] receives the smallest distance of the code vectors other
+// than the chosen one (kFullDistance when the codebook has no other): a
+// lower bound that callers keep to skip later searches.
+void SearchNearestAndSecond(VectorRows TS, int begin, int end, const Codebook& CB, const int* start,
+                            int* chosen, std::int64_t* best, std::int64_t* second,
+                            NearestPath path = NearestPath::kAuto);
+
 // The range of values of the elements of nodes begin .. end-1 (each of
 // `dim` elements); {0, 0} for no nodes.
 struct ValueRange {
@@ -102,13 +110,16 @@ ValueRange ElementRange(VectorRows set, int begin, int end, int dim);
 // Kernels of the x86 paths (nearest_kernels_x86.cpp), built for x86-64
 // only; elsewhere the processor is never found to have them. Each handles
 // vectors begin .. end-1 as SearchNearestSquared does, with the sets already
-// checked to fit; `low` is the smallest element of both sets.
+// checked to fit; `low` is the smallest element of both sets. `second`, when
+// given, as in SearchNearestAndSecond.
 #if defined(__x86_64__)
 #define VQPEEK_X86_KERNELS 1
 void SearchNearestVnni(VectorRows TS, int begin, int end, const Codebook& CB, int low,
-                       const int* start, int* chosen, std::int64_t* best);
+                       const int* start, int* chosen, std::int64_t* best,
+                       std::int64_t* second = nullptr);
 void SearchNearestAvx2(VectorRows TS, int begin, int end, const Codebook& CB, int low,
-                       const int* start, int* chosen, std::int64_t* best);
+                       const int* start, int* chosen, std::int64_t* best,
+                       std::int64_t* second = nullptr);
 #endif
 
 }  // namespace cb_internal

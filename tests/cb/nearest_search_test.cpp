@@ -117,6 +117,16 @@ TEST(SearchNearestSquared, EveryPathGivesThePlainScansResults) {
       cb_internal::SearchNearestSquared(TS, 0, shape.vectors, CB, start.data(),
                                         expectedChosen.data(), expectedBest.data(),
                                         NearestPath::kScalar);
+      // The nearest of the other code vectors, by full distances.
+      std::vector<std::int64_t> expectedSecond(start.size(), kFullDistance);
+      for (int i = 0; i < shape.vectors; ++i) {
+        for (int j = 0; j < shape.codes; ++j) {
+          if (j == expectedChosen[i]) continue;
+          expectedSecond[i] = std::min(
+              expectedSecond[i], VectorDistance(CB.Book[j].Vector.get(), TS.Book[i].Vector.get(),
+                                                shape.dim, kFullDistance, 0));
+        }
+      }
       // The record's nodes, and its rows flat at every width that holds
       // the values.
       const std::vector<int> ints = Flat(TS);
@@ -146,6 +156,20 @@ TEST(SearchNearestSquared, EveryPathGivesThePlainScansResults) {
                 << "path " << static_cast<int>(path) << " form " << form << " vector " << i;
           }
           for (int i = 0; i < begin; ++i) ASSERT_EQ(chosen[i], -7) << "written outside the part";
+          // The same with the distance of the nearest other code vector.
+          std::vector<std::int64_t> second(start.size(), -7);
+          std::fill(chosen.begin(), chosen.end(), -7);
+          cb_internal::SearchNearestAndSecond(forms[form], begin, shape.vectors, CB,
+                                              start.data() + begin, chosen.data() + begin,
+                                              best.data() + begin, second.data() + begin, path);
+          for (int i = begin; i < shape.vectors; ++i) {
+            ASSERT_EQ(chosen[i], expectedChosen[i]) << "second, path " << static_cast<int>(path);
+            ASSERT_EQ(best[i], expectedBest[i]) << "second, path " << static_cast<int>(path);
+            ASSERT_EQ(second[i], expectedSecond[i])
+                << "path " << static_cast<int>(path) << " form " << form << " dim " << shape.dim
+                << " codes " << shape.codes << " vector " << i;
+          }
+          ASSERT_EQ(second[0], -7) << "written outside the part";
         }
       }
     }
