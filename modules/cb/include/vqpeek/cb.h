@@ -13,6 +13,8 @@
 //    mean squared error, PSNR, rates), gathered batch by batch.
 //  - Graph: vectors with the indices of their K nearest neighbours, and the
 //    graph's text file.
+//  - Training: codebooks made by the generalised Lloyd algorithm on a set
+//    held in memory or streamed from its file.
 //
 // Records are plain structs owned by their caller; a record owns every
 // array, vector and name that hangs from it and releases them through its
@@ -35,6 +37,7 @@
 #include "vqpeek/cb/graph.h"
 #include "vqpeek/cb/partitioning.h"
 #include "vqpeek/cb/set_reader.h"
+#include "vqpeek/cb/training.h"
 #include "vqpeek/file.h"
 #include "vqpeek/interfc.h"
 #include "vqpeek/version.h"

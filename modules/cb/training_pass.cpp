@@ -1,0 +1,481 @@
+// The assigning pass of the codebook training: every vector searched from
+// its label, unless bounds prove that no code vector is strictly nearer,
+// with the partition totals, the distortion and the refill's candidates
+// gathered on the way.
+#include <algorithm>
+#include <atomic>
+#include <cmath>
+#include <cstring>
+#include <new>
+
+#include "cb_internal.h"
+#include "nearest_search.h"
+#include "training_internal.h"
+#include "vqpeek/threads.h"
+
+namespace cb_internal {
+
+namespace {
+
+// Each bound is rounded toward zero by this much on every step, far more
+// than the rounding of the arithmetic that made it, so that it stays a
+// lower bound of the exact distance; a squared distance is compared with
+// the square of a bound shrunk as much again.
+constexpr double kBoundMargin = 1e-12;
+constexpr double kShrink = 1 - 1e-9;
+
+// --- Distances to the vectors' own code vectors ----------------------------
+//
+// The squared distance of each row from the code vector of its label. The
+// sums are exact in 32-bit lanes when the spread of the values keeps them
+// there, else in 64 bits; past that the plain distance takes over, which
+// holds a sum beyond the int64 range at its largest value, as every search
+// does. Cloned for wider vector units: every vector takes it in every pass.
+
+template <typename Sum, typename T>
+inline void OwnDistancesOf(const T* VQ_RESTRICT rows, int count, int dim,
+                           const int* const* VQ_RESTRICT codes, std::int64_t* VQ_RESTRICT out) {
+  const std::size_t width = static_cast<std::size_t>(dim);
+  for (int k = 0; k < count; ++k) {
+    const T* x = rows + static_cast<std::size_t>(k) * width;
+    const int* c = codes[k];
+    Sum sum = 0;
+    for (std::size_t e = 0; e < width; ++e) {
+      const Sum difference = static_cast<Sum>(x[e]) - static_cast<Sum>(c[e]);
+      sum += difference * difference;
+    }
+    out[k] = sum;
+  }
+}
+
+#define VQ_OWN_DISTANCES(Name, Sum, T)                                                        \
+  VQ_WIDE_VECTOR_CLONES void Name(const T* rows, int count, int dim, const int* const* codes, \
+                                  std::int64_t* out) {                                        \
+    OwnDistancesOf<Sum>(rows, count, dim, codes, out);                                        \
+  }
+VQ_OWN_DISTANCES(OwnDistances32, std::int32_t, std::uint8_t)
+VQ_OWN_DISTANCES(OwnDistances32, std::int32_t, std::uint16_t)
+VQ_OWN_DISTANCES(OwnDistances32, std::int32_t, int)
+VQ_OWN_DISTANCES(OwnDistances64, std::int64_t, std::uint8_t)
+VQ_OWN_DISTANCES(OwnDistances64, std::int64_t, std::uint16_t)
+VQ_OWN_DISTANCES(OwnDistances64, std::int64_t, int)
+#undef VQ_OWN_DISTANCES
+
+// The lane width that the values of both sets allow.
+enum class Lanes { k32, k64, kPlain };
+
+Lanes LanesFor(ValueRange rows, ValueRange codes, int dim) {
+  const std::int64_t low = std::min(rows.low, codes.low);
+  const std::int64_t high = std::max(rows.high, codes.high);
+  const auto spread = static_cast<std::uint64_t>(high - low);
+  if (spread > 0xFFFFFFFFu) return Lanes::kPlain;
+  const std::uint64_t square = spread * spread;
+  const auto width = static_cast<std::uint64_t>(dim);
+  if (square == 0 || square <= 2147483647u / width) return Lanes::k32;
+  if (square <= 9223372036854775807u / width) return Lanes::k64;
+  return Lanes::kPlain;
+}
+
+template <typename T>
+void OwnDistances(const T* rows, int count, int dim, const int* const* codes, Lanes lanes,
+                  std::int64_t* out) {
+  if (lanes == Lanes::k32) {
+    OwnDistances32(rows, count, dim, codes, out);
+  } else if (lanes == Lanes::k64) {
+    OwnDistances64(rows, count, dim, codes, out);
+  } else {
+    std::vector<int> row(static_cast<std::size_t>(dim));
+    for (int k = 0; k < count; ++k) {
+      std::copy_n(rows + static_cast<std::size_t>(k) * dim, dim, row.data());
+      out[k] = SquaredDistance(codes[k], row.data(), dim, kFullDistance);
+    }
+  }
+}
+
+// Freq * distance in 64 bits, held at the int64 limits instead of wrapping,
+// as the refill ranks its candidates.
+std::int64_t WeightedDistance(std::int64_t distance, int freq) {
+  std::int64_t product;
+  if (!__builtin_mul_overflow(distance, static_cast<std::int64_t>(freq), &product)) return product;
+  return (distance < 0) == (freq < 0) ? INT64_MAX : INT64_MIN;
+}
+
+// The bound of a vector from the distance of its nearest other code vector.
+DistanceBound BoundOfSecond(std::int64_t second) {
+  return BoundBelow(std::sqrt(static_cast<double>(second)) * (1 - kBoundMargin));
+}
+
+// --- One worker ------------------------------------------------------------
+
+struct Move {
+  int row;   // in the part
+  int from;  // -1: from no partition (the first pass)
+  int to;
+};
+
+// What one worker keeps for a whole pass, and its scratch for one part.
+struct Worker {
+  TrainingInt128 distortion = 0;
+  std::uint64_t totalFreq = 0;
+  bool names = false;
+  std::int64_t searched = 0;
+  // The candidates as a bounded heap whose front ranks last; each with a
+  // slot of `candidateRows` when the rows are copied.
+  std::vector<TrainingCandidate> heap;
+  std::vector<int> candidateRows;
+
+  std::vector<std::int64_t> own;
+  std::vector<const int*> codeOf;
+  std::vector<int> gathered;  // rows of the part to search
+  std::vector<int> start;
+  std::vector<int> chosen;
+  std::vector<std::int64_t> best;
+  std::vector<std::int64_t> second;
+  std::vector<int> labelOf;               // per row of the part: its label, then its new one
+  std::vector<std::uint8_t> keep;         // per row of the part: it keeps its label unsearched
+  std::vector<std::uint8_t> gatherBytes;  // the rows to search, at the part's width
+  std::vector<Move> moves;
+  std::vector<int> widened;  // one row as ints
+  std::vector<int> streamedRows;
+  std::vector<int> streamedFreqs;
+};
+
+class PassRunner {
+ public:
+  PassRunner(TrainingState& state, PassOutcome* outcome) : s_(state), outcome_(outcome) {
+    const int K = s_.codeCount;
+    capacity_ = std::min<std::int64_t>(K - 1, s_.set.Size());
+    copyRows_ = s_.set.Streamed();
+  }
+
+  // Assigns rows first .. first+count-1, given as `rows` of the set's
+  // width, with their frequencies.
+  template <typename T>
+  void AssignPart(Worker& w, const T* rows, const int* freqs, int first, int count,
+                  ValueRange rowRange) {
+    switch (s_.labels.Width) {
+      case 1:
+        AssignPartWith(w, rows, freqs, first, count, rowRange, s_.labels.Bytes.get());
+        break;
+      case 2:
+        AssignPartWith(w, rows, freqs, first, count, rowRange, s_.labels.Words.get());
+        break;
+      default:
+        AssignPartWith(w, rows, freqs, first, count, rowRange, s_.labels.Ints.get());
+        break;
+    }
+  }
+
+  void Finish(std::vector<Worker>& workers) {
+    PassOutcome& out = *outcome_;
+    std::vector<TrainingCandidate> all;
+    for (std::size_t k = 0; k < workers.size(); ++k) {
+      Worker& w = workers[k];
+      out.distortion += w.distortion;
+      out.totalFreq += w.totalFreq;
+      out.names = out.names || w.names;
+      out.searched += w.searched;
+      for (TrainingCandidate c : w.heap) {
+        c.worker = static_cast<int>(k);
+        all.push_back(c);
+      }
+    }
+    std::sort(all.begin(), all.end(), RanksBefore);
+    if (static_cast<std::int64_t>(all.size()) > capacity_) {
+      all.resize(static_cast<std::size_t>(capacity_));
+    }
+    out.candidates = std::move(all);
+    out.candidateRows.clear();
+    for (Worker& w : workers) out.candidateRows.push_back(std::move(w.candidateRows));
+  }
+
+ private:
+  template <typename T, typename L>
+  void AssignPartWith(Worker& w, const T* rows, const int* freqs, int first, int count,
+                      ValueRange rowRange, L* labels) {
+    const int dim = s_.dim;
+    const std::size_t width = static_cast<std::size_t>(dim);
+    const auto n = static_cast<std::size_t>(count);
+    w.own.resize(n);
+    w.codeOf.resize(n);
+    w.labelOf.resize(n);
+    w.keep.resize(n);
+    const int* codes = s_.codes.ElementBlock.get();
+    for (int k = 0; k < count; ++k) {
+      w.labelOf[k] = labels[first + k];
+      w.codeOf[k] = codes + static_cast<std::size_t>(w.labelOf[k]) * width;
+    }
+    OwnDistances(rows, count, dim, w.codeOf.data(), LanesFor(rowRange, s_.codeRange, dim),
+                 w.own.data());
+    DistanceBound* bounds = s_.bounds != nullptr ? s_.bounds.get() + first : nullptr;
+    Decide(w, count, bounds);
+
+    // The others are searched together, from their labels; the kept ones
+    // have their own distance as the best.
+    w.gathered.clear();
+    w.start.clear();
+    for (int k = 0; k < count; ++k) {
+      if (w.keep[k] != 0) continue;
+      w.gathered.push_back(k);
+      w.start.push_back(w.labelOf[k]);
+    }
+    const std::size_t g = w.gathered.size();
+    if (g > 0) {
+      w.gatherBytes.resize(g * width * sizeof(T));
+      T* gatheredRows = reinterpret_cast<T*>(w.gatherBytes.data());
+      for (std::size_t q = 0; q < g; ++q) {
+        std::memcpy(gatheredRows + q * width,
+                    rows + static_cast<std::size_t>(w.gathered[q]) * width, width * sizeof(T));
+      }
+      w.chosen.resize(g);
+      w.best.resize(g);
+      w.second.resize(g);
+      SearchNearestAndSecond(VectorRows(gatheredRows, dim), 0, static_cast<int>(g), s_.codes,
+                             w.start.data(), w.chosen.data(), w.best.data(),
+                             bounds != nullptr ? w.second.data() : nullptr);
+      for (std::size_t q = 0; q < g; ++q) {
+        const int k = w.gathered[q];
+        w.labelOf[k] = w.chosen[q];
+        w.own[k] = w.best[q];
+        if (bounds != nullptr) bounds[k] = BoundOfSecond(w.second[q]);
+      }
+      w.searched += static_cast<std::int64_t>(g);
+    }
+
+    // Labels, distortion, candidates and moves.
+    w.moves.clear();
+    TrainingInt128 distortion = 0;
+    std::uint64_t totalFreq = 0;
+    for (int k = 0; k < count; ++k) {
+      const int label = w.labelOf[k];
+      const std::int64_t d = w.own[k];
+      const int freq = freqs[k];
+      distortion += static_cast<TrainingInt128>(d) * freq;
+      totalFreq += static_cast<std::uint32_t>(freq);
+      if (capacity_ > 0) {
+        const TrainingCandidate entry{WeightedDistance(d, freq), first + k, freq, 0, 0};
+        if (static_cast<std::int64_t>(w.heap.size()) < capacity_ ||
+            RanksBefore(entry, w.heap.front())) {
+          Offer(w, entry, rows, k);
+        }
+      }
+      const int from = labels[first + k];
+      if (s_.first || label != from) {
+        w.moves.push_back({k, s_.first ? -1 : from, label});
+        labels[first + k] = static_cast<L>(label);
+      }
+    }
+    w.distortion += distortion;
+    w.totalFreq += totalFreq;
+    ApplyMoves(w, rows, freqs);
+  }
+
+  // Which vectors keep their label without a search (w.keep), and their
+  // bounds lowered by how far the other code vectors moved since they were
+  // made.
+  void Decide(Worker& w, int count, DistanceBound* bounds) {
+    const std::int64_t* quarter = s_.quarterSeparation.data();
+    if (!s_.accelerate) {
+      std::fill_n(w.keep.data(), count, std::uint8_t{0});
+      return;
+    }
+    if (bounds == nullptr || s_.first) {
+      // No code vector is strictly nearer than a when x lies within half
+      // the distance from a to the nearest other code vector.
+      for (int k = 0; k < count; ++k) w.keep[k] = w.own[k] <= quarter[w.labelOf[k]];
+      if (bounds != nullptr) std::fill_n(bounds, count, DistanceBound{0});
+      return;
+    }
+    const double* decay = s_.decay.data();
+    for (int k = 0; k < count; ++k) {
+      const int a = w.labelOf[k];
+      const double bound = BoundValue(bounds[k]) - decay[a];
+      const double own = static_cast<double>(w.own[k]);
+      const bool byBound = bound > 0 && own <= bound * bound * kShrink;
+      w.keep[k] = (w.own[k] <= quarter[a]) | byBound;
+      bounds[k] = BoundBelow(bound);
+    }
+  }
+
+  // Keeps a candidate that ranks among the best `capacity_` of this worker
+  // (a sorted list that drops its last entry keeps the same ones).
+  template <typename T>
+  void Offer(Worker& w, TrainingCandidate entry, const T* rows, int k) {
+    int slot;
+    if (static_cast<std::int64_t>(w.heap.size()) < capacity_) {
+      slot = static_cast<int>(w.heap.size());
+      if (copyRows_) w.candidateRows.resize(w.candidateRows.size() + s_.dim);
+    } else {
+      slot = w.heap.front().slot;
+      std::pop_heap(w.heap.begin(), w.heap.end(), RanksBefore);
+      w.heap.pop_back();
+    }
+    entry.slot = slot;
+    w.heap.push_back(entry);
+    std::push_heap(w.heap.begin(), w.heap.end(), RanksBefore);
+    if (copyRows_) {
+      const T* row = rows + static_cast<std::size_t>(k) * s_.dim;
+      std::copy_n(row, s_.dim, w.candidateRows.data() + static_cast<std::size_t>(slot) * s_.dim);
+    }
+  }
+
+  // The moves of a part change the shared totals under their lock; the
+  // totals are wrapping sums, the same bits in any order.
+  template <typename T>
+  void ApplyMoves(Worker& w, const T* rows, const int* freqs) {
+    if (w.moves.empty()) return;
+    const int dim = s_.dim;
+    std::lock_guard<std::mutex> lock(s_.sumsLock);
+    for (const Move& move : w.moves) {
+      const T* row = rows + static_cast<std::size_t>(move.row) * dim;
+      const std::int64_t freq = freqs[move.row];
+      if (move.from >= 0) {
+        PartitionSum& from = s_.sums[move.from];
+        for (int e = 0; e < dim; ++e) {
+          from.VectorSum[e] = WrapSub(from.VectorSum[e], WrapMul(freq, row[e]));
+        }
+        from.CCFreq = WrapSub32(from.CCFreq, freqs[move.row]);
+      }
+      PartitionSum& to = s_.sums[move.to];
+      for (int e = 0; e < dim; ++e)
+        to.VectorSum[e] = WrapAdd(to.VectorSum[e], WrapMul(freq, row[e]));
+      to.CCFreq = WrapAdd32(to.CCFreq, freqs[move.row]);
+    }
+  }
+
+  TrainingState& s_;
+  PassOutcome* outcome_;
+  std::int64_t capacity_ = 0;  // candidates kept per worker
+  bool copyRows_ = false;
+};
+
+// Vectors of a held set per part of the pass: about kPartBytes of rows,
+// so that a part's scratch stays small whatever the dimension, and at most
+// TrainingPartRows(), so that the parts spread over the threads.
+constexpr std::size_t kPartBytes = std::size_t{1} << 18;
+
+template <typename T>
+void RunHeld(TrainingState& s, const T* rows, PassRunner& runner, std::vector<Worker>& workers,
+             const std::function<void(std::int64_t, std::int64_t)>& progress) {
+  const int n = s.set.Size();
+  const std::size_t rowBytes = static_cast<std::size_t>(s.dim) * sizeof(T);
+  const int partRows = static_cast<int>(std::clamp<std::size_t>(
+      kPartBytes / rowBytes, 1, static_cast<std::size_t>(std::max(TrainingPartRows(), 1))));
+  const int parts = n > 0 ? (n - 1) / partRows + 1 : 0;
+  std::atomic<std::int64_t> done{0};
+  RunInParallel(parts, static_cast<int>(workers.size()), [&](int part, int worker) {
+    const int first = part * partRows;
+    const int count = std::min(partRows, n - first);
+    runner.AssignPart(workers[static_cast<std::size_t>(worker)],
+                      rows + static_cast<std::size_t>(first) * s.dim, s.set.Freqs() + first, first,
+                      count, s.setRange);
+    done += count;
+    if (worker == 0 && progress) progress(done.load(), n);
+  });
+}
+
+void RunStreamed(TrainingState& s, PassRunner& runner, std::vector<Worker>& workers,
+                 const std::function<void(std::int64_t, std::int64_t)>& progress) {
+  SetReader& reader = *s.set.Reader();
+  if (reader.NextRecord() != 0) reader.Rewind();
+  const std::size_t capacity = static_cast<std::size_t>(reader.BatchCapacity());
+  const std::int64_t n = reader.Header().Booksize;
+  for (Worker& w : workers) {
+    w.streamedRows.resize(capacity * static_cast<std::size_t>(s.dim));
+    w.streamedFreqs.resize(capacity);
+  }
+  // Reading is serial; a worker searches its batch while another reads.
+  std::mutex reading;
+  bool finished = false;
+  std::atomic<std::int64_t> done{0};
+  const int count = static_cast<int>(workers.size());
+  RunInParallel(count, count, [&](int part, int) {
+    Worker& w = workers[static_cast<std::size_t>(part)];
+    try {
+      for (;;) {
+        SetBatch batch;
+        {
+          std::lock_guard<std::mutex> lock(reading);
+          if (finished) return;
+          if (!reader.Next(&batch, w.streamedRows.data())) {
+            finished = true;
+            return;
+          }
+          std::copy_n(batch.Freqs, batch.Count, w.streamedFreqs.data());
+          w.names = w.names || batch.Names != nullptr;
+        }
+        const ValueRange range =
+            ElementRange(VectorRows(w.streamedRows.data(), s.dim), 0, batch.Count, s.dim);
+        runner.AssignPart(w, w.streamedRows.data(), w.streamedFreqs.data(), batch.First,
+                          batch.Count, range);
+        done += batch.Count;
+        if (part == 0 && progress) progress(done.load(), n);
+      }
+    } catch (...) {
+      // The others stop at their next batch instead of reading on.
+      std::lock_guard<std::mutex> lock(reading);
+      finished = true;
+      throw;
+    }
+  });
+}
+
+}  // namespace
+
+int& TrainingPartRows() {
+  static int rows = 8192;
+  return rows;
+}
+
+double BoundValue(DistanceBound bound) {
+  const std::uint32_t bits = static_cast<std::uint32_t>(bound) << 16;
+  float value;
+  std::memcpy(&value, &bits, sizeof value);
+  return value;
+}
+
+DistanceBound BoundBelow(double value) {
+  // Shrunk by 2^-20 first, far more than the float conversion rounds by
+  // (2^-24), so that the float is below the value; cutting its lower 16
+  // bits lowers it further. Negative values and NaN give 0.
+  const double below = value > 0 ? std::min(value * (1 - 1.0 / (1 << 20)), 3.0e38) : 0.0;
+  const float single = static_cast<float>(below);
+  std::uint32_t bits;
+  std::memcpy(&bits, &single, sizeof bits);
+  return static_cast<DistanceBound>(bits >> 16);
+}
+
+void HeldRow(const TrainingSet& set, int i, int* row) {
+  const std::size_t at = static_cast<std::size_t>(i) * set.Dimension();
+  const int dim = set.Dimension();
+  if (set.Bytes() != nullptr) {
+    std::copy_n(set.Bytes() + at, dim, row);
+  } else if (set.Words() != nullptr) {
+    std::copy_n(set.Words() + at, dim, row);
+  } else {
+    std::copy_n(set.Ints() + at, dim, row);
+  }
+}
+
+void RunAssignmentPass(TrainingState& state,
+                       const std::function<void(std::int64_t, std::int64_t)>& progress,
+                       PassOutcome* outcome) {
+  *outcome = PassOutcome{};
+  PassRunner runner(state, outcome);
+  std::vector<Worker> workers(static_cast<std::size_t>(std::max(state.threads, 1)));
+  const TrainingSet& set = state.set;
+  if (set.Streamed()) {
+    RunStreamed(state, runner, workers, progress);
+  } else if (set.Bytes() != nullptr) {
+    RunHeld(state, set.Bytes(), runner, workers, progress);
+  } else if (set.Words() != nullptr) {
+    RunHeld(state, set.Words(), runner, workers, progress);
+  } else {
+    RunHeld(state, set.Ints(), runner, workers, progress);
+  }
+  runner.Finish(workers);
+  if (!set.Streamed() && set.Narrow() != nullptr)
+    outcome->names = set.Narrow()->NameOffsets != nullptr;
+}
+
+}  // namespace cb_internal
