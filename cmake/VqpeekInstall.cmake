@@ -5,9 +5,11 @@ include(CMakePackageConfigHelpers)
 
 set(VQPEEK_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/vqpeek)
 
-if(TARGET vqpeek)
-  install(TARGETS vqpeek RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT program)
-endif()
+foreach(program vqpeek vqtrain)
+  if(TARGET ${program})
+    install(TARGETS ${program} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT program)
+  endif()
+endforeach()
 install(TARGETS vqpeek_interfc vqpeek_file vqpeek_cb vqpeek_library
   EXPORT vqpeekTargets
   ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT library
@@ -54,9 +56,10 @@ install(CODE "
   set(VQPEEK_FORMATS_DOC \"\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_DOCDIR}/file_formats.md\")
   configure_file(\"${PROJECT_SOURCE_DIR}/cmake/vqpeek.pc.in\" \"${vqpeek_generated}/vqpeek.pc\" @ONLY)
   configure_file(\"${PROJECT_SOURCE_DIR}/doc/vqpeek.1.in\" \"${vqpeek_generated}/vqpeek.1\" @ONLY)
+  configure_file(\"${PROJECT_SOURCE_DIR}/doc/vqtrain.1.in\" \"${vqpeek_generated}/vqtrain.1\" @ONLY)
   file(INSTALL \"${vqpeek_generated}/vqpeek.pc\"
     DESTINATION \"\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_LIBDIR}/pkgconfig\")
-  file(INSTALL \"${vqpeek_generated}/vqpeek.1\"
+  file(INSTALL \"${vqpeek_generated}/vqpeek.1\" \"${vqpeek_generated}/vqtrain.1\"
     DESTINATION \"\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_MANDIR}/man1\")
 " COMPONENT library)
 install(FILES doc/file_formats.md README.md LICENSE DESTINATION ${CMAKE_INSTALL_DOCDIR}
