@@ -104,11 +104,23 @@ std::vector<std::string> ProgramUnderTest() {
 
 RunResult RunVqpeek(const std::vector<std::string>& args, const std::string& workdir,
                     std::uint64_t addressSpaceLimit) {
+  std::vector<std::string> command = ProgramUnderTest();
+  command.insert(command.end(), args.begin(), args.end());
+  return RunCommand(command, workdir, addressSpaceLimit);
+}
+
+RunResult RunVqtrain(const std::vector<std::string>& args, const std::string& workdir) {
+  std::vector<std::string> command = {VQTRAIN_BINARY};
+  command.insert(command.end(), args.begin(), args.end());
+  return RunCommand(command, workdir, 0);
+}
+
+RunResult RunCommand(const std::vector<std::string>& command, const std::string& workdir,
+                     std::uint64_t addressSpaceLimit) {
   TempDir capture;
   const std::string outPath = capture.Path("stdout");
   const std::string errPath = capture.Path("stderr");
-  std::vector<std::string> argvStrings = ProgramUnderTest();
-  argvStrings.insert(argvStrings.end(), args.begin(), args.end());
+  std::vector<std::string> argvStrings = command;
   std::vector<char*> argv;
   for (std::string& arg : argvStrings) argv.push_back(arg.data());
   argv.push_back(nullptr);
@@ -129,7 +141,7 @@ RunResult RunVqpeek(const std::vector<std::string>& args, const std::string& wor
   }
   int status = 0;
   if (pid < 0 || waitpid(pid, &status, 0) != pid) {
-    ADD_FAILURE() << "cannot run " << VQPEEK_BINARY;
+    ADD_FAILURE() << "cannot run " << command[0];
     return result;
   }
   result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);

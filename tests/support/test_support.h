@@ -64,6 +64,13 @@ struct RunResult {
 RunResult RunVqpeek(const std::vector<std::string>& args, const std::string& workdir = "",
                     std::uint64_t addressSpaceLimit = 0);
 
+// Runs the built vqtrain with `args` in the directory `workdir`.
+RunResult RunVqtrain(const std::vector<std::string>& args, const std::string& workdir = "");
+
+// Runs `command` (the program and its arguments) as RunVqpeek runs vqpeek.
+RunResult RunCommand(const std::vector<std::string>& command, const std::string& workdir = "",
+                     std::uint64_t addressSpaceLimit = 0);
+
 // Compares `actual` with the file tests/<relativePath> of the source tree.
 // With VQPEEK_UPDATE_GOLDEN=1 in the environment the file is rewritten
 // instead (after a deliberate change of the output).
