@@ -693,6 +693,113 @@ py::tuple Centroids(const py::array& vectors, const Int32Array& labels, int coun
   return py::make_tuple(codes, weights);
 }
 
+// --- Training ------------------------------------------------------------------
+
+// Trains on `set`: from the code vectors `codes` ((K, dim) int32), or from
+// `k` training vectors chosen with `seed`. The GIL is released while the
+// library works; `progress` (or None) is called after every assignment
+// with (iteration, distortion, mse, refilled, seconds), and the signals
+// are looked at between the parts of every pass, so that Ctrl-C raises
+// KeyboardInterrupt there. Returns (codes, freqs, labels, mse, updates,
+// history); codes keep the names of `codes` where `names` gives them.
+py::tuple Train(TrainingSet set, const py::object& codes, int k, int updates, double threshold,
+                std::uint64_t seed, int threads, const py::object& progress,
+                const std::string& file = {}) {
+  const int dim = set.Dimension();
+  if (dim < 1) Raise(PyExc_ValueError, "vectors: at least one element each is needed");
+  if (threads < 0) Raise(PyExc_ValueError, "threads: 1 or more, or 0 for all");
+  Codebook codebook;
+  int count = k;
+  std::optional<Int32Array> initial;
+  if (!codes.is_none()) {
+    initial.emplace(codes.cast<Int32Array>());
+    RequireShape(*initial, {-1, dim}, "initial");
+    count = LibraryCount(initial->shape(0), "initial");
+  }
+  RunLibrary([&] { CreateNewTrainingSet(&codebook, count, dim, 1, 4, 0, 0, 0, ""); });
+  if (initial) {
+    for (int j = 0; j < count; ++j) {
+      std::copy_n(initial->data() + static_cast<std::size_t>(j) * dim, dim,
+                  codebook.Book[j].Vector.get());
+    }
+  }
+  TrainingOptions options;
+  options.Updates = updates;
+  options.Threshold = threshold;
+  options.Threads = threads;
+  if (!progress.is_none()) {
+    options.Progress = [&progress](const TrainingProgress& p) {
+      const py::gil_scoped_acquire locked;
+      progress(p.Iteration, p.Distortion, p.Mse, p.Refilled, p.Seconds);
+    };
+  }
+  options.PassProgress = [](std::int64_t, std::int64_t) {
+    const py::gil_scoped_acquire locked;
+    if (PyErr_CheckSignals() != 0) throw py::error_already_set();
+  };
+  TrainingResult result;
+  RunLibrary(
+      [&] {
+        const py::gil_scoped_release unlocked;
+        if (!initial) ChooseTrainingVectors(set, count, seed, &codebook);
+        TrainCodebook(set, &codebook, options, &result);
+      },
+      file);
+  py::array_t<std::int32_t> trained(std::vector<py::ssize_t>{count, dim});
+  py::array_t<std::int32_t> freqs(static_cast<py::ssize_t>(count));
+  for (int j = 0; j < count; ++j) {
+    std::copy_n(codebook.Book[j].Vector.get(), dim,
+                trained.mutable_data() + static_cast<std::size_t>(j) * dim);
+    freqs.mutable_data()[j] = codebook.Book[j].Freq;
+  }
+  py::array_t<std::int32_t> labels(static_cast<py::ssize_t>(result.Labels.Count));
+  std::int32_t* label = labels.mutable_data();
+  for (int i = 0; i < result.Labels.Count; ++i) label[i] = result.Labels[i];
+  py::list history;
+  for (const double mse : result.History) history.append(mse);
+  return py::make_tuple(trained, freqs, labels, result.Mse, result.Updates, history);
+}
+
+py::tuple TrainRows(const py::array& vectors, const Int32Array& freqs, const py::object& codes,
+                    int k, int updates, double threshold, std::uint64_t seed, int threads,
+                    const py::object& progress) {
+  const ElementType type = ElementTypeOf(vectors, "vectors");
+  RequireShape(freqs, {vectors.shape(0)}, "freqs");
+  const int count = LibraryCount(vectors.shape(0), "vectors");
+  const int dim = LibraryCount(vectors.shape(1), "vector dimension");
+  return VisitElements(vectors, type, [&](const auto* rows) {
+    return Train(TrainingSet(rows, freqs.data(), count, dim), codes, k, updates, threshold, seed,
+                 threads, progress);
+  });
+}
+
+// Streams the set file at `path`; returns the result of Train and the
+// file's header fields.
+py::tuple TrainFile(const py::bytes& path, const py::object& codes, int k, int updates,
+                    double threshold, std::uint64_t seed, int threads, const py::object& progress) {
+  const std::string name = FileName(path);
+  const int kind = ReadFileHead(name).kind;
+  RefuseOtherKind(name, kind, true);
+  std::optional<SetReader> reader;
+  RunLibrary(
+      [&] {
+        const py::gil_scoped_release unlocked;
+        reader.emplace(name.c_str());
+      },
+      name);
+  RefuseUnknownKind(name, kind, true);
+  const py::tuple trained =
+      Train(*reader, codes, k, updates, threshold, seed, threads, progress, name);
+  const Codebook& head = reader->Header();
+  py::dict header;
+  header["block_size"] = py::make_tuple(head.BlockSizeX, head.BlockSizeY);
+  header["bytes_per_element"] = head.BytesPerElement;
+  header["min_value"] = head.MinValue;
+  header["max_value"] = head.MaxValue;
+  header["preprocessing"] = head.Preprocessing;
+  return py::make_tuple(trained, header);
+}
+
 // --- Figures -------------------------------------------------------------------
 
 // A figure, or None for one that has none (NaN).
@@ -805,6 +912,15 @@ PYBIND11_MODULE(_core, module) {
   module.def("centroids", &Centroids, "vqpeek.centroids with the weights given.",
              py::arg("vectors").noconvert(), py::arg("labels").noconvert(), py::arg("count"),
              py::arg("freqs").noconvert());
+  module.def("train_rows", &TrainRows,
+             "vqpeek.train of an array; codes None chooses k vectors with the seed.",
+             py::arg("vectors").noconvert(), py::arg("freqs").noconvert(), py::arg("codes"),
+             py::arg("k"), py::arg("updates"), py::arg("threshold"), py::arg("seed"),
+             py::arg("threads"), py::arg("progress"));
+  module.def("train_file", &TrainFile,
+             "vqpeek.train of a file, streamed: (the result of train_rows, the file's header).",
+             py::arg("path"), py::arg("codes"), py::arg("k"), py::arg("updates"),
+             py::arg("threshold"), py::arg("seed"), py::arg("threads"), py::arg("progress"));
   module.def("set_statistics", &SetStatisticsOf, "vqpeek.set_statistics with the weights given.",
              py::arg("vectors").noconvert(), py::arg("freqs").noconvert());
   module.def("quality", &QualityOf, "vqpeek.quality with labels, weights and peak given.",

@@ -52,6 +52,9 @@ __all__ = [
     "save_pgm",
     "set_statistics",
     "tiles",
+    "train",
+    "Training",
+    "TrainingProgress",
     "write_partitioning",
     "write_set",
 ]
@@ -516,6 +519,132 @@ def centroids(vectors, labels, count: int, freqs=None):
     if len(f) != len(x):
         raise ValueError(f"freqs: {len(f)} frequencies for {len(x)} vectors")
     return _core.centroids(x, y, count, f)
+
+
+# --- Training ------------------------------------------------------------------
+
+
+class TrainingProgress(NamedTuple):
+    """What vqpeek.train reports to its progress callable after every assignment.
+
+    Attributes:
+        iteration: 0 for the assignment to the initial codebook.
+        distortion: the sum of freq * squared distance to the code vectors.
+        mse: the distortion over total frequency * vector dimension.
+        refilled: the empty partitions refilled after it (0 at the last).
+        seconds: since the training started.
+    """
+
+    iteration: int
+    distortion: float
+    mse: float
+    refilled: int
+    seconds: float
+
+
+class Training(NamedTuple):
+    """The result of vqpeek.train.
+
+    Attributes:
+        codebook: a VQSet of kind "codebook" with the training set's header
+            fields, the trained code vectors in the set's element type, and
+            as freqs the total frequency of each code vector's partition.
+        labels: int32, the partition of every training vector in the last
+            assignment.
+        mse: the mean squared error per element of the last assignment, as
+            vqpeek -S prints it for the set and the codebook.
+        updates: the codebook updates made.
+        history: the mse of every assignment, the first and the last included.
+    """
+
+    codebook: VQSet
+    labels: np.ndarray
+    mse: float
+    updates: int
+    history: list
+
+
+def train(ts_or_path, k=None, *, initial=None, updates: int = 100, threshold: float = 1e-4,
+          seed: int = 1, threads: int | None = None, progress=None) -> Training:
+    """Trains a codebook with the generalised Lloyd algorithm of the library.
+
+    ts_or_path: a VQSet (weighted by its freqs) or integers of shape (n, d)
+        (each vector counted once), trained in memory as they are (uint8,
+        uint16 and int32 without a wider copy); or the path of a training-set
+        file, read from the file once per iteration (only a label per vector
+        is kept).
+    k: the codebook size: k distinct training vectors chosen with `seed`
+        are the initial code vectors. Or initial: the initial codebook, a
+        VQSet or integers of shape (k, d), whose names the codebook keeps.
+    updates: at most this many codebook updates.
+    threshold: stop when the distortion falls by no more than this much of
+        itself (0: when it no longer falls).
+    threads: how many threads; None for as many as the process may use.
+    progress: None, or a callable that receives a TrainingProgress after
+        every assignment.
+
+    Every vector starts in partition 0; each iteration assigns every vector
+    to its nearest code vector (a vector as near its own code vector stays;
+    the lowest index wins among the others), refills the empty partitions
+    with the worst represented vectors and makes every code vector the
+    rounded centroid of its partition. The result is exactly vqtrain's, for
+    any number of threads, from an array or from the file. The GIL is
+    released while the library works; Ctrl-C raises KeyboardInterrupt
+    between the parts of an iteration.
+    """
+    if (k is None) == (initial is None):
+        raise ValueError("give the codebook size k or an initial codebook, not both")
+    updates = _count(updates, "updates", 0)
+    threshold = float(threshold)
+    if not threshold >= 0 or math.isinf(threshold):
+        raise ValueError(f"threshold: a number of 0 or more, not {threshold}")
+    if isinstance(seed, (bool, np.bool_)) or not isinstance(seed, (int, np.integer)) or \
+            not 0 <= int(seed) < 2**64:
+        raise ValueError("seed: an integer from 0 to 2**64 - 1")
+    threads = 0 if threads is None else _count(threads, "threads", 1)
+    codes = None
+    names = None
+    if initial is not None:
+        if isinstance(initial, VQSet):
+            names = initial.names
+        codes = _int32(_vectors_of(initial), "initial", 2)
+        if len(codes) == 0:
+            raise ValueError("initial: at least one code vector is needed")
+    else:
+        k = _count(k, "k", 1)
+    report = None
+    if progress is not None:
+        def report(*fields):
+            progress(TrainingProgress(*fields))
+
+    if isinstance(ts_or_path, (str, bytes, os.PathLike)):
+        result, header = _core.train_file(_path(ts_or_path), codes, k or 0, updates, threshold,
+                                          int(seed), threads, report)
+        dtype = {1: np.uint8, 2: np.uint16}.get(header["bytes_per_element"], np.int32)
+    else:
+        x = _elements(_vectors_of(ts_or_path), "ts")
+        f = ts_or_path.freqs if isinstance(ts_or_path, VQSet) else np.ones(len(x), np.int32)
+        if codes is not None and codes.shape[1] != x.shape[1]:
+            raise ValueError(f"initial has {codes.shape[1]} elements per vector, ts {x.shape[1]}")
+        _count(len(x), "number of vectors", 0)
+        result = _core.train_rows(x, _int32(f, "freqs", 1), codes, k or 0, updates, threshold,
+                                  int(seed), threads, report)
+        if isinstance(ts_or_path, VQSet):
+            header = {name: getattr(ts_or_path, name) for name in
+                      ("block_size", "bytes_per_element", "min_value", "max_value",
+                       "preprocessing")}
+        else:
+            low = int(x.min()) if x.size else 0
+            high = int(x.max()) if x.size else 0
+            header = dict(block_size=(x.shape[1], 1), min_value=low, max_value=high,
+                          preprocessing=0,
+                          bytes_per_element=4 if low < 0 else
+                          next(w for w in (1, 2, 3, 4) if high < 256**w))
+        dtype = x.dtype
+    vectors, freqs, labels, mse, made, history = result
+    codebook = VQSet(vectors.astype(dtype), freqs, names, kind="codebook",
+                     generation_method=f"generalised Lloyd, {made} updates", **header)
+    return Training(codebook, labels, mse, made, history)
 
 
 # --- Figures -------------------------------------------------------------------

@@ -1,7 +1,7 @@
 """Type stub of vqpeek: training sets, codebooks and partitionings of vector
 quantisation as numpy arrays."""
 import os
-from typing import Any, NamedTuple, Sequence, Tuple, Union
+from typing import Any, Callable, NamedTuple, Sequence, Tuple, Union
 
 import numpy as np
 import numpy.typing as npt
@@ -111,6 +111,39 @@ def centroids(
     vectors: _Vectors, labels: _IntArray, count: int, freqs: _IntArray | None = ...
 ) -> Tuple[npt.NDArray[np.int32], npt.NDArray[np.int32]]:
     """The rounded, frequency-weighted centroids and total frequency of every partition."""
+
+class TrainingProgress(NamedTuple):
+    """What train reports after every assignment."""
+
+    iteration: int
+    distortion: float
+    mse: float
+    refilled: int
+    seconds: float
+
+class Training(NamedTuple):
+    """The trained codebook, the labels of the last assignment, its MSE per
+    element, the updates made and the MSE of every assignment."""
+
+    codebook: VQSet
+    labels: npt.NDArray[np.int32]
+    mse: float
+    updates: int
+    history: list[float]
+
+def train(
+    ts_or_path: Union[_Vectors, _Path],
+    k: int | None = ...,
+    *,
+    initial: _Vectors | None = ...,
+    updates: int = ...,
+    threshold: float = ...,
+    seed: int = ...,
+    threads: int | None = ...,
+    progress: Callable[[TrainingProgress], Any] | None = ...,
+) -> Training:
+    """Trains a codebook with the generalised Lloyd algorithm: an array or a
+    VQSet in memory, a path streamed from its file."""
 
 class SetStatistics(NamedTuple):
     """The figures of one set: distinct vectors, mean element, variance."""
