@@ -52,5 +52,12 @@ done
 libdir=$(dirname "$(find "$work/libvqpeek0" -name 'libvqpeek_cb.so.*')")
 out=$(cd "$source_dir" && LD_LIBRARY_PATH=$libdir "$work/vqpeek/usr/bin/vqpeek" -Q1 examples/blocks.ts)
 echo "ok   vqpeek: $(wc -l <<<"$out") lines"
+(cd "$source_dir" && LD_LIBRARY_PATH=$libdir "$work/vqpeek/usr/bin/vqtrain" -q -k 8 examples/blocks.ts \
+  "$work/trained.cb")
+[ -f "$work/vqpeek/usr/share/man/man1/vqtrain.1.gz" ] || {
+  echo "FAIL: no manual page of vqtrain" >&2
+  exit 1
+}
+echo "ok   vqtrain: $(head -n 4 "$work/trained.cb" | tail -n 1) code vectors"
 (cd "$source_dir" && PYTHONPATH="$work/python3-vqpeek/usr/lib/python3/dist-packages" /usr/bin/python3 -c \
   'import vqpeek; print("ok   python3-vqpeek:", len(vqpeek.read_set("examples/blocks.ts")), "vectors")')
