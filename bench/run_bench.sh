@@ -11,7 +11,11 @@
 #    the partition views, and a user's whole job in Python
 #    (bench/assign_whole_job.py: numpy, then FAISS or scikit-learn on all
 #    threads) against vqpeek -Q1 TS CB;
-#  - a summary table against the targets.
+#  - a summary table against the targets;
+#  - the codebook training (vqtrain in-process, held and streamed, and whole
+#    runs) against scikit-learn's and FAISS's k-means in-process
+#    (bench/train_peers.py), with the same initial codebook, at 1,000,000
+#    and 10,000,000 vectors.
 #
 # Usage: bench/run_bench.sh BUILD_DIR
 # Environment: BENCH_RUNS (default 5), BENCH_LARGE=0 skips the set of
@@ -233,4 +237,51 @@ if [ -x "$python" ] && [ -d "$build/python/vqpeek" ]; then
   PYTHONPATH=$build/python "$python" bench/python_bench.py $set_1m.ts $set_1m.cb "$runs"
 else
   echo "not built (needs python3-dev, python3-numpy and pybind11-dev)"
+fi
+
+echo
+echo "== codebook training: K = 256 from the same 256 training vectors, 20 updates, threshold 0"
+# train_rows NAME: vqtrain in-process (held, streamed) and whole runs,
+# scikit-learn and FAISS in-process, and the summary rows with the targets.
+train_rows() {
+  local name=$1 peer_runs=$2 set=.bench/$1.ts cb=.bench/$1.cb
+  local vectors size out ours_t ours_m held_m stream_m sk fa t_peer
+  vectors=$(sed -n 4p "$set")
+  size=$(stat -c %s "$set")
+  out=$("$build/bench/train_bench" "$set" "$cb" 20 "$runs" held)
+  echo "$out"
+  ours_t=$(awk '{ print $3 }' <<<"$out")
+  ours_mse=$(awk '{ print $8 }' <<<"$out")
+  "$build/bench/train_bench" "$set" "$cb" 20 1 stream
+  whole "vqtrain -i CB -I 20 -t 0 TS (held)" "$build/vqtrain/vqtrain" -q -i "$cb" -I 20 -t 0 \
+    "$set" .bench/trained.cb
+  held_t=$t held_m=$m
+  whole "vqtrain --stream -i CB -I 20 -t 0 TS" "$build/vqtrain/vqtrain" -q --stream -i "$cb" \
+    -I 20 -t 0 "$set" .bench/trained.cb
+  stream_m=$m
+  sk="sklearn - - -" fa="faiss - - -"
+  if [ -x "$python" ]; then
+    sk=$("$python" bench/train_peers.py sklearn "$set" "$cb" 20 "$peer_runs")
+    fa=$("$python" bench/train_peers.py faiss "$set" "$cb" 20 "$peer_runs")
+  fi
+  echo "$sk" | awk '{ printf "%-46s %8s s %7s MB  MSE %s\n", "scikit-learn KMeans, all threads", $2, $3, $4 }'
+  echo "$fa" | awk '{ printf "%-46s %8s s %7s MB  MSE %s\n", "FAISS Kmeans, all threads", $2, $3, $4 }'
+  t_peer=$(printf '%s\n%s\n' "$(awk '{ print $2 }' <<<"$sk")" "$(awk '{ print $2 }' <<<"$fa")" |
+    grep -v -- - | sort -n | head -n 1)
+  local sk_mse
+  sk_mse=$(awk '{ print $4 }' <<<"$sk")
+  row "vqtrain in-process, held" "$name" "${ours_t} s" "-" \
+    ">= 5x faster than the faster peer (now $(ratio "$ours_t" "${t_peer:-0}")), MSE $ours_mse <= 1.002 x $sk_mse ($(awk -v a="$ours_mse" -v b="$sk_mse" 'BEGIN { if (b > 0) printf "%.4f", a / b; else print "-" }'))"
+  row "vqtrain TS CB, held" "$name" "${held_t} s" "$held_m MB" \
+    "<= set file + 64 MB = $(( (size + 64 * 1048576) / 1048576 )) MB"
+  row "vqtrain --stream TS CB" "$name" "-" "$stream_m MB" \
+    "<= N x 1 byte + 64 MB = $(( (vectors + 64 * 1048576) / 1048576 )) MB"
+}
+row "measurement" "data" "result" "memory" "target"
+train_rows clustered_1m 3
+if [ "$large" != 0 ]; then
+  saved=$runs
+  runs=3
+  train_rows clustered_10m_256 1
+  runs=$saved
 fi

@@ -2,8 +2,9 @@
 # The runs at 100,000,000 vectors (`make bench-scale`, not part of CI): makes
 # the clustered 100,000,000 x 16 set once (2.1 GB under .bench/) with the
 # bench's own generator, and its codebook of 256 code vectors, then prints
-# the time and peak memory of one run each of -Q1 TS, -Q1 TS CB and
-# -F2 TS > /dev/null, with their memory targets.
+# the time and peak memory of one run each of -Q1 TS, -Q1 TS CB,
+# -F2 TS > /dev/null and a streamed vqtrain of 20 updates, with their
+# targets.
 #
 # Usage: bench/run_bench_scale.sh BUILD_DIR
 set -euo pipefail
@@ -34,3 +35,7 @@ echo "== 100,000,000 x 16 ($(stat -c %s $set.ts) bytes)"
 run "vqpeek -Q1 TS" "$quiet_limit" "$vqpeek" -Q1 $set.ts
 run "vqpeek -Q1 TS CB" 512 "$vqpeek" -Q1 $set.ts $set.cb
 run "vqpeek -F2 TS > /dev/null" 64 "$vqpeek" -F2 $set.ts
+# The codebook training streamed: only a label per vector is held.
+run "vqtrain --stream, 20 updates" 205 "$build/vqtrain/vqtrain" -q --stream -i $set.cb -I 20 -t 0 \
+  $set.ts .bench/trained_100m.cb
+echo "   (target: <= 60 s)"
