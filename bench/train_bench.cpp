@@ -32,7 +32,7 @@ int main(int argc, char** argv) {
   SetReader reader(argv[1]);
   NarrowSet held;
   if (mode != "stream") ReadNarrowSet(reader, &held);
-  const TrainingSet set = mode == "stream" ? TrainingSet(reader) : TrainingSet(held);
+  const TrainingSource set = mode == "stream" ? TrainingSource(reader) : TrainingSource(held);
 
   TrainingResult result;
   TrainingOptions options;

@@ -702,7 +702,7 @@ py::tuple Centroids(const py::array& vectors, const Int32Array& labels, int coun
 // are looked at between the parts of every pass, so that Ctrl-C raises
 // KeyboardInterrupt there. Returns (codes, freqs, labels, mse, updates,
 // history); codes keep the names of `codes` where `names` gives them.
-py::tuple Train(TrainingSet set, const py::object& codes, int k, int updates, double threshold,
+py::tuple Train(TrainingSource set, const py::object& codes, int k, int updates, double threshold,
                 std::uint64_t seed, int threads, const py::object& progress,
                 const std::string& file = {}) {
   const int dim = set.Dimension();
@@ -768,7 +768,7 @@ py::tuple TrainRows(const py::array& vectors, const Int32Array& freqs, const py:
   const int count = LibraryCount(vectors.shape(0), "vectors");
   const int dim = LibraryCount(vectors.shape(1), "vector dimension");
   return VisitElements(vectors, type, [&](const auto* rows) {
-    return Train(TrainingSet(rows, freqs.data(), count, dim), codes, k, updates, threshold, seed,
+    return Train(TrainingSource(rows, freqs.data(), count, dim), codes, k, updates, threshold, seed,
                  threads, progress);
   });
 }

@@ -152,7 +152,7 @@ int main(int argc, char** argv) {
   NarrowSet held;
   const bool hold = !command.Stream && TrainingSetFitsInMemory(reader, codes);
   if (hold) ReadNarrowSet(reader, &held);
-  const TrainingSet set = hold ? TrainingSet(held) : TrainingSet(reader);
+  const TrainingSource set = hold ? TrainingSource(held) : TrainingSource(reader);
   const Codebook& head = hold ? held.Header : reader.Header();
 
   Codebook codebook;

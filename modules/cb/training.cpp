@@ -12,7 +12,7 @@
 #include "training_internal.h"
 #include "vqpeek/threads.h"
 
-TrainingSet::TrainingSet(const NarrowSet& set)
+TrainingSource::TrainingSource(const NarrowSet& set)
     : narrow_(&set),
       bytes_(set.Bytes.get()),
       words_(set.Words.get()),
@@ -21,16 +21,16 @@ TrainingSet::TrainingSet(const NarrowSet& set)
       count_(set.Size()),
       dim_(set.Dim) {}
 
-TrainingSet::TrainingSet(const std::uint8_t* rows, const int* freqs, int count, int dim)
+TrainingSource::TrainingSource(const std::uint8_t* rows, const int* freqs, int count, int dim)
     : bytes_(rows), freqs_(freqs), count_(count), dim_(dim) {}
 
-TrainingSet::TrainingSet(const std::uint16_t* rows, const int* freqs, int count, int dim)
+TrainingSource::TrainingSource(const std::uint16_t* rows, const int* freqs, int count, int dim)
     : words_(rows), freqs_(freqs), count_(count), dim_(dim) {}
 
-TrainingSet::TrainingSet(const int* rows, const int* freqs, int count, int dim)
+TrainingSource::TrainingSource(const int* rows, const int* freqs, int count, int dim)
     : ints_(rows), freqs_(freqs), count_(count), dim_(dim) {}
 
-TrainingSet::TrainingSet(SetReader& reader)
+TrainingSource::TrainingSource(SetReader& reader)
     : reader_(&reader), count_(reader.Header().Booksize), dim_(reader.Dimension()) {}
 
 namespace cb_internal {
@@ -197,7 +197,7 @@ using Clock = std::chrono::steady_clock;
 
 }  // namespace cb_internal
 
-void TrainCodebook(TrainingSet set, Codebook* codebook, const TrainingOptions& options,
+void TrainCodebook(TrainingSource set, Codebook* codebook, const TrainingOptions& options,
                    TrainingResult* result) {
   using namespace cb_internal;
   const int K = codebook->Booksize;

@@ -42,9 +42,9 @@ inline bool RanksBefore(const TrainingCandidate& x, const TrainingCandidate& y) 
 
 // Everything a training keeps from one assignment to the next.
 struct TrainingState {
-  explicit TrainingState(TrainingSet trainingSet) : set(trainingSet) {}
+  explicit TrainingState(TrainingSource trainingSet) : set(trainingSet) {}
 
-  TrainingSet set;
+  TrainingSource set;
   int codeCount = 0;
   int dim = 0;
   int threads = 1;
@@ -95,7 +95,7 @@ void RunAssignmentPass(TrainingState& state,
 int& TrainingPartRows();
 
 // Row i of a held set as ints, into `row` (dim entries).
-void HeldRow(const TrainingSet& set, int i, int* row);
+void HeldRow(const TrainingSource& set, int i, int* row);
 
 }  // namespace cb_internal
 

@@ -445,7 +445,7 @@ DistanceBound BoundBelow(double value) {
   return static_cast<DistanceBound>(bits >> 16);
 }
 
-void HeldRow(const TrainingSet& set, int i, int* row) {
+void HeldRow(const TrainingSource& set, int i, int* row) {
   const std::size_t at = static_cast<std::size_t>(i) * set.Dimension();
   const int dim = set.Dimension();
   if (set.Bytes() != nullptr) {
@@ -463,7 +463,7 @@ void RunAssignmentPass(TrainingState& state,
   *outcome = PassOutcome{};
   PassRunner runner(state, outcome);
   std::vector<Worker> workers(static_cast<std::size_t>(std::max(state.threads, 1)));
-  const TrainingSet& set = state.set;
+  const TrainingSource& set = state.set;
   if (set.Streamed()) {
     RunStreamed(state, runner, workers, progress);
   } else if (set.Bytes() != nullptr) {

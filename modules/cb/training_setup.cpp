@@ -26,7 +26,7 @@ std::uint64_t Mix(std::uint64_t x) {
 // Calls visit(first, count, rows, names) for every batch of the set, rows
 // as ints; a streamed set is read once more from its start.
 template <typename Visit>
-void ForEachBatch(const TrainingSet& set, Visit&& visit) {
+void ForEachBatch(const TrainingSource& set, Visit&& visit) {
   if (set.Streamed()) {
     SetReader& reader = *set.Reader();
     if (reader.NextRecord() != 0) reader.Rewind();
@@ -48,7 +48,7 @@ void ForEachBatch(const TrainingSet& set, Visit&& visit) {
 
 }  // namespace
 
-void ChooseTrainingVectors(TrainingSet set, int count, std::uint64_t seed, Codebook* codebook) {
+void ChooseTrainingVectors(TrainingSource set, int count, std::uint64_t seed, Codebook* codebook) {
   if (count < 1) FatalError("ERROR: Invalid codebook size (%d).\n", count);
   const int dim = set.Dimension();
   if (VectorDimension(*codebook) != dim) {
@@ -119,8 +119,9 @@ bool TrainingSetFitsInMemory(const SetReader& reader, int codebookSize) {
                                    dim * width + sizeof(int) + labels + 2);
 }
 
-void WriteTrainingPartitioning(const char* filename, TrainingSet set, const TrainingResult& result,
-                               int partitions, const char* method, int overwrite) {
+void WriteTrainingPartitioning(const char* filename, TrainingSource set,
+                               const TrainingResult& result, int partitions, const char* method,
+                               int overwrite) {
   const int n = set.Size();
   if (result.Labels.Count != n) {
     FatalError("ERROR: Partitioning is not for this training set (%d != %d).\n",

@@ -77,7 +77,7 @@ Trained Plain(const Codebook& TS, const Codebook& initial, int updates, double t
   return out;
 }
 
-Trained Train(TrainingSet set, const Codebook& header, const Codebook& initial, int updates,
+Trained Train(TrainingSource set, const Codebook& header, const Codebook& initial, int updates,
               double threshold, int threads, bool accelerate, TrainingResult* result) {
   const int K = initial.Booksize;
   const int dim = VectorDimension(initial);
@@ -200,10 +200,11 @@ TEST(TrainCodebook, AgreesBitForBitWithThePlainAlgorithmHeldOrStreamedOnAnyThrea
       }
       // The caller's arrays at the set's width.
       TrainingResult result;
-      const TrainingSet arrays =
-          held.Bytes != nullptr   ? TrainingSet(held.Bytes.get(), held.Freqs.get(), c.count, c.dim)
-          : held.Words != nullptr ? TrainingSet(held.Words.get(), held.Freqs.get(), c.count, c.dim)
-                                  : TrainingSet(held.Ints.get(), held.Freqs.get(), c.count, c.dim);
+      const TrainingSource arrays =
+          held.Bytes != nullptr ? TrainingSource(held.Bytes.get(), held.Freqs.get(), c.count, c.dim)
+          : held.Words != nullptr
+              ? TrainingSource(held.Words.get(), held.Freqs.get(), c.count, c.dim)
+              : TrainingSource(held.Ints.get(), held.Freqs.get(), c.count, c.dim);
       ExpectSame(expected, Train(arrays, TS, initial, updates, threshold, 2, true, &result),
                  what + " arrays");
     }
@@ -217,7 +218,7 @@ TEST(TrainCodebook, StopsWhereTheRuleSaysAndReportsEveryIteration) {
                    {{{0}, 2}, {{1}, 1}, {{9}, 1}, {{10}, 3}, {{30}, 1}, {{31}, 1}});
   const std::vector<int> ints = {0, 1, 9, 10, 30, 31};
   const std::vector<int> freqs = {2, 1, 1, 3, 1, 1};
-  const TrainingSet rows(ints.data(), freqs.data(), 6, 1);
+  const TrainingSource rows(ints.data(), freqs.data(), 6, 1);
   Codebook initial;
   // Code vector 2 is near no training vector: it is refilled after the
   // first assignment with the worst represented one, 31 (21^2 from 10).
@@ -279,8 +280,9 @@ TEST(TrainCodebook, AStopRequestedBetweenPartsLeavesTheCodebookAsItWas) {
   TrainingOptions options;
   options.PassProgress = [](std::int64_t, std::int64_t) { throw std::runtime_error("stop"); };
   TrainingResult result;
-  EXPECT_THROW(TrainCodebook(TrainingSet(rows.data(), freqs.data(), 8, 1), &CB, options, &result),
-               std::runtime_error);
+  EXPECT_THROW(
+      TrainCodebook(TrainingSource(rows.data(), freqs.data(), 8, 1), &CB, options, &result),
+      std::runtime_error);
   EXPECT_EQ(CB.Book[0].Vector[0], 0);
   EXPECT_EQ(CB.Book[1].Vector[0], 7);
 }
@@ -298,7 +300,7 @@ TEST_F(TrainCodebookDeathTest, RefusesWhatCannotBeTrained) {
     header.BlockSizeX = dim;
     CreateNewCodebook(&CB, K, &header);
     TrainingResult result;
-    TrainCodebook(TrainingSet(rows.data(), freqs.data(), 4 / dim, dim), &CB, options, &result);
+    TrainCodebook(TrainingSource(rows.data(), freqs.data(), 4 / dim, dim), &CB, options, &result);
   };
   const std::vector<int> ones(4, 1);
   EXPECT_FATAL(train(zero, 1, 2, {}), "ERROR: The training set has a total frequency of 0.\n");
@@ -315,7 +317,7 @@ TEST_F(TrainCodebookDeathTest, RefusesWhatCannotBeTrained) {
   Codebook wide;
   vqtest::BuildSet(&wide, kCodebookFile, 2, 1, {{{0, 0}}});
   TrainingResult result;
-  EXPECT_FATAL(TrainCodebook(TrainingSet(rows.data(), ones.data(), 4, 1), &wide, {}, &result),
+  EXPECT_FATAL(TrainCodebook(TrainingSource(rows.data(), ones.data(), 4, 1), &wide, {}, &result),
                "ERROR: Codebook and training set differ in vector dimension (2 != 1).\n");
 }
 
@@ -328,7 +330,7 @@ TEST(ChooseTrainingVectors, TakesDistinctVectorsByTheSeedHeldOrStreamed) {
   SetReader reader(path.c_str(), SetReader::kBufferBytes, 9);
   NarrowSet held;
   ReadNarrowSet(reader, &held);
-  auto choose = [&](TrainingSet set, int count, std::uint64_t seed) {
+  auto choose = [&](TrainingSource set, int count, std::uint64_t seed) {
     Codebook CB;
     CreateNewCodebook(&CB, count, &held.Header);
     ChooseTrainingVectors(set, count, seed, &CB);

@@ -47,18 +47,18 @@
 // The training set of a training: rows held in memory at their file's
 // width, or a set file read once per pass. It refers to its source, which
 // must outlive every use; it owns nothing.
-class VQPEEK_EXPORT TrainingSet {
+class VQPEEK_EXPORT TrainingSource {
  public:
   // A set held at its file's width; its names go to the partitioning file.
-  TrainingSet(const NarrowSet& set);  // NOLINT: implicit by design
+  TrainingSource(const NarrowSet& set);  // NOLINT: implicit by design
   // `count` rows of `dim` elements one after another, and a frequency each.
-  TrainingSet(const std::uint8_t* rows, const int* freqs, int count, int dim);
-  TrainingSet(const std::uint16_t* rows, const int* freqs, int count, int dim);
-  TrainingSet(const int* rows, const int* freqs, int count, int dim);
+  TrainingSource(const std::uint8_t* rows, const int* freqs, int count, int dim);
+  TrainingSource(const std::uint16_t* rows, const int* freqs, int count, int dim);
+  TrainingSource(const int* rows, const int* freqs, int count, int dim);
   // The set file of `reader`, at the start of its first pass or past the
   // end of a pass: each pass rewinds it, so it must be rewindable (a file,
   // not a pipe).
-  TrainingSet(SetReader& reader);  // NOLINT: implicit by design
+  TrainingSource(SetReader& reader);  // NOLINT: implicit by design
 
   int Size() const { return count_; }
   int Dimension() const { return dim_; }
@@ -151,7 +151,7 @@ struct TrainingResult {
 // codebook can record (2147483647).\n" (frequencies counted as unsigned,
 // after the first pass and before any update); "ERROR: Not enough memory
 // for the partitioning.\n"; the messages of the set reader.
-VQPEEK_EXPORT void TrainCodebook(TrainingSet set, Codebook* codebook,
+VQPEEK_EXPORT void TrainCodebook(TrainingSource set, Codebook* codebook,
                                  const TrainingOptions& options, TrainingResult* result);
 
 // Fills the `count` nodes of `codebook` (made for the set's dimension) with
@@ -163,7 +163,7 @@ VQPEEK_EXPORT void TrainCodebook(TrainingSet set, Codebook* codebook,
 // once. Fatal: "ERROR: Invalid codebook size (%d).\n" below 1; "ERROR: The
 // training set holds %d distinct vectors, fewer than the %d code vectors
 // asked for.\n"; the messages of the set reader.
-VQPEEK_EXPORT void ChooseTrainingVectors(TrainingSet set, int count, std::uint64_t seed,
+VQPEEK_EXPORT void ChooseTrainingVectors(TrainingSource set, int count, std::uint64_t seed,
                                          Codebook* codebook);
 
 // Whether the set of `reader` can be held at its file's width for a
@@ -178,7 +178,7 @@ VQPEEK_EXPORT bool TrainingSetFitsInMemory(const SetReader& reader, int codebook
 // partitioning with these labels, through a FileReplacement. `overwrite`
 // as for WritePartitioning. Fatal: the FileReplacement messages; the
 // messages of the set reader.
-VQPEEK_EXPORT void WriteTrainingPartitioning(const char* filename, TrainingSet set,
+VQPEEK_EXPORT void WriteTrainingPartitioning(const char* filename, TrainingSource set,
                                              const TrainingResult& result, int partitions,
                                              const char* method, int overwrite);
 
