@@ -151,7 +151,13 @@ int main(int argc, char** argv) {
   // memory, else read from its file in every pass.
   NarrowSet held;
   const bool hold = !command.Stream && TrainingSetFitsInMemory(reader, codes);
-  if (hold) ReadNarrowSet(reader, &held);
+  if (hold) {
+    ReadNarrowSet(reader, &held);
+  } else if (!reader.Rewindable()) {
+    FatalError(
+        "ERROR: The training set cannot be read again: a set that is streamed must be a file, "
+        "not a pipe.\n");
+  }
   const TrainingSource set = hold ? TrainingSource(held) : TrainingSource(reader);
   const Codebook& head = hold ? held.Header : reader.Header();
 

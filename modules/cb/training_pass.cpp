@@ -362,6 +362,7 @@ void RunHeld(TrainingState& s, const T* rows, PassRunner& runner, std::vector<Wo
   const int partRows = static_cast<int>(std::clamp<std::size_t>(
       kPartBytes / rowBytes, 1, static_cast<std::size_t>(std::max(TrainingPartRows(), 1))));
   const int parts = n > 0 ? (n - 1) / partRows + 1 : 0;
+  workers.resize(static_cast<std::size_t>(std::clamp(s.threads, 1, std::max(parts, 1))));
   std::atomic<std::int64_t> done{0};
   RunInParallel(parts, static_cast<int>(workers.size()), [&](int part, int worker) {
     const int first = part * partRows;
@@ -374,12 +375,17 @@ void RunHeld(TrainingState& s, const T* rows, PassRunner& runner, std::vector<Wo
   });
 }
 
+// Workers of a streamed pass: each holds a batch, and reading is serial,
+// so more would only take memory.
+constexpr int kMaxStreamWorkers = 8;
+
 void RunStreamed(TrainingState& s, PassRunner& runner, std::vector<Worker>& workers,
                  const std::function<void(std::int64_t, std::int64_t)>& progress) {
   SetReader& reader = *s.set.Reader();
   if (reader.NextRecord() != 0) reader.Rewind();
   const std::size_t capacity = static_cast<std::size_t>(reader.BatchCapacity());
   const std::int64_t n = reader.Header().Booksize;
+  workers.resize(static_cast<std::size_t>(std::clamp(s.threads, 1, kMaxStreamWorkers)));
   for (Worker& w : workers) {
     w.streamedRows.resize(capacity * static_cast<std::size_t>(s.dim));
     w.streamedFreqs.resize(capacity);
@@ -462,7 +468,7 @@ void RunAssignmentPass(TrainingState& state,
                        PassOutcome* outcome) {
   *outcome = PassOutcome{};
   PassRunner runner(state, outcome);
-  std::vector<Worker> workers(static_cast<std::size_t>(std::max(state.threads, 1)));
+  std::vector<Worker> workers;
   const TrainingSource& set = state.set;
   if (set.Streamed()) {
     RunStreamed(state, runner, workers, progress);
