@@ -40,6 +40,12 @@ int main(int argc, char** argv) {
   options.Threshold = 0;
   options.Threads = threads;
   options.Accelerate = mode != "plain";
+  if (std::getenv("TRAIN_BENCH_VERBOSE") != nullptr) {
+    options.Progress = [](const TrainingProgress& p) {
+      std::printf("  iteration %2d  MSE %10.3f  searched %8lld  %.3f s\n", p.Iteration, p.Mse,
+                  static_cast<long long>(p.Searched), p.Seconds);
+    };
+  }
   const double seconds = MedianSeconds(runs, [&] {
     Codebook codebook;
     CreateNewCodebook(&codebook, initial.Booksize, &reader.Header());
@@ -53,8 +59,12 @@ int main(int argc, char** argv) {
   getrusage(RUSAGE_SELF, &usage);
   const double searchedShare = static_cast<double>(result.SearchedVectors) /
                                (static_cast<double>(set.Size()) * (result.Updates + 1));
-  std::printf("vqpeek %-6s %8.3f s %7.0f MB  MSE %.3f  updates %d  searched %.1f %%\n",
-              mode.c_str(), seconds, usage.ru_maxrss / 1024.0, result.Mse, result.Updates,
-              100 * searchedShare);
+  const double cpu = static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+                     static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+  std::printf(
+      "vqpeek %-6s %8.3f s %7.0f MB  MSE %.3f  updates %d  searched %.1f %%  (%.2f s of "
+      "processor time in all)\n",
+      mode.c_str(), seconds, usage.ru_maxrss / 1024.0, result.Mse, result.Updates,
+      100 * searchedShare, cpu);
   return 0;
 }

@@ -186,8 +186,10 @@ void Update(TrainingState& s, std::vector<int>& next) {
   for (int k = 0; k < K; ++k) {
     if (k != largest) others = std::max(others, moved[k]);
   }
-  s.decay.assign(static_cast<std::size_t>(K), moved[largest]);
-  s.decay[largest] = others;
+  // As floats rounded up: 1e-6 is far more than a float rounds by.
+  auto up = [](double value) { return static_cast<float>(value * (1 + 1e-6)); };
+  s.decay.assign(static_cast<std::size_t>(K), up(moved[largest]));
+  s.decay[largest] = up(others);
   PrepareCodes(s);
 }
 
@@ -274,6 +276,7 @@ void TrainCodebook(TrainingSource set, Codebook* codebook, const TrainingOptions
     const TrainingInt128 D = pass.distortion;
     TrainingProgress progress;
     progress.Iteration = t;
+    progress.Searched = pass.searched;
     progress.Distortion = static_cast<double>(D);
     progress.Mse = progress.Distortion / (static_cast<double>(out.TotalFreq) * dim);
     out.History.push_back(progress.Mse);

@@ -21,7 +21,6 @@ __extension__ using TrainingInt128 = __int128;
 // float (its sign, exponent and 7 mantissa bits), cut toward zero, so that
 // it never stands for more than the value it was made from.
 using DistanceBound = std::uint16_t;
-double BoundValue(DistanceBound bound);
 // The largest bound not above `value`; 0 for a value that is not above 0.
 DistanceBound BoundBelow(double value);
 
@@ -63,7 +62,7 @@ struct TrainingState {
   std::vector<std::int64_t> quarterSeparation;
   // Per code vector a: how far every other code vector moved at most in the
   // last update (rounded up); what the bounds of a's vectors lose.
-  std::vector<double> decay;
+  std::vector<float> decay;
 
   std::unique_ptr<PartitionSum[]> sums;  // totals of the last assignment
   std::mutex sumsLock;

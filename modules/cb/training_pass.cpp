@@ -17,12 +17,10 @@ namespace cb_internal {
 
 namespace {
 
-// Each bound is rounded toward zero by this much on every step, far more
-// than the rounding of the arithmetic that made it, so that it stays a
-// lower bound of the exact distance; a squared distance is compared with
-// the square of a bound shrunk as much again.
+// A bound made from a distance is rounded toward zero by this much, far
+// more than the rounding of the arithmetic that made it, so that it stays a
+// lower bound of the exact distance.
 constexpr double kBoundMargin = 1e-12;
-constexpr double kShrink = 1 - 1e-9;
 
 // --- Distances to the vectors' own code vectors ----------------------------
 //
@@ -103,6 +101,46 @@ std::int64_t WeightedDistance(std::int64_t distance, int freq) {
 // The bound of a vector from the distance of its nearest other code vector.
 DistanceBound BoundOfSecond(std::int64_t second) {
   return BoundBelow(std::sqrt(static_cast<double>(second)) * (1 - kBoundMargin));
+}
+
+// --- Which vectors keep their label -----------------------------------------
+//
+// In floats, so that the loop runs in vector lanes: a bound is at most
+// about 3e9 (the square root of the largest distance), and every step is
+// shrunk by far more than a float rounds, so that it stays a lower bound.
+
+constexpr float kBelowF = 1.0f - 1.0f / (1 << 20);  // for a bound that is stored
+constexpr float kShrinkF = 1.0f - 1e-5f;            // for a squared bound that is compared
+
+inline float BoundFloat(DistanceBound bound) {
+  const std::uint32_t bits = static_cast<std::uint32_t>(bound) << 16;
+  float value;
+  std::memcpy(&value, &bits, sizeof value);
+  return value;
+}
+
+// A vector keeps its label when its distance to its code vector a is no
+// more than a quarter of the squared distance from a to the nearest other
+// code vector (then none is strictly nearer), or no more than the square
+// of its bound lowered by how far the other code vectors moved; every
+// bound is stored lowered so.
+VQ_WIDE_VECTOR_CLONES void DecideByBounds(int count, const std::int64_t* VQ_RESTRICT own,
+                                          const int* VQ_RESTRICT label,
+                                          const std::int64_t* VQ_RESTRICT quarter,
+                                          const float* VQ_RESTRICT decay,
+                                          DistanceBound* VQ_RESTRICT bounds,
+                                          std::uint8_t* VQ_RESTRICT keep) {
+  for (int k = 0; k < count; ++k) {
+    const int a = label[k];
+    const float bound = BoundFloat(bounds[k]) - decay[a];
+    const float squared = static_cast<float>(own[k]);
+    const bool byBound = bound > 0 && squared <= bound * bound * kShrinkF;
+    keep[k] = static_cast<std::uint8_t>((own[k] <= quarter[a]) | byBound);
+    const float below = bound > 0 ? bound * kBelowF : 0.0f;
+    std::uint32_t bits;
+    std::memcpy(&bits, &below, sizeof bits);
+    bounds[k] = static_cast<DistanceBound>(bits >> 16);
+  }
 }
 
 // --- One worker ------------------------------------------------------------
@@ -246,17 +284,26 @@ class PassRunner {
     w.moves.clear();
     TrainingInt128 distortion = 0;
     std::uint64_t totalFreq = 0;
+    // Below this weighted distance a vector cannot become a candidate.
+    auto lowest = [&] {
+      if (capacity_ == 0) return INT64_MAX;
+      if (static_cast<std::int64_t>(w.heap.size()) < capacity_) return INT64_MIN;
+      return w.heap.front().weighted;
+    };
+    std::int64_t floor = lowest();
     for (int k = 0; k < count; ++k) {
       const int label = w.labelOf[k];
       const std::int64_t d = w.own[k];
       const int freq = freqs[k];
       distortion += static_cast<TrainingInt128>(d) * freq;
       totalFreq += static_cast<std::uint32_t>(freq);
-      if (capacity_ > 0) {
-        const TrainingCandidate entry{WeightedDistance(d, freq), first + k, freq, 0, 0};
+      const std::int64_t weighted = WeightedDistance(d, freq);
+      if (weighted >= floor) {
+        const TrainingCandidate entry{weighted, first + k, freq, 0, 0};
         if (static_cast<std::int64_t>(w.heap.size()) < capacity_ ||
             RanksBefore(entry, w.heap.front())) {
           Offer(w, entry, rows, k);
+          floor = lowest();
         }
       }
       const int from = labels[first + k];
@@ -286,15 +333,8 @@ class PassRunner {
       if (bounds != nullptr) std::fill_n(bounds, count, DistanceBound{0});
       return;
     }
-    const double* decay = s_.decay.data();
-    for (int k = 0; k < count; ++k) {
-      const int a = w.labelOf[k];
-      const double bound = BoundValue(bounds[k]) - decay[a];
-      const double own = static_cast<double>(w.own[k]);
-      const bool byBound = bound > 0 && own <= bound * bound * kShrink;
-      w.keep[k] = (w.own[k] <= quarter[a]) | byBound;
-      bounds[k] = BoundBelow(bound);
-    }
+    DecideByBounds(count, w.own.data(), w.labelOf.data(), quarter, s_.decay.data(), bounds,
+                   w.keep.data());
   }
 
   // Keeps a candidate that ranks among the best `capacity_` of this worker
@@ -431,13 +471,6 @@ void RunStreamed(TrainingState& s, PassRunner& runner, std::vector<Worker>& work
 int& TrainingPartRows() {
   static int rows = 8192;
   return rows;
-}
-
-double BoundValue(DistanceBound bound) {
-  const std::uint32_t bits = static_cast<std::uint32_t>(bound) << 16;
-  float value;
-  std::memcpy(&value, &bits, sizeof value);
-  return value;
 }
 
 DistanceBound BoundBelow(double value) {

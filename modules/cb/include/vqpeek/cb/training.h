@@ -90,6 +90,9 @@ struct TrainingProgress {
   int Refilled = 0;       // empty partitions refilled after it (0 when it is the last)
   double Seconds = 0;     // since the training started
   bool Last = false;      // the training stops here
+  // The vectors searched in the assignment; the others kept their label
+  // where the bounds proved that no code vector is strictly nearer.
+  std::int64_t Searched = 0;
 };
 
 struct TrainingOptions {
