@@ -164,6 +164,8 @@ TEST(TrainCodebook, AgreesBitForBitWithThePlainAlgorithmHeldOrStreamedOnAnyThrea
   };
   cb_internal::TrainingPartRows() = 16;  // parts for several threads
   TempDir dir;
+  std::int64_t searched = 0;  // by the accelerated runs of held sets
+  std::int64_t assigned = 0;
   for (const Case& c : cases) {
     std::vector<NodeSpec> vectors;
     std::vector<NodeSpec> codes;
@@ -191,6 +193,10 @@ TEST(TrainCodebook, AgreesBitForBitWithThePlainAlgorithmHeldOrStreamedOnAnyThrea
                      Train(held, TS, initial, updates, threshold, threads, accelerate, &result),
                      how + " held");
           EXPECT_EQ(result.SetHasNames, c.names) << how;
+          if (accelerate) {
+            searched += result.SearchedVectors;
+            assigned += static_cast<std::int64_t>(c.count) * (result.Updates + 1);
+          }
           SetReader streamed(path.c_str(), SetReader::kBufferBytes, 7);
           ExpectSame(expected,
                      Train(streamed, TS, initial, updates, threshold, threads, accelerate, &result),
@@ -210,6 +216,8 @@ TEST(TrainCodebook, AgreesBitForBitWithThePlainAlgorithmHeldOrStreamedOnAnyThrea
     }
   }
   cb_internal::TrainingPartRows() = 8192;
+  // The bounds were at work: vectors kept their labels unsearched.
+  EXPECT_LT(searched, assigned);
 }
 
 TEST(TrainCodebook, StopsWhereTheRuleSaysAndReportsEveryIteration) {
