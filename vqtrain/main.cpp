@@ -32,10 +32,12 @@ std::string FindSetFile(const std::string& name, bool codebookToo, const char* w
 }
 
 // Refuses an output that is an input (it would be lost) or the other
-// output, and one that cannot be created, before any work is done.
+// output, and a file that cannot be created, before any work is done. A
+// pipe or a device is not opened ahead: its reader would see it end.
 void CheckOutput(const std::string& output, const std::vector<std::string>& others) {
   struct stat target;
-  if (stat(output.c_str(), &target) == 0) {
+  const bool exists = stat(output.c_str(), &target) == 0;
+  if (exists) {
     for (const std::string& other : others) {
       struct stat info;
       if (!other.empty() && stat(other.c_str(), &info) == 0 && info.st_dev == target.st_dev &&
@@ -44,8 +46,10 @@ void CheckOutput(const std::string& output, const std::vector<std::string>& othe
       }
     }
   }
-  FileReplacement probe(output.c_str(), 1);
-  probe.Abandon();
+  if (!exists || S_ISREG(target.st_mode)) {
+    FileReplacement probe(output.c_str(), 1);
+    probe.Abandon();
+  }
 }
 
 // The progress report on standard error: a line per assignment, and within

@@ -3,7 +3,8 @@
 # run under qemu-user, and a clang build, both with warnings as errors. Each
 # program must give exactly the native program's output: on the bundled
 # examples, and in every CLI test of the native test build (the tests run it
-# through VQPEEK_UNDER_TEST and compare with their golden files).
+# through VQPEEK_UNDER_TEST and compare with their golden files); its
+# vqtrain must write exactly the native vqtrain's files.
 #
 # Usage: tests/portability/run_portability.sh BUILD_DIR   (a native build with tests)
 # Needs g++-aarch64-linux-gnu, qemu-user and clang (`.ci/run` installs them).
@@ -35,7 +36,19 @@ check() {  # NAME COMMAND...
     echo "FAIL $name: the CLI tests (log: $work/$name-tests.log)" >&2
     exit 1
   fi
-  echo "ok   $name: ${#runs[@]} example runs and $(grep -c '^\[       OK' "$work/$name-tests.log") tests"
+  # vqtrain writes the native files, held and streamed.
+  for train in "-k 8 -s 7" "--stream -j 3 -I 50 -t 0 -i examples/blocks.cb"; do
+    # shellcheck disable=SC2086
+    "$native/vqtrain/vqtrain" -q $train examples/blocks.ts "$work/native.cb" "$work/native.pa"
+    # shellcheck disable=SC2086
+    "${@/%vqpeek\/vqpeek/vqtrain\/vqtrain}" -q $train examples/blocks.ts "$work/$name.cb" \
+      "$work/$name.pa"
+    if ! cmp -s "$work/native.cb" "$work/$name.cb" || ! cmp -s "$work/native.pa" "$work/$name.pa"; then
+      echo "FAIL $name: vqtrain $train differs from the native files" >&2
+      exit 1
+    fi
+  done
+  echo "ok   $name: ${#runs[@]} example runs, 2 trainings and $(grep -c '^\[       OK' "$work/$name-tests.log") tests"
 }
 
 mkdir -p "$work"
