@@ -173,10 +173,29 @@ struct Worker {
   std::vector<std::uint8_t> keep;         // per row of the part: it keeps its label unsearched
   std::vector<std::uint8_t> gatherBytes;  // the rows to search, at the part's width
   std::vector<Move> moves;
-  std::vector<int> widened;  // one row as ints
   std::vector<int> streamedRows;
   std::vector<int> streamedFreqs;
+  // The changes of this worker's moves to the totals (K x dim, and K
+  // frequencies), where it keeps its own; empty when it changes the shared
+  // totals.
+  std::vector<std::uint64_t> sums;
+  std::vector<std::uint32_t> sumFreqs;
 };
+
+// Workers keep changes of their own to the totals while these take at most
+// this many elements; beyond that they share the totals under a lock.
+constexpr std::int64_t kMaxWorkerSums = std::int64_t{1} << 18;
+
+// Gives every worker totals of its own where there are several and the
+// totals are small.
+void GiveOwnSums(std::vector<Worker>& workers, int codes, int dim) {
+  const std::int64_t elements = static_cast<std::int64_t>(codes) * dim;
+  if (workers.size() < 2 || elements > kMaxWorkerSums) return;
+  for (Worker& w : workers) {
+    w.sums.assign(static_cast<std::size_t>(elements), 0);
+    w.sumFreqs.assign(static_cast<std::size_t>(codes), 0);
+  }
+}
 
 class PassRunner {
  public:
@@ -213,6 +232,14 @@ class PassRunner {
       out.totalFreq += w.totalFreq;
       out.names = out.names || w.names;
       out.searched += w.searched;
+      for (std::size_t p = 0; p < w.sumFreqs.size(); ++p) {
+        PartitionSum& totals = s_.sums[p];
+        const std::uint64_t* sum = w.sums.data() + p * static_cast<std::size_t>(s_.dim);
+        for (int e = 0; e < s_.dim; ++e) {
+          totals.VectorSum[e] = WrapAdd(totals.VectorSum[e], static_cast<std::int64_t>(sum[e]));
+        }
+        totals.CCFreq = WrapAdd32(totals.CCFreq, static_cast<int>(w.sumFreqs[p]));
+      }
       for (TrainingCandidate c : w.heap) {
         c.worker = static_cast<int>(k);
         all.push_back(c);
@@ -359,28 +386,56 @@ class PassRunner {
     }
   }
 
-  // The moves of a part change the shared totals under their lock; the
-  // totals are wrapping sums, the same bits in any order.
+  // The moves of a part change the totals: the worker's own changes, where
+  // it keeps them, else the shared totals under their lock. They are
+  // wrapping sums, the same bits in any order.
   template <typename T>
   void ApplyMoves(Worker& w, const T* rows, const int* freqs) {
     if (w.moves.empty()) return;
-    const int dim = s_.dim;
+    if (!w.sums.empty()) {
+      AddMoves(w, rows, freqs, w.sums.data(), w.sumFreqs.data());
+      return;
+    }
     std::lock_guard<std::mutex> lock(s_.sumsLock);
     for (const Move& move : w.moves) {
-      const T* row = rows + static_cast<std::size_t>(move.row) * dim;
-      const std::int64_t freq = freqs[move.row];
-      if (move.from >= 0) {
-        PartitionSum& from = s_.sums[move.from];
-        for (int e = 0; e < dim; ++e) {
-          from.VectorSum[e] = WrapSub(from.VectorSum[e], WrapMul(freq, row[e]));
-        }
-        from.CCFreq = WrapSub32(from.CCFreq, freqs[move.row]);
-      }
-      PartitionSum& to = s_.sums[move.to];
-      for (int e = 0; e < dim; ++e)
-        to.VectorSum[e] = WrapAdd(to.VectorSum[e], WrapMul(freq, row[e]));
-      to.CCFreq = WrapAdd32(to.CCFreq, freqs[move.row]);
+      const T* row = rows + static_cast<std::size_t>(move.row) * s_.dim;
+      if (move.from >= 0) Subtract(s_.sums[move.from], row, freqs[move.row]);
+      Add(s_.sums[move.to], row, freqs[move.row]);
     }
+  }
+
+  template <typename T>
+  void AddMoves(const Worker& w, const T* rows, const int* freqs, std::uint64_t* sums,
+                std::uint32_t* sumFreqs) {
+    const std::size_t dim = static_cast<std::size_t>(s_.dim);
+    for (const Move& move : w.moves) {
+      const T* row = rows + static_cast<std::size_t>(move.row) * dim;
+      const std::uint64_t freq = static_cast<std::uint64_t>(std::int64_t{freqs[move.row]});
+      if (move.from >= 0) {
+        std::uint64_t* from = sums + static_cast<std::size_t>(move.from) * dim;
+        for (std::size_t e = 0; e < dim; ++e) from[e] -= freq * static_cast<std::uint64_t>(row[e]);
+        sumFreqs[move.from] -= static_cast<std::uint32_t>(freqs[move.row]);
+      }
+      std::uint64_t* to = sums + static_cast<std::size_t>(move.to) * dim;
+      for (std::size_t e = 0; e < dim; ++e) to[e] += freq * static_cast<std::uint64_t>(row[e]);
+      sumFreqs[move.to] += static_cast<std::uint32_t>(freqs[move.row]);
+    }
+  }
+
+  template <typename T>
+  void Add(PartitionSum& totals, const T* row, int freq) {
+    for (int e = 0; e < s_.dim; ++e) {
+      totals.VectorSum[e] = WrapAdd(totals.VectorSum[e], WrapMul(freq, row[e]));
+    }
+    totals.CCFreq = WrapAdd32(totals.CCFreq, freq);
+  }
+
+  template <typename T>
+  void Subtract(PartitionSum& totals, const T* row, int freq) {
+    for (int e = 0; e < s_.dim; ++e) {
+      totals.VectorSum[e] = WrapSub(totals.VectorSum[e], WrapMul(freq, row[e]));
+    }
+    totals.CCFreq = WrapSub32(totals.CCFreq, freq);
   }
 
   TrainingState& s_;
@@ -403,6 +458,7 @@ void RunHeld(TrainingState& s, const T* rows, PassRunner& runner, std::vector<Wo
       kPartBytes / rowBytes, 1, static_cast<std::size_t>(std::max(TrainingPartRows(), 1))));
   const int parts = n > 0 ? (n - 1) / partRows + 1 : 0;
   workers.resize(static_cast<std::size_t>(std::clamp(s.threads, 1, std::max(parts, 1))));
+  GiveOwnSums(workers, s.codeCount, s.dim);
   std::atomic<std::int64_t> done{0};
   RunInParallel(parts, static_cast<int>(workers.size()), [&](int part, int worker) {
     const int first = part * partRows;
@@ -426,6 +482,7 @@ void RunStreamed(TrainingState& s, PassRunner& runner, std::vector<Worker>& work
   const std::size_t capacity = static_cast<std::size_t>(reader.BatchCapacity());
   const std::int64_t n = reader.Header().Booksize;
   workers.resize(static_cast<std::size_t>(std::clamp(s.threads, 1, kMaxStreamWorkers)));
+  GiveOwnSums(workers, s.codeCount, s.dim);
   for (Worker& w : workers) {
     w.streamedRows.resize(capacity * static_cast<std::size_t>(s.dim));
     w.streamedFreqs.resize(capacity);
