@@ -137,7 +137,7 @@ struct TrainingResult {
   std::vector<double> History;       // MSE per element of every assignment
   std::uint64_t TotalFreq = 0;       // the set's, each frequency counted as unsigned
   bool SetHasNames = false;          // some training vector has a name
-  std::int64_t SearchedVectors = 0;  // vector searches made, over every assignment
+  std::int64_t SearchedVectors = 0;  // vectors searched, over every assignment
 };
 
 // Trains `codebook` (its K >= 1 nodes the initial code vectors, of the set's
@@ -147,9 +147,10 @@ struct TrainingResult {
 // Fatal: "ERROR: The codebook is empty.\n"; "ERROR: Codebook and training
 // set differ in vector dimension (%d != %d).\n" (codebook's first);
 // "ERROR: Invalid number of updates (%d).\n"; "ERROR: Invalid threshold
-// (%g).\n"; "ERROR: Invalid number of threads (%d).\n"; "ERROR: The file
-// %s cannot be read again: a training set that is streamed must be a file,
-// not a pipe.\n"; "ERROR: The training set has a total frequency of 0.\n";
+// (%g).\n"; "ERROR: Invalid number of threads (%d).\n"; "ERROR: The
+// training set cannot be read again: a set that is streamed must be a
+// file, not a pipe.\n"; "ERROR: The training set has a total frequency of
+// 0.\n";
 // "ERROR: The training set's total frequency (%llu) is more than a
 // codebook can record (2147483647).\n" (frequencies counted as unsigned,
 // after the first pass and before any update); "ERROR: Not enough memory
@@ -157,7 +158,7 @@ struct TrainingResult {
 VQPEEK_EXPORT void TrainCodebook(TrainingSource set, Codebook* codebook,
                                  const TrainingOptions& options, TrainingResult* result);
 
-// Fills the `count` nodes of `codebook` (made for the set's dimension) with
+// Fills the first `count` nodes of `codebook` (made for the set's dimension) with
 // `count` distinct vectors of `set` chosen with `seed`: every vector gets a
 // pseudo-random key from the seed and its index, every distinct vector the
 // smallest key of its copies, and the `count` distinct vectors of the
