@@ -275,7 +275,7 @@ train_rows() {
   row "vqtrain TS CB, held" "$name" "${held_t} s" "$held_m MB" \
     "<= set file + 64 MB = $(( (size + 64 * 1048576) / 1048576 )) MB"
   row "vqtrain --stream TS CB" "$name" "-" "$stream_m MB" \
-    "<= N x 1 byte + 64 MB = $(( (vectors + 64 * 1048576) / 1048576 )) MB"
+    "<= N x 1 byte + 64 MB = $(( (vectors + 65 * 1048576 - 1) / 1048576 )) MB"
 }
 row "measurement" "data" "result" "memory" "target"
 train_rows clustered_1m 3
