@@ -175,6 +175,8 @@ struct Worker {
   std::vector<Move> moves;
   std::vector<int> streamedRows;
   std::vector<int> streamedFreqs;
+  ValueRange range;  // of the rows this worker had in the first pass
+  bool ranged = false;
   // The changes of this worker's moves to the totals (K x dim, and K
   // frequencies), where it keeps its own; empty when it changes the shared
   // totals.
@@ -507,8 +509,19 @@ void RunStreamed(TrainingState& s, PassRunner& runner, std::vector<Worker>& work
           std::copy_n(batch.Freqs, batch.Count, w.streamedFreqs.data());
           w.names = w.names || batch.Names != nullptr;
         }
-        const ValueRange range =
-            ElementRange(VectorRows(w.streamedRows.data(), s.dim), 0, batch.Count, s.dim);
+        // The set's range is known after the first pass (a file that
+        // changes is refused when it is read again); until then, each
+        // batch's own.
+        ValueRange range = s.setRange;
+        if (s.first) {
+          range = ElementRange(VectorRows(w.streamedRows.data(), s.dim), 0, batch.Count, s.dim);
+          if (batch.Count > 0) {
+            w.range = w.ranged ? ValueRange{std::min(w.range.low, range.low),
+                                            std::max(w.range.high, range.high)}
+                               : range;
+            w.ranged = true;
+          }
+        }
         runner.AssignPart(w, w.streamedRows.data(), w.streamedFreqs.data(), batch.First,
                           batch.Count, range);
         done += batch.Count;
@@ -562,6 +575,16 @@ void RunAssignmentPass(TrainingState& state,
   const TrainingSource& set = state.set;
   if (set.Streamed()) {
     RunStreamed(state, runner, workers, progress);
+    if (state.first) {
+      bool ranged = false;
+      for (const Worker& w : workers) {
+        if (!w.ranged) continue;
+        state.setRange = ranged ? ValueRange{std::min(state.setRange.low, w.range.low),
+                                             std::max(state.setRange.high, w.range.high)}
+                                : w.range;
+        ranged = true;
+      }
+    }
   } else if (set.Bytes() != nullptr) {
     RunHeld(state, set.Bytes(), runner, workers, progress);
   } else if (set.Words() != nullptr) {
