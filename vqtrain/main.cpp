@@ -165,6 +165,11 @@ int main(int argc, char** argv) {
   const TrainingSource set = hold ? TrainingSource(held) : TrainingSource(reader);
   const Codebook& head = hold ? held.Header : reader.Header();
 
+  if (initialName.empty() && codes > head.Booksize) {
+    FatalError(
+        "ERROR: The training set holds %d vectors, fewer than the %d code vectors asked for.\n",
+        head.Booksize, codes);
+  }
   Codebook codebook;
   CreateNewCodebook(&codebook, codes, &head);
   if (initialName.empty()) {

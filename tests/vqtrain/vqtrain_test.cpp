@@ -133,6 +133,9 @@ TEST(Vqtrain, RefusesWithNothingWritten) {
   ExpectRefused({"-k", "34", kBlocks, out},
                 "ERROR: The training set holds 33 distinct vectors, fewer than the 34 code vectors "
                 "asked for.\n");
+  ExpectRefused({"-k", "2000000000", kBlocks, out},
+                "ERROR: The training set holds 33 vectors, fewer than the 2000000000 code vectors "
+                "asked for.\n");
   vqtest::WriteSet(dir.Path("wide.cb"), kCodebookFile, 2, 1, {{{1, 2}}});
   ExpectRefused({"-i", dir.Path("wide.cb"), kBlocks, out},
                 "ERROR: The initial codebook's vectors have 2 elements, the training set's 16.\n");
