@@ -130,8 +130,9 @@ TEST(Vqtrain, TheSameFilesOnAnyThreadsHeldOrStreamed) {
 TEST(Vqtrain, RefusesWithNothingWritten) {
   TempDir dir;
   const std::string out = dir.Path("out.cb");
-  ExpectRefused({"-k", "34", kBlocks, out},
-                "ERROR: The training set holds 33 distinct vectors, fewer than the 34 code vectors "
+  vqtest::WriteSet(dir.Path("dup.ts"), kTrainingSetFile, 1, 1, {{{1}}, {{1}}, {{2}}});
+  ExpectRefused({"-k", "3", dir.Path("dup.ts"), out},
+                "ERROR: The training set holds 2 distinct vectors, fewer than the 3 code vectors "
                 "asked for.\n");
   ExpectRefused({"-k", "2000000000", kBlocks, out},
                 "ERROR: The training set holds 33 vectors, fewer than the 2000000000 code vectors "
@@ -160,7 +161,7 @@ TEST(Vqtrain, RefusesWithNothingWritten) {
   EXPECT_NE(unwritable.err.find("ERROR: Couldn't open the file: " + dir.Path("no/such.cb")),
             std::string::npos);
   EXPECT_EQ(vqtest::DirectoryNames(dir.path()),
-            (std::vector<std::string>{"bytes.cb", "set.ts", "wide.cb", "zero.ts"}));
+            (std::vector<std::string>{"bytes.cb", "dup.ts", "set.ts", "wide.cb", "zero.ts"}));
 }
 
 }  // namespace
