@@ -151,6 +151,11 @@ int main(int argc, char** argv) {
                  initial.BytesPerElement, head.BytesPerElement);
     }
   }
+  if (initialName.empty() && codes > reader.Header().Booksize) {
+    FatalError(
+        "ERROR: The training set holds %d vectors, fewer than the %d code vectors asked for.\n",
+        reader.Header().Booksize, codes);
+  }
   // The set is held at its file's width when the machine can give the
   // memory, else read from its file in every pass.
   NarrowSet held;
@@ -165,18 +170,14 @@ int main(int argc, char** argv) {
   const TrainingSource set = hold ? TrainingSource(held) : TrainingSource(reader);
   const Codebook& head = hold ? held.Header : reader.Header();
 
-  if (initialName.empty() && codes > head.Booksize) {
-    FatalError(
-        "ERROR: The training set holds %d vectors, fewer than the %d code vectors asked for.\n",
-        head.Booksize, codes);
-  }
   Codebook codebook;
   CreateNewCodebook(&codebook, codes, &head);
   if (initialName.empty()) {
     ChooseTrainingVectors(set, codes, command.Seed, &codebook);
   } else {
-    for (int k = 0; k < codes; ++k)
+    for (int k = 0; k < codes; ++k) {
       CopyNode(&initial.Book[k], &codebook.Book[k], VectorDimension(head));
+    }
   }
 
   Report report(command.Quiet, head);
