@@ -264,8 +264,10 @@ def test_failures_late_in_a_read_leave_no_memory_and_no_open_files(tmp_path):
 
 
 def test_file_failures_are_os_errors_with_the_systems_errno_and_filename(tmp_path):
-    missing, there = tmp_path / "missing.ts", tmp_path / "there.ts"
+    missing, there, linked = tmp_path / "missing.ts", tmp_path / "there.ts", tmp_path / "l.ts"
     vqpeek.write_set(there, [[1]])
+    vqpeek.write_set(linked, [[1]])
+    os.link(linked, tmp_path / "other.ts")
     failures = [
         (lambda: vqpeek.read_set(missing), FileNotFoundError, errno.ENOENT, missing,
          f"ERROR: Cannot find the file: {missing}"),
@@ -278,6 +280,9 @@ def test_file_failures_are_os_errors_with_the_systems_errno_and_filename(tmp_pat
         (lambda: vqpeek.write_partitioning(there / "x.pa", [0], 1), NotADirectoryError,
          errno.ENOTDIR, there / "x.pa", f"ERROR: Couldn't open the file: {there / 'x.pa'}: "
          "Not a directory"),
+        (lambda: vqpeek.write_set(linked, [[2]]), vqpeek.FileError, errno.EMLINK, linked,
+         f"ERROR: Couldn't open the file: {linked}: The file has other hard links, which "
+         "replacing it would leave with the old contents"),
     ]
     for call, builtin, number, path, text in failures:
         with pytest.raises(builtin) as caught:

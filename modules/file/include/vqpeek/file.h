@@ -86,7 +86,7 @@ class VQPEEK_EXPORT FileReplacement {
   // symbolic links, whatever `overwrite` says), when symbolic links do not
   // end in a file, and when it has other hard links (reason "The file has
   // other hard links, which replacing it would leave with the old
-  // contents").
+  // contents", error number EMLINK).
   FileReplacement(const char* name, int overwrite);
   // Removes an unfinished new file: the target stays as it was.
   ~FileReplacement();
