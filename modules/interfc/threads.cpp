@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "interfc_internal.h"
+#include "vqpeek/cgroup.h"
 #include "vqpeek/interfc.h"
 
 namespace {
@@ -139,19 +140,6 @@ int AffinityCount() {
   return static_cast<int>(std::thread::hardware_concurrency());
 }
 
-bool ReadSmallFile(const std::string& path, std::string* text) {
-  FILE* file = std::fopen(path.c_str(), "rb");
-  if (file == nullptr) return false;
-  char buffer[4096];
-  text->clear();
-  for (std::size_t got; (got = std::fread(buffer, 1, sizeof buffer, file)) > 0;) {
-    text->append(buffer, got);
-  }
-  const bool ok = !std::ferror(file);
-  std::fclose(file);
-  return ok;
-}
-
 // The CPUs that "QUOTA PERIOD" allows, rounded up; 0 for "max" or a text
 // that says nothing usable.
 long long QuotaCpus(const std::string& text) {
@@ -164,40 +152,23 @@ long long QuotaCpus(const std::string& text) {
 
 }  // namespace
 
-int UsableProcessorsFrom(
-    int affinity, const std::function<bool(const std::string& path, std::string* text)>& readFile) {
+int UsableProcessorsFrom(int affinity, const CgroupFileReader& readFile) {
   long long usable = std::max(affinity, 1);
-  // The cgroup v2 entry of /proc/self/cgroup is "0::/path". Each cgroup on
-  // the way from it to the root may hold a quota of its own.
-  std::string list;
-  if (!readFile("/proc/self/cgroup", &list)) return static_cast<int>(usable);
-  std::string path;
-  for (std::size_t line = 0; line < list.size();) {
-    std::size_t end = list.find('\n', line);
-    if (end == std::string::npos) end = list.size();
-    if (list.compare(line, 3, "0::") == 0) path = list.substr(line + 3, end - line - 3);
-    line = end + 1;
-  }
-  if (path.empty() || path[0] != '/' || path.find("..") != std::string::npos) {
-    return static_cast<int>(usable);
-  }
-  for (;;) {
-    while (path.size() > 1 && path.back() == '/') path.pop_back();
+  // Each cgroup on the way from the process's own to the top may hold a
+  // quota of its own.
+  for (const std::string& directory : CgroupDirectories(readFile)) {
     std::string text;
-    const std::string directory = path == "/" ? "/sys/fs/cgroup" : "/sys/fs/cgroup" + path;
     if (readFile(directory + "/cpu.max", &text)) {
       const long long cpus = QuotaCpus(text);
       if (cpus > 0) usable = std::min(usable, cpus);
     }
-    if (path == "/") break;
-    path.erase(path.rfind('/') + 1);
   }
   return static_cast<int>(std::max(usable, 1LL));
 }
 
 int UsableProcessors() {
 #if defined(__linux__)
-  return UsableProcessorsFrom(AffinityCount(), ReadSmallFile);
+  return UsableProcessorsFrom(AffinityCount(), ReadSystemFile);
 #else
   return std::max(1, AffinityCount());
 #endif

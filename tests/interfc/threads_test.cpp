@@ -93,6 +93,7 @@ TEST(UsableProcessorsFrom, TakesTheAffinityHeldToEveryCgroupQuotaAbove) {
   };
   EXPECT_EQ(UsableProcessorsFrom(6, read), 6);  // no /proc/self/cgroup
   files["/proc/self/cgroup"] = "1:cpu:/old\n0::/box/job\n";
+  files["/proc/self/mountinfo"] = "30 22 0:26 / /sys/fs/cgroup rw - cgroup2 cgroup2 rw\n";
   files["/sys/fs/cgroup/box/job/cpu.max"] = "max 100000\n";
   EXPECT_EQ(UsableProcessorsFrom(6, read), 6);
   files["/sys/fs/cgroup/box/cpu.max"] = "250000 100000\n";

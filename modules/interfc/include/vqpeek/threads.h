@@ -14,6 +14,7 @@
 #include <functional>
 #include <string>
 
+#include "vqpeek/cgroup.h"
 #include "vqpeek/export.h"
 
 // Calls work(part, worker) once for every part 0 .. parts-1 on up to
@@ -34,11 +35,10 @@ VQPEEK_EXPORT void RunInParallel(int parts, int threads,
 // masks give the processor count of the machine.
 VQPEEK_EXPORT int UsableProcessors();
 
-// UsableProcessors from given sources: `affinity` CPUs in the mask (0 or
-// less: unknown, taken as 1), and `readFile`, which puts the text of a file
-// into `text` and returns whether it could be read; it is asked for
-// "/proc/self/cgroup" and for the cpu.max files under "/sys/fs/cgroup".
-VQPEEK_EXPORT int UsableProcessorsFrom(
-    int affinity, const std::function<bool(const std::string& path, std::string* text)>& readFile);
+// UsableProcessors from given sources: `affinity` CPUs
+// in the mask (0 or less: unknown, taken as 1), and `readFile`, which is
+// asked for the files CgroupDirectories reads and for the cpu.max file of
+// each directory it gives.
+VQPEEK_EXPORT int UsableProcessorsFrom(int affinity, const CgroupFileReader& readFile);
 
 #endif  // VQPEEK_THREADS_H_
