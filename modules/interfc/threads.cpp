@@ -167,9 +167,12 @@ int UsableProcessorsFrom(int affinity, const CgroupFileReader& readFile) {
 }
 
 int UsableProcessors() {
+  // Read once: the searches ask at every call, and the answer costs a dozen
+  // file reads. A static's first initialisation is safe on any thread.
 #if defined(__linux__)
-  return UsableProcessorsFrom(AffinityCount(), ReadSystemFile);
+  static const int usable = UsableProcessorsFrom(AffinityCount(), ReadSystemFile);
 #else
-  return std::max(1, AffinityCount());
+  static const int usable = std::max(1, AffinityCount());
 #endif
+  return usable;
 }

@@ -105,6 +105,20 @@ TEST(UsableProcessorsFrom, TakesTheAffinityHeldToEveryCgroupQuotaAbove) {
   EXPECT_EQ(UsableProcessorsFrom(0, read), 1);
 }
 
+TEST(UsableProcessorsDeathTest, IsReadOncePerProcess) {
+  // A second look at a mask of one CPU would give 1.
+  EXPECT_EXIT(
+      {
+        const int first = UsableProcessors();
+        cpu_set_t one;
+        CPU_ZERO(&one);
+        CPU_SET(sched_getcpu(), &one);
+        sched_setaffinity(0, sizeof one, &one);
+        std::_Exit(UsableProcessors() == first ? 0 : 1);
+      },
+      ::testing::ExitedWithCode(0), "");
+}
+
 TEST(UsableProcessorsDeathTest, FollowsTheAffinityMask) {
   EXPECT_EXIT(
       {

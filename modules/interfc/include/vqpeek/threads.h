@@ -32,10 +32,11 @@ VQPEEK_EXPORT void RunInParallel(int parts, int threads,
 // The processors this process may run on: the CPUs of its affinity mask,
 // at most the cgroup's CPU quota (cpu.max of its cgroup v2 and of every
 // cgroup above it, rounded up), and at least 1. Systems without affinity
-// masks give the processor count of the machine.
+// masks give the processor count of the machine. Read at the first call;
+// later calls, on any thread, return the same count.
 VQPEEK_EXPORT int UsableProcessors();
 
-// UsableProcessors from given sources: `affinity` CPUs
+// UsableProcessors from given sources, read at every call: `affinity` CPUs
 // in the mask (0 or less: unknown, taken as 1), and `readFile`, which is
 // asked for the files CgroupDirectories reads and for the cpu.max file of
 // each directory it gives.
