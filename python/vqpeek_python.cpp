@@ -561,30 +561,34 @@ void WriteSet(const py::bytes& path, const py::array& vectors, const Int32Array&
 }
 
 // `size` -1 reads as many vectors as the file's head states; another size
-// must be the head's, or the library refuses the file.
+// must be the head's, or the library refuses the file. Only the labels are
+// held, and only as many as the file's lines give: a head that claims more
+// vectors than the file holds is refused once the lines run out.
 py::tuple ReadPartitioningFile(const py::bytes& path, py::ssize_t size) {
   const std::string name = FileName(path);
   const FileHead head = ReadFileHead(name);
   const int kind = head.kind;
   RefuseOtherKind(name, kind, false);
   if (size == -1) size = head.size >= 0 ? static_cast<py::ssize_t>(head.size) : 0;
-  Codebook set;
-  SizeOnlySet(&set, LibraryCount(size, "training set size"), py::none());
-  Partitioning partitioning;
+  const int vectors = LibraryCount(size, "training set size");
+  auto labels = std::make_unique<std::vector<int>>();
+  char method[kTextFieldSize] = {};
+  int count = 0;
   RunLibrary(
       [&] {
         const py::gil_scoped_release unlocked;
-        ReadPartitioning(name.c_str(), &partitioning, &set);
+        count = ReadPartitionLabels(name.c_str(), vectors, labels.get(), method);
       },
       name);
   RefuseUnknownKind(name, kind, false);
-  py::array_t<std::int32_t> labels(static_cast<py::ssize_t>(partitioning.TSsize));
-  if (partitioning.TSsize > 0) {
-    std::memcpy(labels.mutable_data(), partitioning.Map.get(),
-                static_cast<std::size_t>(partitioning.TSsize) * sizeof(int));
-  }
-  return py::make_tuple(labels, partitioning.PartitionCount,
-                        DecodeText(partitioning.GenerationMethod));
+  // The array takes the labels' memory as its own, without a copy.
+  const py::capsule owner(labels.get(), [](void* data) {
+    std::unique_ptr<std::vector<int>>(static_cast<std::vector<int>*>(data));
+  });
+  const std::vector<int>* held = labels.release();
+  const py::array_t<std::int32_t> array(static_cast<py::ssize_t>(held->size()), held->data(),
+                                        owner);
+  return py::make_tuple(array, count, DecodeText(method));
 }
 
 // Every vector is moved from partition 0, where the record starts it, to

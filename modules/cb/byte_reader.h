@@ -56,6 +56,12 @@ class ByteReader {
 
   // The bytes from the current position to the end of the file.
   std::uint64_t Remaining();
+  // As Remaining, without reading on: -1 for a stream that cannot tell
+  // its size.
+  std::int64_t KnownRemaining() const {
+    if (unread_ < 0 && !endOfFile_) return -1;
+    return static_cast<std::int64_t>(end_ - position_) + (unread_ > 0 ? unread_ : 0);
+  }
 
   // The bytes consumed since the reader was made: where the stream would
   // stand had it been read byte by byte.

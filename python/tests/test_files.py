@@ -211,9 +211,9 @@ HEAD = b"VQ PARTITIONING 2.0\n"
     (HEAD + b"2\n4\n" + SEPARATOR + b"1\n1\n1\n1\n",
      "ERROR: Partitioning is not for this training set (4 != 3)."),
     (HEAD + b"2\n3\n" + SEPARATOR + b"1\nx\n1\n", "ERROR reading partitioning."),
-    (HEAD + b"2\n3\n" + SEPARATOR + b"1\n2\n", "ERROR reading partitioning."),
+    (HEAD + b"2\n3\n" + SEPARATOR + b"1\n2\n",
+     "ERROR reading partitioning: the file ends after 2 of the 3 vectors its head states."),
     (HEAD + b"0\n3\n" + SEPARATOR, "ERROR: Invalid number of partitions (0)."),
-    (HEAD + b"2000000000\n3\n" + SEPARATOR, "ERROR: Not enough memory for the partitioning."),
 ])
 def test_bad_partitioning_files_raise_the_librarys_message(tmp_path, content, message):
     path = tmp_path / "bad.pa"
@@ -337,6 +337,20 @@ def test_partitionings_take_their_size_from_the_file(tmp_path):
     path.write_bytes(b"VQ PARTITIONING 2.0\n2\n-3\n" + SEPARATOR)
     with pytest.raises(vqpeek.Error, match=r"not for this training set \(-3 != 0\)"):
         vqpeek.read_partitioning(path)
+    # Nothing is held per partition, so any count reads.
+    path.write_bytes(HEAD + b"2000000000\n3\n-\n1\n2000000000\n1\n")
+    assert vqpeek.read_partitioning(path).count == 2000000000
+    # 43 bytes whose head claims millions of vectors hold no more than their
+    # lines, and say where they fall short.
+    before = resident_bytes()
+    for claim in (b"200000000\n----\n", b"2000000000\n---\n"):
+        path.write_bytes(HEAD + b"3\n" + claim + b"1\n2\n3\n")
+        assert len(path.read_bytes()) == 43
+        with pytest.raises(vqpeek.Error, match=r"^ERROR reading partitioning: the file ends after "
+                                               r"3 of the 20{8,9} vectors its head states\.$"):
+            vqpeek.read_partitioning(path)
+    if "asan" not in os.environ.get("LD_PRELOAD", ""):
+        assert resident_bytes() - before < 16 << 20
 
 
 def test_sets_made_from_arrays_take_their_header_from_the_data(tmp_path):

@@ -413,8 +413,10 @@ def read_partitioning(path, training_set=None) -> VQPartitioning:
     lowest: np.flatnonzero(labels == k)[::-1].
 
     Raises vqpeek.FileError when the file cannot be read and vqpeek.Error
-    when the library refuses it (a file for another number of vectors, an
-    index outside the partitions, a line without a number).
+    when the library refuses it (a file for another number of vectors, one
+    that ends before the vectors its head states, an index outside the
+    partitions, a line without a number). Only the labels of the lines
+    there are take memory, whatever the head claims.
     """
     if training_set is None:
         size = -1  # the file's
