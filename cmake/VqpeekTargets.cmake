@@ -37,6 +37,9 @@ function(vqpeek_add_module name)
   set_target_properties(${library} PROPERTIES
     EXPORT_NAME ${name}
     VERSION ${PROJECT_VERSION}
+    # Before 1.0 every minor version may change the ABI, so the SONAME
+    # carries both numbers (libvqpeek_cb.so.0.18), and the Debian library
+    # package is named after it (debian/control).
     SOVERSION ${PROJECT_VERSION_MAJOR}.${PROJECT_VERSION_MINOR}
     # A shared module finds the modules below it beside itself, wherever
     # the libraries are installed.
