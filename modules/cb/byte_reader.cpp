@@ -1,7 +1,6 @@
 // A file read in large blocks and parsed from memory.
 #include "byte_reader.h"
 
-#include <cerrno>
 #include <cstring>
 #include <limits>
 
@@ -25,15 +24,14 @@ int DigitValue(int c) {
 
 }  // namespace
 
+ByteReader::ByteReader(InputFile& input, std::size_t blockSize)
+    : input_(&input), blockSize_(blockSize > 0 ? blockSize : 1), unread_(input.KnownRemaining()) {}
+
 ByteReader::ByteReader(FILE* file, std::size_t blockSize)
-    : file_(file), blockSize_(blockSize > 0 ? blockSize : 1) {
-  // The size of the rest of the file, where the stream can tell it.
-  const long here = std::ftell(file);
-  if (here >= 0 && std::fseek(file, 0, SEEK_END) == 0) {
-    const long size = std::ftell(file);
-    if (std::fseek(file, here, SEEK_SET) == 0 && size >= here) unread_ = size - here;
-  }
-}
+    : borrowed_(InputFile::Borrow(file)),
+      input_(borrowed_.get()),
+      blockSize_(blockSize > 0 ? blockSize : 1),
+      unread_(borrowed_->KnownRemaining()) {}
 
 bool ByteReader::Refill(std::size_t count) {
   const std::size_t available = end_ - position_;
@@ -60,15 +58,10 @@ bool ByteReader::Refill(std::size_t count) {
     end_ = available;
   }
   while (!endOfFile_ && end_ < capacity_ && end_ - position_ < count) {
-    const std::size_t got = std::fread(buffer_.get() + end_, 1, capacity_ - end_, file_);
+    // A read error (a directory, a failing disk) is no end of the file: the
+    // input reports it and ends the run.
+    const std::size_t got = input_->Read(buffer_.get() + end_, capacity_ - end_);
     if (got == 0) {
-      // A read error (a directory, a failing disk) is no end of the file: the
-      // file is not damaged, it could not be read.
-      if (std::ferror(file_) != 0) {
-        const int error = errno;
-        SystemErrorMessage(error, "ERROR: unable to read from file: %s\n", std::strerror(error));
-        ExitProcessing(-1);
-      }
       endOfFile_ = true;
       break;
     }
@@ -80,6 +73,8 @@ bool ByteReader::Refill(std::size_t count) {
 }
 
 std::uint64_t ByteReader::Remaining() {
+  // A compressed file tells its size once it has been counted.
+  if (unread_ < 0 && !endOfFile_) unread_ = input_->Remaining();
   if (unread_ < 0 || endOfFile_) {
     // A stream that cannot tell its size is read to its end.
     while (!endOfFile_) Refill(capacity_ == 0 ? blockSize_ : capacity_ * 2);

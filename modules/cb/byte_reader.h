@@ -4,9 +4,11 @@
 // several times the parsing itself. ByteReader keeps a window of the file in
 // memory, hands out contiguous runs of bytes, and knows how many bytes the
 // file still holds, so that a reader can refuse a header that promises more
-// than the file contains before allocating anything for it. A read error is
-// fatal: "ERROR: unable to read from file: %s\n" with the system's reason
-// (and its error number, through SystemErrorMessage).
+// than the file contains before allocating anything for it. It reads an
+// InputFile, so the content of standard input, a pipe or a compressed file
+// comes as a plain file's would. A read error is fatal: "ERROR: unable to
+// read from file: %s\n" with the system's reason (and its error number,
+// through SystemErrorMessage); so is a damaged compressed stream.
 #ifndef VQPEEK_MODULES_CB_BYTE_READER_H_
 #define VQPEEK_MODULES_CB_BYTE_READER_H_
 
@@ -14,6 +16,8 @@
 #include <cstdint>
 #include <cstdio>
 #include <memory>
+
+#include "vqpeek/file.h"
 
 namespace cb_internal {
 
@@ -28,8 +32,11 @@ const unsigned char* ParseInteger(const unsigned char* begin, const unsigned cha
 
 class ByteReader {
  public:
-  // Reads `file` from its current position in blocks of `blockSize` bytes;
+  // Reads `input` from its current position in blocks of `blockSize` bytes;
   // the buffer grows beyond that only to hold one run asked for by Ensure.
+  // `input` must outlive the reader.
+  explicit ByteReader(InputFile& input, std::size_t blockSize = kBlockSize);
+  // As above, for a stream read as it is from where it stands.
   explicit ByteReader(FILE* file, std::size_t blockSize = kBlockSize);
   ByteReader(const ByteReader&) = delete;
   ByteReader& operator=(const ByteReader&) = delete;
@@ -84,7 +91,8 @@ class ByteReader {
   // bytes are available or the file ends. Returns false when none is.
   bool Refill(std::size_t count);
 
-  FILE* file_;
+  std::unique_ptr<InputFile> borrowed_;  // the InputFile of a stream
+  InputFile* input_;
   std::size_t blockSize_;
   std::unique_ptr<unsigned char[]> buffer_;
   std::size_t capacity_ = 0;
@@ -92,7 +100,7 @@ class ByteReader {
   std::size_t end_ = 0;
   bool endOfFile_ = false;
   // Bytes of the file after what has been read into the buffer; -1 while
-  // unknown (a stream that cannot seek).
+  // unknown (a pipe; a compressed file until Remaining asks).
   std::int64_t unread_ = -1;
   std::uint64_t read_ = 0;  // bytes read from the file
 };
