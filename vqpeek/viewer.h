@@ -104,7 +104,7 @@ void PrintView(FILE* out, const char* inputName, const Codebook& set, const View
 // with every message in the order of a run that holds the set; the output
 // is PrintView's. Returns false, having read nothing, when the run needs
 // the set in memory: the partition view, or a first file that cannot be
-// read twice (a pipe) where a second pass is needed.
+// read twice where a second pass is needed (SetReader::Rewindable).
 bool PrintStreamedView(FILE* out, const char* inputName, ViewMode mode, const char* secondName,
                        SetReader& reader, const ViewOptions& options);
 

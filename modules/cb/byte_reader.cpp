@@ -34,6 +34,9 @@ ByteReader::ByteReader(FILE* file, std::size_t blockSize)
       unread_(borrowed_->KnownRemaining()) {}
 
 bool ByteReader::Refill(std::size_t count) {
+  // After the end of the file nothing more comes; what is in memory stays
+  // where it is, so that a reader may go back in it (Holds).
+  if (endOfFile_) return end_ > position_;
   const std::size_t available = end_ - position_;
   if (capacity_ < count || buffer_ == nullptr) {
     // Grow to hold `count` bytes; only bytes the file holds are asked for.

@@ -68,6 +68,18 @@ class ByteReader {
   // stand had it been read byte by byte.
   std::uint64_t Consumed() const { return read_ - (end_ - position_); }
 
+  // Whether everything from `consumed` (as Consumed() counts) to the end of
+  // the file is in memory: the whole file has been read into the buffer
+  // (Remaining() reads a stream that cannot tell its size so), and nothing
+  // from there on has been dropped since.
+  bool Holds(std::uint64_t consumed) const {
+    return endOfFile_ && consumed >= read_ - end_ && consumed <= read_;
+  }
+  // Goes back (or on) to `consumed`, which the reader Holds.
+  void MoveTo(std::uint64_t consumed) {
+    position_ = static_cast<std::size_t>(consumed - (read_ - end_));
+  }
+
   // Skips white space (blanks, tabs, line ends, vertical tabs, form feeds).
   void SkipWhitespace();
 

@@ -304,7 +304,11 @@ int SetReader::Version() const { return state_->version; }
 int SetReader::Dimension() const { return state_->dim; }
 int SetReader::BatchCapacity() const { return state_->capacity; }
 int SetReader::NextRecord() const { return state_->next; }
-bool SetReader::Rewindable() const { return state_->input->Rewindable(); }
+bool SetReader::Rewindable() const {
+  // A pipe is read whole before its first record (its size is unknown
+  // otherwise), so a later pass reads its records from memory.
+  return state_->input->Rewindable() || state_->reader->Holds(state_->bodyOffset);
+}
 
 bool SetReader::Next(SetBatch* batch, int* rows) {
   State& s = *state_;
@@ -362,11 +366,17 @@ bool SetReader::Next(SetBatch* batch, int* rows) {
 
 void SetReader::Rewind() {
   State& s = *state_;
-  // A compressed file is decompressed again up to the body; a file whose
-  // size or time has changed is not read again.
-  s.reader.reset();
-  if (!s.input->Seek(s.bodyOffset)) s.Changed();
-  s.reader.emplace(*s.input, s.bufferBytes);
+  if (!s.input->Rewindable()) {
+    // A pipe: its records are all in memory, or cannot be had again.
+    if (!s.reader->Holds(s.bodyOffset)) s.Changed();
+    s.reader->MoveTo(s.bodyOffset);
+  } else {
+    // A compressed file is decompressed again up to the body; a file whose
+    // size or time has changed is not read again.
+    s.reader.reset();
+    if (!s.input->Seek(s.bodyOffset)) s.Changed();
+    s.reader.emplace(*s.input, s.bufferBytes);
+  }
   s.next = 0;
   s.batch = 0;
 }
