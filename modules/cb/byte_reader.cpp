@@ -1,6 +1,7 @@
 // A file read in large blocks and parsed from memory.
 #include "byte_reader.h"
 
+#include <cstdlib>
 #include <cstring>
 #include <limits>
 
@@ -38,6 +39,13 @@ bool ByteReader::Refill(std::size_t count) {
   // where it is, so that a reader may go back in it (Holds).
   if (endOfFile_) return end_ > position_;
   const std::size_t available = end_ - position_;
+  // The unread bytes go to the front first, so that a larger buffer keeps
+  // them where they are.
+  if (position_ > 0) {
+    if (available > 0) std::memmove(buffer_.get(), buffer_.get() + position_, available);
+    position_ = 0;
+    end_ = available;
+  }
   if (capacity_ < count || buffer_ == nullptr) {
     // Grow to hold `count` bytes; only bytes the file holds are asked for.
     std::size_t wanted = count > blockSize_ ? count : blockSize_;
@@ -46,19 +54,14 @@ bool ByteReader::Refill(std::size_t count) {
       if (wanted == 0) wanted = 1;
     }
     if (wanted > capacity_) {
-      std::unique_ptr<unsigned char[]> larger =
-          std::make_unique_for_overwrite<unsigned char[]>(wanted);
-      if (available > 0) std::memcpy(larger.get(), buffer_.get() + position_, available);
-      buffer_ = std::move(larger);
+      // realloc: a large buffer grows in place or by moving its pages, not
+      // by copying them (a pipe is read whole by doubling it).
+      void* larger = std::realloc(buffer_.get(), wanted);
+      if (larger == nullptr) FatalError("ERROR: Not enough memory to read the file.\n");
+      static_cast<void>(buffer_.release());
+      buffer_.reset(static_cast<unsigned char*>(larger));
       capacity_ = wanted;
-      position_ = 0;
-      end_ = available;
     }
-  }
-  if (position_ > 0) {
-    if (available > 0) std::memmove(buffer_.get(), buffer_.get() + position_, available);
-    position_ = 0;
-    end_ = available;
   }
   while (!endOfFile_ && end_ < capacity_ && end_ - position_ < count) {
     // A read error (a directory, a failing disk) is no end of the file: the

@@ -8,13 +8,16 @@
 // InputFile, so the content of standard input, a pipe or a compressed file
 // comes as a plain file's would. A read error is fatal: "ERROR: unable to
 // read from file: %s\n" with the system's reason (and its error number,
-// through SystemErrorMessage); so is a damaged compressed stream.
+// through SystemErrorMessage); so is a damaged compressed stream, and a
+// file that the memory cannot hold where it must be read whole ("ERROR:
+// Not enough memory to read the file.\n").
 #ifndef VQPEEK_MODULES_CB_BYTE_READER_H_
 #define VQPEEK_MODULES_CB_BYTE_READER_H_
 
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <memory>
 
 #include "vqpeek/file.h"
@@ -44,12 +47,12 @@ class ByteReader {
   // The next byte, or EOF.
   int Get() {
     if (position_ == end_ && !Refill(1)) return EOF;
-    return buffer_[position_++];
+    return buffer_.get()[position_++];
   }
   // The next byte without consuming it, or EOF.
   int Peek() {
     if (position_ == end_ && !Refill(1)) return EOF;
-    return buffer_[position_];
+    return buffer_.get()[position_];
   }
 
   // Makes at least `count` bytes available at Data() unless the file ends
@@ -103,10 +106,14 @@ class ByteReader {
   // bytes are available or the file ends. Returns false when none is.
   bool Refill(std::size_t count);
 
+  struct Free {
+    void operator()(unsigned char* bytes) const noexcept { std::free(bytes); }
+  };
+
   std::unique_ptr<InputFile> borrowed_;  // the InputFile of a stream
   InputFile* input_;
   std::size_t blockSize_;
-  std::unique_ptr<unsigned char[]> buffer_;
+  std::unique_ptr<unsigned char, Free> buffer_;
   std::size_t capacity_ = 0;
   std::size_t position_ = 0;
   std::size_t end_ = 0;
