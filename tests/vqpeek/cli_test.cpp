@@ -174,6 +174,23 @@ TEST(VqpeekSources, StandardInputPipesAndProcessSubstitution) {
   }
 }
 
+TEST(VqpeekSources, APipeBeyondMemoryIsReportedNotACrash) {
+  // A pipe is read whole; one larger than the memory the run may take is
+  // refused with a message. (The sanitizers, and an emulator that runs
+  // another program, need more address space than this limit allows.)
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+  GTEST_SKIP() << "address-space limits do not fit the sanitizers";
+#endif
+  const char* other = std::getenv("VQPEEK_UNDER_TEST");
+  if (other != nullptr && other[0] != '\0') GTEST_SKIP() << "another program under test";
+  const vqtest::RunResult result = vqtest::RunVqpeekScript(
+      "{ printf 'VQ TRAINING SET 2.0\\n1\\n1\\n1000000000\\n0\\n1\\n0\\n255\\n0\\n-\\n'; "
+      "head -c 200000000 /dev/zero; } | (ulimit -v 120000; $VQPEEK -Q1 -)");
+  EXPECT_EQ(result.out, "");
+  EXPECT_EQ(result.err, "ERROR: Not enough memory to read the file.\n");
+  EXPECT_EQ(result.status, 255);
+}
+
 TEST(VqpeekSources, NamedPipes) {
   vqtest::TempDir dir;
   const std::string ts = Example("blocks.ts");
