@@ -203,10 +203,4 @@ TEST(PeekInput, APipeKeepsWhatWasReadForItsReader) {
   EXPECT_TRUE(ReadAll(*input) == content);
 }
 
-TEST(IsStandardInput, TheDashAndTheNamesOfAStandardInputThatIsNoFile) {
-  EXPECT_TRUE(IsStandardInput("-"));
-  EXPECT_FALSE(IsStandardInput(VQPEEK_SOURCE_DIR "/examples/blocks.ts"));
-  EXPECT_FALSE(IsStandardInput("/nonexistent"));
-}
-
 }  // namespace

@@ -16,10 +16,11 @@ std::string UsageText() {
   return vqtest::ReadFileBytes(std::string(VQPEEK_SOURCE_DIR) + "/tests/vqpeek/golden/usage.txt");
 }
 
-void ExpectRun(const std::vector<std::string>& args, const std::string& out, int status) {
+void ExpectRun(const std::vector<std::string>& args, const std::string& out, int status,
+               const std::string& err = "") {
   const vqtest::RunResult result = RunVqpeek(args);
   EXPECT_EQ(result.out, out);
-  EXPECT_EQ(result.err, "");
+  EXPECT_EQ(result.err, err);
   EXPECT_EQ(result.status, status);
 }
 
@@ -222,18 +223,14 @@ TEST(VqpeekSources, CompressedCopiesOfEveryExample) {
     }
     const std::string ts = dir.Path("blocks.ts" + ending);
     if (!ProgramReads(tool)) {
-      const vqtest::RunResult result = RunVqpeek({ts});
-      EXPECT_EQ(result.out, "");
-      EXPECT_EQ(result.err, Refusal(ts, tool));
-      EXPECT_EQ(result.status, 255);
+      ExpectRun({ts}, "", 255, Refusal(ts, tool));
       continue;
     }
-    for (const std::string options : {"", "-Q1 -E", "-S"}) {
+    ExpectPlainRun("$VQPEEK " + dir.Path("old.ts" + ending), "", Example("old.ts"), "");
+    ExpectPlainRun("$VQPEEK -F2 " + dir.Path("blocks.cb" + ending), "-F2", Example("blocks.cb"),
+                   "");
+    for (const std::string options : {"", "-Q1 -E -S"}) {
       ExpectPlainRun("$VQPEEK " + options + " " + ts, options, Example("blocks.ts"), "");
-      ExpectPlainRun("$VQPEEK " + options + " " + dir.Path("old.ts" + ending), options,
-                     Example("old.ts"), "");
-      ExpectPlainRun("$VQPEEK " + options + " " + dir.Path("blocks.cb" + ending), options,
-                     Example("blocks.cb"), "");
       for (const std::string second : {"blocks.cb", "blocks.pa"}) {
         ExpectPlainRun("$VQPEEK " + options + " " + ts + " " + dir.Path(second + ending), options,
                        Example("blocks.ts"), Example(second));
@@ -254,35 +251,21 @@ TEST(VqpeekSources, DamagedCompressedFiles) {
   for (const std::string tool : {"gzip", "zstd"}) {
     if (!ProgramReads(tool)) continue;
     const std::string good =
-        vqtest::CompressWith(tool, vqtest::ReadFileBytes(Example("blocks.ts")));
-    // Cut short, and a checksum that does not match (gzip's CRC-32 before
-    // the length; zstd's last four bytes).
+        vqtest::CompressWith(tool, vqtest::ReadFileBytes(Example("blocks.cb")));
+    // A checksum that does not match (gzip's CRC-32 before the length,
+    // zstd's last four bytes) in a file; a cut in a pipe.
     std::string wrongSum = good;
     wrongSum[good.size() - (tool == "gzip" ? 8 : 1)] ^= 0x01;
-    const std::string cut = dir.Path("cut." + tool);
     const std::string sum = dir.Path("sum." + tool);
-    vqtest::WriteFileBytes(cut, good.substr(0, good.size() - 10));
     vqtest::WriteFileBytes(sum, wrongSum);
     const std::string reason =
         tool == "gzip" ? "incorrect data check" : "Restored data doesn't match checksum";
-    for (const std::string options : {"-Q1", "-S"}) {
-      const vqtest::RunResult cutRun = RunVqpeek({options, cut});
-      EXPECT_EQ(cutRun.out, "");
-      EXPECT_EQ(cutRun.err, "ERROR: The compressed file " + cut +
-                                " is damaged: it ends inside its compressed data.\n");
-      EXPECT_EQ(cutRun.status, 255);
-      const vqtest::RunResult sumRun = RunVqpeek({options, sum});
-      EXPECT_EQ(sumRun.out, "");
-      EXPECT_EQ(sumRun.err, "ERROR: The compressed file " + sum + " is damaged: " + reason + ".\n");
-      EXPECT_EQ(sumRun.status, 255);
-    }
-    // A codebook cut short, from a pipe.
-    const std::string book = dir.Path("book." + tool);
-    const std::string goodBook =
-        vqtest::CompressWith(tool, vqtest::ReadFileBytes(Example("blocks.cb")));
-    vqtest::WriteFileBytes(book, goodBook.substr(0, goodBook.size() - 10));
+    ExpectRun({"-Q1", sum}, "", 255,
+              "ERROR: The compressed file " + sum + " is damaged: " + reason + ".\n");
+    const std::string cut = dir.Path("cut." + tool);
+    vqtest::WriteFileBytes(cut, good.substr(0, good.size() - 10));
     const vqtest::RunResult piped =
-        vqtest::RunVqpeekScript("cat " + book + " | $VQPEEK " + Example("blocks.ts") + " -");
+        vqtest::RunVqpeekScript("cat " + cut + " | $VQPEEK -S " + Example("blocks.ts") + " -");
     EXPECT_EQ(piped.out, "");
     EXPECT_EQ(piped.err,
               "ERROR: The compressed file - is damaged: it ends inside its compressed data.\n");
