@@ -186,7 +186,7 @@ TEST(VqpeekSources, APipeBeyondMemoryIsReportedNotACrash) {
   if (other != nullptr && other[0] != '\0') GTEST_SKIP() << "another program under test";
   const vqtest::RunResult result = vqtest::RunVqpeekScript(
       "{ printf 'VQ TRAINING SET 2.0\\n1\\n1\\n1000000000\\n0\\n1\\n0\\n255\\n0\\n-\\n'; "
-      "head -c 200000000 /dev/zero; } | (ulimit -v 120000; $VQPEEK -Q1 -)");
+      "head -c 40000000 /dev/zero; } | (ulimit -v 40000; $VQPEEK -Q1 -)");
   EXPECT_EQ(result.out, "");
   EXPECT_EQ(result.err, "ERROR: Not enough memory to read the file.\n");
   EXPECT_EQ(result.status, 255);
