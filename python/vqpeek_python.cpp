@@ -21,6 +21,7 @@
 #include <pybind11/pybind11.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cmath>
 #include <cstdint>
@@ -317,25 +318,41 @@ struct FileHead {
 };
 
 FileHead ReadFileHead(const std::string& name) {
-  const py::gil_scoped_release unlocked;
+  // The head is looked at through the library's input, which decompresses
+  // a compressed file and keeps what it read of a pipe for the reader.
+  constexpr std::size_t kHeadBytes = 4096;
   FileHead head;
-  std::unique_ptr<FILE, int (*)(FILE*)> file(std::fopen(name.c_str(), "rb"), std::fclose);
-  if (file == nullptr) return head;
-  char line[kTextFieldSize];
-  if (std::fgets(line, sizeof line, file.get()) == nullptr) return head;
-  head.kind = RecognizeVersionstr(line);
-  // The rest of a long first line, then two numbers as "%i" reads them.
-  if (std::strchr(line, '\n') == nullptr) {
-    for (int c = std::getc(file.get()); c != EOF && c != '\n'; c = std::getc(file.get())) {
-    }
-  }
+  std::string bytes;
+  bool read = false;
+  RunLibrary(
+      [&] {
+        const py::gil_scoped_release unlocked;
+        read = PeekInput(name.c_str(), kHeadBytes, &bytes);
+      },
+      name);
+  if (!read || bytes.empty()) return head;
+  // The first line as a line reader takes it (79 characters), then the rest
+  // of that line.
+  const std::string line =
+      bytes.substr(0, std::min(bytes.find('\n'), std::size_t{kTextFieldSize - 1}));
+  head.kind = RecognizeVersionstr(line.c_str());
+  std::size_t at = bytes.find('\n');
+  if (at == std::string::npos) return head;
+  ++at;
+  // Two numbers as "%i" reads them: white space, then at most 31 characters
+  // that may make a number.
   long long number = -1;
   for (int field = 0; field < 2; ++field) {
-    char text[32];
-    if (std::fscanf(file.get(), " %31[-+0-9a-fA-FxX]", text) != 1) return head;
+    while (at < bytes.size() && std::isspace(static_cast<unsigned char>(bytes[at]))) ++at;
+    const std::size_t begin = at;
+    while (at < bytes.size() && at - begin < 31 && bytes[at] != '\0' &&
+           std::strchr("-+0123456789abcdefABCDEFxX", bytes[at]) != nullptr) {
+      ++at;
+    }
+    const std::string text = bytes.substr(begin, at - begin);
     char* end = nullptr;
-    number = std::strtoll(text, &end, 0);
-    if (end == text) return head;
+    number = std::strtoll(text.c_str(), &end, 0);
+    if (end == text.c_str()) return head;
   }
   head.size = std::clamp<long long>(number, INT32_MIN, INT32_MAX);
   return head;

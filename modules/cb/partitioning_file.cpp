@@ -17,7 +17,6 @@
 #include "vqpeek/file.h"
 
 using cb_internal::ByteReader;
-using cb_internal::FilePtr;
 
 namespace {
 
@@ -65,12 +64,12 @@ bool ReadIndexLine(ByteReader& reader, int* index) {
 template <typename Prepare, typename Method, typename Begin, typename Take>
 int ReadPartitioningFile(const char* filename, int size, bool namesTheEnd, Prepare&& prepare,
                          Method&& method, Begin&& begin, Take&& take) {
-  FilePtr file(FileOpen(filename, 1, 0));
-  if (file == nullptr) {
+  const std::unique_ptr<InputFile> input = InputFile::Open(filename);
+  if (input == nullptr) {
     // The open message has no line end of its own; this one ends the run.
     FatalError("\n");
   }
-  ByteReader reader(file.get());
+  ByteReader reader(*input);
 
   // The header's text is not examined: the caller has established the kind
   // of the file, and the record gets the partitioning version string anyway.

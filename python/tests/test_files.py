@@ -4,7 +4,9 @@ damaged or hostile files that must end in vqpeek.Error, not in a crash."""
 import errno
 import os
 import shutil
+import subprocess
 import tempfile
+import threading
 
 import numpy as np
 import pytest
@@ -372,3 +374,35 @@ def test_sets_made_from_arrays_take_their_header_from_the_data(tmp_path):
                                (dict(names=["a\0", None]), r"names\[0\]")]:
         with pytest.raises(ValueError, match=message):
             vqpeek.VQSet([[1, 2], [3, 256]], **arguments)
+
+
+@pytest.mark.parametrize("tool, ending", [("gzip", ".gz"), ("zstd", ".zst")])
+def test_compressed_files_read_as_the_plain_ones(tmp_path, tool, ending):
+    def compressed(name, to):
+        with open(to, "wb") as out:
+            subprocess.run([tool, "-c", str(SOURCE_DIR / "examples" / name)], stdout=out, check=True)
+        return to
+
+    plain = vqpeek.read_set(SOURCE_DIR / "examples/blocks.ts")
+    # Recognised by its content, whatever the name says.
+    s = vqpeek.read_set(compressed("blocks.ts", tmp_path / ("set" + ending)))
+    assert (s.version_line, s.block_size, s.total_freq, s.names) == (
+        plain.version_line, plain.block_size, plain.total_freq, plain.names)
+    np.testing.assert_array_equal(s.vectors, plain.vectors)
+    np.testing.assert_array_equal(s.freqs, plain.freqs)
+    labels = vqpeek.read_partitioning(compressed("blocks.pa", tmp_path / "parts")).labels
+    np.testing.assert_array_equal(labels,
+                                  vqpeek.read_partitioning(SOURCE_DIR / "examples/blocks.pa").labels)
+    # Through a named pipe, written by another thread.
+    fifo = tmp_path / "fifo"
+    os.mkfifo(fifo)
+    packed = (tmp_path / ("set" + ending)).read_bytes()
+    writer = threading.Thread(target=lambda: fifo.write_bytes(packed))
+    writer.start()
+    np.testing.assert_array_equal(vqpeek.read_set(fifo).vectors, plain.vectors)
+    writer.join()
+    # A damaged file is refused with the library's message.
+    cut = tmp_path / ("cut" + ending)
+    cut.write_bytes(packed[:-5])
+    with pytest.raises(vqpeek.Error, match="is damaged: it ends inside its compressed data"):
+        vqpeek.read_set(cut)

@@ -91,6 +91,32 @@ TEST(SetReader, HandsOutEveryRecordAtEveryBufferAndBatchSize) {
   }
 }
 
+TEST(SetReader, ReadsAPipeOnceAndPassesOverItAgainFromMemory) {
+  const unsigned seed = std::random_device()();
+  SCOPED_TRACE("seed " + std::to_string(seed));
+  std::mt19937 random(seed);
+  TempDir dir;
+  const std::string path = dir.Path("set.ts");
+  vqtest::WriteSet(path, kTrainingSetFile, 2, 3, RandomNodes(random, 40, 2, true), 2);
+  Codebook expected;
+  ReadCodebook(path.c_str(), &expected);
+  const std::string bytes = ReadFileBytes(path);
+  for (const std::size_t buffer : {1, 7, 100000}) {
+    int fds[2];
+    ASSERT_EQ(pipe(fds), 0);
+    ASSERT_EQ(write(fds[1], bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+    close(fds[1]);
+    {
+      SetReader reader(("/dev/fd/" + std::to_string(fds[0])).c_str(), buffer, 3);
+      ASSERT_TRUE(reader.Rewindable());
+      EXPECT_EQ(ReadAll(reader), Records(expected)) << buffer;
+      reader.Rewind();
+      EXPECT_EQ(ReadAll(reader), Records(expected)) << buffer;
+    }
+    close(fds[0]);
+  }
+}
+
 TEST(SetReader, ReadsVersionOneFiles) {
   const std::string path = std::string(VQPEEK_SOURCE_DIR) + "/examples/old.ts";
   Codebook expected;

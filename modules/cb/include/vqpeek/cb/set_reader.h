@@ -75,8 +75,10 @@ class VQPEEK_EXPORT SetReader {
   // changed while it was read.\n".
   bool Next(SetBatch* batch, int* rows = nullptr);
 
-  // Whether the file can be read again from its first record (a regular
-  // file; a pipe cannot).
+  // Whether the file can be read again from its first record: a regular
+  // file (a compressed one is decompressed again), or a pipe or standard
+  // input, which the reader holds in memory (at the file's width) once it
+  // has read it to its end to check its size.
   bool Rewindable() const;
 
   // Goes back to the first record for another pass. The first pass must
