@@ -52,8 +52,7 @@ bool PrintStreamedView(FILE* out, const char* inputName, ViewMode mode, const ch
       // Each training vector is measured against the code vector it is
       // assigned to, batch by batch.
       std::vector<int> copy;
-      bool stays = false;
-      const int* codes = FlatRows(codebook, 0, codebook.Booksize, &copy, &stays);
+      const int* codes = AllRows(codebook, &copy);
       PartitionFigureAccumulator accumulator(codes, codebook.Booksize, reader.Dimension());
       AssignToNearest(reader, codebook, &totals, [&](const SetBatch& rows, const int* chosen) {
         accumulator.Add(rows.Elements, rows.Freqs, chosen, rows.Count);

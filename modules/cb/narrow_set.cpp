@@ -155,22 +155,21 @@ void NarrowSetCentroids(const NarrowSet& set, const int* labels, int partitions,
   } catch (const std::bad_alloc&) {
     FatalError("ERROR: Not enough memory for the partitioning.\n");
   }
-  constexpr int kBatch = 4096;
-  std::vector<int> rows(static_cast<std::size_t>(kBatch) * dim);
-  for (int first = 0; first < set.Size(); first += kBatch) {
-    const int count = std::min(kBatch, set.Size() - first);
-    WidenRows(set, first, count, rows.data());
+  RowBatches batches(set.Size(), set.Dim);
+  batches.ForEach([&](std::int64_t start, int count, int* rows) {
+    const int first = static_cast<int>(start);
+    WidenRows(set, first, count, rows);
     for (int k = 0; k < count; ++k) {
       const int i = first + k;
       const std::int64_t freq = set.Freqs[i];
       std::uint64_t* sum = sums.data() + static_cast<std::size_t>(labels[i]) * dim;
-      const int* row = rows.data() + static_cast<std::size_t>(k) * dim;
+      const int* row = rows + static_cast<std::size_t>(k) * dim;
       for (std::size_t e = 0; e < dim; ++e) {
         sum[e] += static_cast<std::uint64_t>(freq * row[e]);
       }
       freqs[labels[i]] = cb_internal::WrapAdd32(freqs[labels[i]], set.Freqs[i]);
     }
-  }
+  });
   for (int k = 0; k < partitions; ++k) {
     if (freqs[k] <= 0) continue;  // no centroid: zeros, and Freq 0
     CodebookNode& node = centroids->Book[k];

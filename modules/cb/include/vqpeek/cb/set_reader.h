@@ -23,6 +23,7 @@
 
 #include "vqpeek/cb/codebook.h"
 #include "vqpeek/cb/partitioning.h"
+#include "vqpeek/cb/row_batches.h"
 #include "vqpeek/export.h"
 
 // Records First .. First+Count-1 of a set. The arrays stay valid until the
@@ -44,7 +45,8 @@ class VQPEEK_EXPORT SetReader {
 
   // Opens a version-1 or version-2 training-set or codebook file and reads
   // its head. `bufferBytes` is the size of the file buffer, `batchRows` the
-  // most records a batch holds (fewer when the rows would pass 4 MB).
+  // most records a batch holds (fewer when the rows would pass kBatchBytes:
+  // BatchRows of the set).
   // Fatal: the messages of ReadCodebook up to "ERROR: premature end of
   // file\n" for a body shorter than the head promises (before any record is
   // read).
