@@ -50,16 +50,24 @@ bool PrintStreamedView(FILE* out, const char* inputName, ViewMode mode, const ch
     PartitionTotals totals;
     if (figures) {
       // Each training vector is measured against the code vector it is
-      // assigned to, batch by batch.
+      // assigned to, batch by batch. The code vectors are read with the
+      // set's dimension only once AssignToNearest has found the two
+      // dimensions equal: at its first batch, or after it for a set without
+      // vectors.
       std::vector<int> copy;
-      const int* codes = AllRows(codebook, &copy);
-      PartitionFigureAccumulator accumulator(codes, codebook.Booksize, reader.Dimension());
+      std::optional<PartitionFigureAccumulator> accumulator;
+      auto measured = [&]() -> PartitionFigureAccumulator& {
+        if (!accumulator) {
+          accumulator.emplace(AllRows(codebook, &copy), codebook.Booksize, reader.Dimension());
+        }
+        return *accumulator;
+      };
       AssignToNearest(reader, codebook, &totals, [&](const SetBatch& rows, const int* chosen) {
-        accumulator.Add(rows.Elements, rows.Freqs, chosen, rows.Count);
+        measured().Add(rows.Elements, rows.Freqs, chosen, rows.Count);
       });
       const Codebook& head = reader.Header();
       partitionFigures =
-          accumulator.Figures(PeakValue(head.BytesPerElement, head.MinValue, head.MaxValue));
+          measured().Figures(PeakValue(head.BytesPerElement, head.MinValue, head.MaxValue));
     } else {
       AssignToNearest(reader, codebook, &totals);
     }

@@ -439,6 +439,16 @@ TEST_F(PartitionViewRun, CodebooksThatCannotPartitionTheSet) {
   WriteSet(dir_.Path("wide.cb"), kCodebookFile, 2, 2, {{{1, 2, 3, 4}, 0}});
   ExpectFailure({"example.ts", "wide.cb"},
                 "ERROR: Codebook and training set differ in vector dimension (4 != 2).\n");
+  // A code vector far shorter than the training vectors is never read as
+  // long as they are, also where its figures are asked for.
+  WriteSet(dir_.Path("long.ts"), kTrainingSetFile, 512, 512, {{std::vector<int>(512 * 512, 7), 1}});
+  for (const std::vector<std::string>& options :
+       {std::vector<std::string>{"-Q1", "-S"}, {"-Q0", "-S", "-E"}, {"-S"}, {"-Q1"}}) {
+    std::vector<std::string> args = options;
+    args.insert(args.end(), {"long.ts", "wide.cb"});
+    ExpectFailure(args,
+                  "ERROR: Codebook and training set differ in vector dimension (4 != 262144).\n");
+  }
   std::string cut = vqtest::ReadFileBytes(dir_.Path("example.cb"));
   cut.resize(cut.size() - 3);
   WriteFileBytes(dir_.Path("cut.cb"), cut);
