@@ -144,45 +144,14 @@ void AssignNarrowSet(const NarrowSet& set, const Codebook& CB, int* labels) {
 void NarrowSetCentroids(const NarrowSet& set, const int* labels, int partitions,
                         Codebook* centroids) {
   CreateNewCodebook(centroids, partitions, &set.Header);
-  const std::size_t dim = static_cast<std::size_t>(set.Dim);
-  // The wrapping totals of a partitioning: the same bits in any order of
-  // the additions.
-  std::vector<std::uint64_t> sums;
-  std::vector<int> freqs;
-  try {
-    sums.assign(static_cast<std::size_t>(partitions) * dim, 0);
-    freqs.assign(static_cast<std::size_t>(partitions), 0);
-  } catch (const std::bad_alloc&) {
-    FatalError("ERROR: Not enough memory for the partitioning.\n");
-  }
+  CentroidAccumulator sums(partitions, set.Dim);
   RowBatches batches(set.Size(), set.Dim);
   batches.ForEach([&](std::int64_t start, int count, int* rows) {
     const int first = static_cast<int>(start);
     WidenRows(set, first, count, rows);
-    for (int k = 0; k < count; ++k) {
-      const int i = first + k;
-      const std::int64_t freq = set.Freqs[i];
-      std::uint64_t* sum = sums.data() + static_cast<std::size_t>(labels[i]) * dim;
-      const int* row = rows + static_cast<std::size_t>(k) * dim;
-      for (std::size_t e = 0; e < dim; ++e) {
-        sum[e] += static_cast<std::uint64_t>(freq * row[e]);
-      }
-      freqs[labels[i]] = cb_internal::WrapAdd32(freqs[labels[i]], set.Freqs[i]);
-    }
+    sums.Add(rows, set.Freqs.get() + first, labels + first, count);
   });
-  for (int k = 0; k < partitions; ++k) {
-    if (freqs[k] <= 0) continue;  // no centroid: zeros, and Freq 0
-    CodebookNode& node = centroids->Book[k];
-    const double freq = freqs[k];
-    std::int64_t total = 0;
-    for (std::size_t e = 0; e < dim; ++e) {
-      const double sum = static_cast<double>(
-          static_cast<std::int64_t>(sums[static_cast<std::size_t>(k) * dim + e]));
-      const int c = cb_internal::TruncateToInt(sum / freq + 0.5);
-      node.Vector[e] = c;
-      total += c;
-    }
-    node.Freq = freqs[k];
-    node.VectorMean = cb_internal::RoundedMean(total, set.Dim);
-  }
+  // A partition without a centroid keeps the zeros and the frequency 0 of
+  // the fresh node.
+  for (int k = 0; k < partitions; ++k) sums.Centroid(k, &centroids->Book[k]);
 }
