@@ -47,7 +47,7 @@ bool PrintStreamedView(FILE* out, const char* inputName, ViewMode mode, const ch
     Codebook codebook;
     ReadCodebook(secondName, &codebook);
     if (codebook.Booksize < 1) FatalError("ERROR: The codebook is empty.\n");
-    PartitionTotals totals;
+    // Nothing of the partitions is printed but their figures: no totals.
     if (figures) {
       // Each training vector is measured against the code vector it is
       // assigned to, batch by batch. The code vectors are read with the
@@ -62,14 +62,14 @@ bool PrintStreamedView(FILE* out, const char* inputName, ViewMode mode, const ch
         }
         return *accumulator;
       };
-      AssignToNearest(reader, codebook, &totals, [&](const SetBatch& rows, const int* chosen) {
+      AssignToNearest(reader, codebook, nullptr, [&](const SetBatch& rows, const int* chosen) {
         measured().Add(rows.Elements, rows.Freqs, chosen, rows.Count);
       });
       const Codebook& head = reader.Header();
       partitionFigures =
           measured().Figures(PeakValue(head.BytesPerElement, head.MinValue, head.MaxValue));
     } else {
-      AssignToNearest(reader, codebook, &totals);
+      AssignToNearest(reader, codebook, nullptr);
     }
   } else if (mode == ViewTrainingSetAndPartitioning) {
     ReadPartitionLabels(secondName, reader.Header(), nullptr);

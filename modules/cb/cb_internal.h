@@ -154,6 +154,13 @@ void MoveInBulk(const Codebook& TS, Partitioning* P, int* target, bool everyVect
                 const std::function<void(int, int)>& prepare = nullptr,
                 std::int64_t partSize = kBulkPartSize, int threads = 0);
 
+// AssignToNearest on `workers` workers where no visitor is given (0: as
+// many as pay, up to 4), so that tests can run the shared path on any
+// machine.
+void AssignToNearestOn(SetReader& reader, const Codebook& CB, PartitionTotals* totals,
+                       const std::function<void(const SetBatch&, const int* chosen)>& visit,
+                       int workers);
+
 // --- Centroids (centroid_sums.cpp) ------------------------------------------
 // Every centroid of the library comes from these two: the wrapping sums of
 // a partition, and their rounding.

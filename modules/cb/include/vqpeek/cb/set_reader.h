@@ -111,12 +111,15 @@ struct PartitionTotals {
 // pass must be complete) and gives every vector to the code vector of `CB`
 // nearest under the squared distance, by the search rule from start
 // candidate 0, as GenerateOptimalPartitioningGeneral does for a fresh
-// partitioning. `visit`, when given, sees every batch with the chosen code
+// partitioning. `totals`, when given, receives the totals of the
+// partitions. `visit`, when given, sees every batch with the chosen code
 // vectors, in order, on the calling thread; without it, the batches are
 // searched on several threads (through RunInParallel) while the next ones
-// are read. Fatal: "ERROR: The codebook is empty.\n", "ERROR: Codebook and
-// training set differ in vector dimension (%d != %d).\n" (before the set is
-// read again); the messages of Rewind and Next.
+// are read, and after a failed read no thread reads again. Fatal: "ERROR:
+// The codebook is empty.\n", "ERROR: Codebook and training set differ in
+// vector dimension (%d != %d).\n" (before the set is read again, and so
+// before any code vector is read with the set's dimension); the messages
+// of Rewind and Next.
 VQPEEK_EXPORT void AssignToNearest(
     SetReader& reader, const Codebook& CB, PartitionTotals* totals,
     const std::function<void(const SetBatch&, const int* chosen)>& visit = nullptr);
