@@ -280,9 +280,6 @@ class IntRows {
     });
   }
 
-  // Whether a block lies in the array itself, for as long as it lives.
-  bool Stays() const { return type_ == ElementType::kInt32; }
-
  private:
   const py::array& rows_;
   ElementType type_;
@@ -691,7 +688,7 @@ py::tuple SetStatisticsOf(const py::array& vectors, const Int32Array& freqs) {
   if (dim < 1) Raise(PyExc_ValueError, "vectors: at least one element each");
   SetFigureAccumulator accumulator(dim);
   rows.ForEach([&](const int* block, py::ssize_t first, py::ssize_t n) {
-    accumulator.Add(block, freqs.data() + first, n, rows.Stays());
+    accumulator.Add(block, freqs.data() + first, n);
   });
   const SetFigures figures = accumulator.Figures();
   return py::make_tuple(figures.DistinctVectors, Figure(figures.MeanElement),

@@ -25,9 +25,8 @@ bool Contiguous(const Codebook& set, int first, int count) {
 
 }  // namespace
 
-const int* FlatRows(const Codebook& set, int first, int count, int* scratch, bool* stays) {
-  *stays = Contiguous(set, first, count);
-  if (*stays) return set.Book[first].Vector.get();
+const int* FlatRows(const Codebook& set, int first, int count, int* scratch) {
+  if (Contiguous(set, first, count)) return set.Book[first].Vector.get();
   const std::size_t dim = static_cast<std::size_t>(VectorDimension(set));
   for (int k = 0; k < count; ++k) {
     const int* row = set.Book[first + k].Vector.get();
@@ -41,14 +40,13 @@ const int* AllRows(const Codebook& set, std::vector<int>* copy) {
   if (Contiguous(set, 0, set.Booksize)) return set.Book[0].Vector.get();
   copy->resize(static_cast<std::size_t>(set.Booksize) *
                static_cast<std::size_t>(VectorDimension(set)));
-  bool stays = false;
-  return FlatRows(set, 0, set.Booksize, copy->data(), &stays);
+  return FlatRows(set, 0, set.Booksize, copy->data());
 }
 
 namespace {
 
-// Calls take(first, count, rows, freqs, rowsStay) for every batch of the
-// set, in order.
+// Calls take(first, count, rows, freqs) for every batch of the set, in
+// order.
 template <typename Take>
 void ForEachBatch(const Codebook& set, Take&& take) {
   RowBatches batches(set.Booksize, VectorDimension(set));
@@ -56,9 +54,7 @@ void ForEachBatch(const Codebook& set, Take&& take) {
   batches.ForEach([&](std::int64_t start, int count, int* scratch) {
     const int first = static_cast<int>(start);
     for (int k = 0; k < count; ++k) freqs[static_cast<std::size_t>(k)] = set.Book[first + k].Freq;
-    bool stays = false;
-    const int* rows = FlatRows(set, first, count, scratch, &stays);
-    take(first, count, rows, freqs.data(), stays);
+    take(first, count, FlatRows(set, first, count, scratch), freqs.data());
   });
 }
 
@@ -78,8 +74,8 @@ void PrintFigure(FILE* out, const char* label, const char* format, double value,
 
 SetFigures ComputeSetFigures(const Codebook& set) {
   SetFigureAccumulator accumulator(VectorDimension(set));
-  ForEachBatch(set, [&](int, int count, const int* rows, const int* freqs, bool stays) {
-    accumulator.Add(rows, freqs, count, stays);
+  ForEachBatch(set, [&](int, int count, const int* rows, const int* freqs) {
+    accumulator.Add(rows, freqs, count);
   });
   return accumulator.Figures();
 }

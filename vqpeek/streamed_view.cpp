@@ -39,7 +39,7 @@ bool PrintStreamedView(FILE* out, const char* inputName, ViewMode mode, const ch
   while (reader.Next(&batch)) {
     if (options.Entropy == 1) freqs.insert(freqs.end(), batch.Freqs, batch.Freqs + batch.Count);
     if (listing) AddToStatistics(batch, reader.Dimension(), &stats);
-    if (setFigures) setFigures->Add(batch.Elements, batch.Freqs, batch.Count, false);
+    if (setFigures) setFigures->Add(batch.Elements, batch.Freqs, batch.Count);
   }
 
   std::optional<PartitionFigures> partitionFigures;
