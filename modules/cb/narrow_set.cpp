@@ -63,6 +63,7 @@ void ReadNarrowSet(SetReader& reader, NarrowSet* set,
   cb_internal::FaultInParallel(
       elements, count * dim * static_cast<std::size_t>(set->ElementBytes), false,
       [&] { cb_internal::PrefaultPages(set->Freqs.get(), count * sizeof(int)); });
+  set->NameBase.reset();
   set->NameOffsets.reset();
   set->NameBytes.clear();
   SetBatch batch;
@@ -83,15 +84,8 @@ void ReadNarrowSet(SetReader& reader, NarrowSet* set,
     std::copy_n(batch.Freqs, batch.Count, set->Freqs.get() + first);
     if (batch.Names != nullptr) {
       try {
-        if (set->NameOffsets == nullptr) {
-          set->NameOffsets = std::make_unique_for_overwrite<std::uint64_t[]>(count);
-          std::fill_n(set->NameOffsets.get(), count, NarrowSet::kNoName);
-        }
         for (int k = 0; k < batch.Count; ++k) {
-          const char* name = batch.Names[k];
-          if (name == nullptr) continue;
-          set->NameOffsets[first + static_cast<std::size_t>(k)] = set->NameBytes.size();
-          set->NameBytes.insert(set->NameBytes.end(), name, name + std::strlen(name) + 1);
+          if (batch.Names[k] != nullptr) set->AddName(batch.First + k, batch.Names[k]);
         }
       } catch (const std::bad_alloc&) {
         FatalError("ERROR: Not enough memory for new vector element.\n");
@@ -100,6 +94,24 @@ void ReadNarrowSet(SetReader& reader, NarrowSet* set,
     if (visit) visit(batch);
   }
   set->Header.TotalFreq = reader.Header().TotalFreq;
+}
+
+void NarrowSet::AddName(int i, const char* name) {
+  constexpr std::uint64_t kNoBase = ~std::uint64_t{0};
+  if (NameOffsets == nullptr) {
+    const std::size_t count = static_cast<std::size_t>(Size());
+    NameOffsets = std::make_unique_for_overwrite<std::uint32_t[]>(count);
+    std::fill_n(NameOffsets.get(), count, kNoName);
+    const std::size_t groups = (count + kNameGroup - 1) / kNameGroup;
+    NameBase = std::make_unique_for_overwrite<std::uint64_t[]>(groups);
+    std::fill_n(NameBase.get(), groups, kNoBase);
+  }
+  std::uint64_t& base = NameBase[i / kNameGroup];
+  if (base == kNoBase) base = NameBytes.size();
+  // A group's names take at most kNameGroup times the longest name a file
+  // holds, far below 4 GB; names of any length from records are kept alike.
+  NameOffsets[i] = static_cast<std::uint32_t>(NameBytes.size() - base);
+  NameBytes.insert(NameBytes.end(), name, name + std::strlen(name) + 1);
 }
 
 void WidenRows(const NarrowSet& set, int first, int count, int* rows) {

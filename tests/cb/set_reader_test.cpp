@@ -108,6 +108,36 @@ TEST(SetReader, ReadsVersionOneFiles) {
   EXPECT_EQ(reader.Header().TotalFreq, 264);
 }
 
+TEST(ReadNarrowSet, HoldsEveryRecordAtTheFilesWidth) {
+  std::mt19937 random(3);
+  TempDir dir;
+  const std::string path = dir.Path("set.ts");
+  for (int width = 1; width <= 4; ++width) {
+    SCOPED_TRACE(width);
+    // Names in some groups of vectors only, from inside a group on.
+    std::vector<NodeSpec> nodes = RandomNodes(random, 700, width, false);
+    for (int i = 300; i < 520; i += 1 + static_cast<int>(random() % 3)) {
+      nodes[static_cast<std::size_t>(i)].name = std::string(1 + random() % 79, 'a' + i % 26);
+    }
+    nodes.back().name = "last";
+    vqtest::WriteSet(path, kTrainingSetFile, 2, 3, nodes, width);
+    SetReader reader(path.c_str(), 100, 64);
+    NarrowSet set;
+    ReadNarrowSet(reader, &set);
+    ASSERT_EQ(set.Size(), 700);
+    EXPECT_EQ(set.ElementBytes, width <= 2 ? width : 4);
+    std::vector<int> rows(700 * 6);
+    WidenRows(set, 0, 700, rows.data());
+    std::vector<std::string> records;
+    for (int i = 0; i < 700; ++i) {
+      std::string line = set.Name(i) != nullptr ? set.Name(i) : "-";
+      for (int e = 0; e < 6; ++e) line += ' ' + std::to_string(rows[i * 6 + e]);
+      records.push_back(line + " (" + std::to_string(set.Freqs[i]) + ")");
+    }
+    EXPECT_EQ(records, Records(nodes));
+  }
+}
+
 // Gives the file back the access and modification times in `before`.
 void RestoreTimes(const std::string& path, const struct stat& before) {
   const struct timespec times[2] = {before.st_atim, before.st_mtim};

@@ -128,9 +128,12 @@ VQPEEK_EXPORT void AssignToNearest(
 // that holds every value a file of its BytesPerElement can store (unsigned
 // 8 bits for 1, unsigned 16 bits for 2, int for 3 and 4), the frequencies
 // in 4 bytes, and the names in one block, kept only when some vector has
-// one. About the size of the file's records, with no record per vector.
+// one, with 4 bytes a vector to find them. About the size of the file's
+// records, with no record per vector.
 struct NarrowSet {
-  static constexpr std::uint64_t kNoName = ~std::uint64_t{0};
+  static constexpr std::uint32_t kNoName = ~std::uint32_t{0};
+  // The names of kNameGroup vectors in a row start from one base.
+  static constexpr int kNameGroup = 256;
 
   Codebook Header;  // the header fields, TotalFreq the sum; Book stays empty
   int Dim = 0;
@@ -139,17 +142,22 @@ struct NarrowSet {
   std::unique_ptr<std::uint16_t[]> Words;  // ... when 2
   std::unique_ptr<int[]> Ints;             // ... when 4
   std::unique_ptr<int[]> Freqs;            // Header.Booksize frequencies
-  // Null when no vector has a name; else the offset of vector i's name in
-  // NameBytes, or kNoName.
-  std::unique_ptr<std::uint64_t[]> NameOffsets;
+  // Null when no vector has a name. Else vector i's name lies at NameBytes
+  // offset NameBase[i / kNameGroup] + NameOffsets[i], or it has none
+  // (kNoName).
+  std::unique_ptr<std::uint64_t[]> NameBase;
+  std::unique_ptr<std::uint32_t[]> NameOffsets;
   std::vector<char> NameBytes;  // the names, each ending in its NUL
 
   int Size() const { return Header.Booksize; }
   // Vector i's name, or null for none.
   const char* Name(int i) const {
     if (NameOffsets == nullptr || NameOffsets[i] == kNoName) return nullptr;
-    return NameBytes.data() + NameOffsets[i];
+    return NameBytes.data() + NameBase[i / kNameGroup] + NameOffsets[i];
   }
+  // Gives vector i (0 .. Size()-1) the name `name`; names are given in
+  // ascending order of i. Throws std::bad_alloc.
+  VQPEEK_EXPORT void AddName(int i, const char* name);
 };
 
 // Reads every record of `reader` (at the start of its first pass) into
