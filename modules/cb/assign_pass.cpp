@@ -21,6 +21,10 @@ namespace {
 constexpr std::int64_t kMaxWorkerTotalsElements = std::int64_t{1} << 20;
 // Workers of the assigning pass: one reads while the others search.
 constexpr int kMaxAssignWorkers = 4;
+// The scratch of all workers together (each a batch of rows and the layout
+// of the code vectors its searches make): beyond it, fewer workers share
+// the pass, and its searches take threads of their own instead.
+constexpr std::uint64_t kMaxWorkersScratchBytes = std::uint64_t{32} << 20;
 
 // What one worker of the pass holds: a batch of its own (with several
 // workers), the search's results, and its share of the totals.
@@ -80,7 +84,13 @@ void AssignToNearestOn(SetReader& reader, const Codebook& CB, PartitionTotals* t
     workers = 1;
     if (totals == nullptr ||
         static_cast<std::int64_t>(partitions) * (dim + 1) <= kMaxWorkerTotalsElements) {
-      workers = std::clamp(UsableProcessors(), 1, kMaxAssignWorkers);
+      const std::uint64_t scratch =
+          capacity * width * sizeof(int) +
+          std::min<std::uint64_t>(static_cast<std::uint64_t>(partitions) * width * 8,
+                                  kPortableLayoutBytes);
+      const int fit = static_cast<int>(
+          std::clamp<std::uint64_t>(kMaxWorkersScratchBytes / scratch, 1, kMaxAssignWorkers));
+      workers = std::clamp(UsableProcessors(), 1, fit);
     }
   }
   std::vector<Worker> state(static_cast<std::size_t>(workers));
