@@ -261,7 +261,7 @@ class IntRows {
         dim_(rows.shape(1)),
         // An int32 array is handed out where it lies, whatever its size.
         batches_(rows.shape(0), static_cast<int>(std::clamp<py::ssize_t>(dim_, 1, INT32_MAX)),
-                 INT_MAX, type_ == ElementType::kInt32 ? 0 : kBatchBytes) {}
+                 INT_MAX, type_ == ElementType::kInt32 ? 0 : kCopiedBatchBytes) {}
 
   // Calls visit(rows, first, count) for consecutive blocks of all rows.
   template <typename Visit>

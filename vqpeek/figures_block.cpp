@@ -3,6 +3,7 @@
 // the library's accumulators in batches of flat rows, as a reader that
 // streams the set would hand them over.
 #include <algorithm>
+#include <climits>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -49,7 +50,7 @@ namespace {
 // order.
 template <typename Take>
 void ForEachBatch(const Codebook& set, Take&& take) {
-  RowBatches batches(set.Booksize, VectorDimension(set));
+  RowBatches batches(set.Booksize, VectorDimension(set), INT_MAX, kCopiedBatchBytes);
   std::vector<int> freqs(static_cast<std::size_t>(batches.Capacity()));
   batches.ForEach([&](std::int64_t start, int count, int* scratch) {
     const int first = static_cast<int>(start);
@@ -84,7 +85,7 @@ PartitionFigures ComputePartitionFigures(const NarrowSet& trainingSet, const Cod
                                          const int* labels) {
   std::vector<int> copy;
   PartitionFigureAccumulator accumulator(AllRows(second, &copy), second.Booksize, trainingSet.Dim);
-  RowBatches batches(trainingSet.Size(), trainingSet.Dim);
+  RowBatches batches(trainingSet.Size(), trainingSet.Dim, INT_MAX, kCopiedBatchBytes);
   batches.ForEach([&](std::int64_t start, int count, int* rows) {
     const int first = static_cast<int>(start);
     WidenRows(trainingSet, first, count, rows);

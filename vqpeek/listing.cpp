@@ -219,7 +219,7 @@ void PrintStreamedListing(FILE* out, const Codebook& set, SetReader& reader,
     StreamedRecords source(reader, std::max(1, geometry.VectorsPerLine), SIZE_MAX);
     FormatMatrix(out, set, source, stats, geometry);
   } else {
-    StreamedRecords source(reader, StreamedRecords::kLineGroup, kBatchBytes);
+    StreamedRecords source(reader, StreamedRecords::kLineGroup, kCopiedBatchBytes);
     FormatLines(out, set, source, stats, noBlanks);
   }
 }

@@ -1,6 +1,7 @@
 // A set held at the width of its file's elements: read from a SetReader,
 // widened a batch at a time, searched in place, and its centroids.
 #include <algorithm>
+#include <climits>
 #include <cstring>
 #include <new>
 #include <vector>
@@ -157,7 +158,7 @@ void NarrowSetCentroids(const NarrowSet& set, const int* labels, int partitions,
                         Codebook* centroids) {
   CreateNewCodebook(centroids, partitions, &set.Header);
   CentroidAccumulator sums(partitions, set.Dim);
-  RowBatches batches(set.Size(), set.Dim);
+  RowBatches batches(set.Size(), set.Dim, INT_MAX, kCopiedBatchBytes);
   batches.ForEach([&](std::int64_t start, int count, int* rows) {
     const int first = static_cast<int>(start);
     WidenRows(set, first, count, rows);

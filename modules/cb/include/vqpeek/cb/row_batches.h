@@ -23,6 +23,11 @@
 // on the rows, few enough to stay in the processor's outer cache.
 inline constexpr std::size_t kBatchBytes = std::size_t{4} << 20;
 
+// The bytes of a batch of rows that are copied or widened from where they
+// lie and used at once: few enough that the copies are still in the
+// processor's second-level cache when they are used.
+inline constexpr std::size_t kCopiedBatchBytes = std::size_t{256} << 10;
+
 // The rows of one batch of a set of `rows` rows of `dim` elements of
 // `width` bytes each: as many as `bytes` holds, but at least 1 and at most
 // `maxRows` and `rows` (1 for a set without rows).
