@@ -40,6 +40,8 @@ struct NodeRecords {
 // `bytes` bytes of their elements (but at least one record).
 class StreamedRecords {
  public:
+  // Records staged at a time for the line layout: enough that staging
+  // costs little beside the formatting of their lines.
   static constexpr int kLineGroup = 1024;
   StreamedRecords(SetReader& reader, int maxRows, std::size_t bytes)
       : reader_(reader),

@@ -40,7 +40,11 @@ struct SetBatch {
 
 class VQPEEK_EXPORT SetReader {
  public:
+  // The file is read in blocks of this size: large enough that a read
+  // costs little beside the decoding of its records.
   static constexpr std::size_t kBufferBytes = std::size_t{1} << 20;
+  // Records of a batch by default: a caller that keeps per-record results
+  // of a batch (a search's choices) keeps them for this many.
   static constexpr int kBatchRows = 4096;
 
   // Opens a version-1 or version-2 training-set or codebook file and reads
