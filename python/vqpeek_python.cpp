@@ -252,40 +252,32 @@ decltype(auto) VisitElements(const py::array& rows, ElementType type, Visit&& vi
 
 // The rows of an element array as int32 rows, a block at a time, for the
 // library operations that take int rows: an int32 array's own rows, else
-// rows widened into a buffer of at most kBufferElements elements. Safe
-// without the GIL while the array lives.
+// rows widened into a buffer of one batch (RowBatches). Safe without the
+// GIL while the array lives.
 class IntRows {
  public:
-  static constexpr py::ssize_t kBufferElements = py::ssize_t{1} << 18;
-
   IntRows(const py::array& rows, const char* what)
-      : rows_(rows), type_(ElementTypeOf(rows, what)), dim_(rows.shape(1)) {
-    capacity_ = type_ == ElementType::kInt32
-                    ? std::max<py::ssize_t>(rows.shape(0), 1)
-                    : std::max<py::ssize_t>(kBufferElements / std::max<py::ssize_t>(dim_, 1), 1);
-    if (type_ != ElementType::kInt32) {
-      buffer_.resize(static_cast<std::size_t>(capacity_ * std::max<py::ssize_t>(dim_, 1)));
+      : rows_(rows),
+        type_(ElementTypeOf(rows, what)),
+        dim_(rows.shape(1)),
+        // An int32 array is handed out where it lies, whatever its size.
+        batches_(rows.shape(0), static_cast<int>(std::clamp<py::ssize_t>(dim_, 1, INT32_MAX)),
+                 INT_MAX, type_ == ElementType::kInt32 ? 0 : kCopiedBatchBytes) {}
+
+  // Calls visit(rows, first, count) for consecutive blocks of all rows.
+  template <typename Visit>
+  void ForEach(Visit&& visit) {
+    if (type_ == ElementType::kInt32) {
+      if (rows_.shape(0) > 0) visit(static_cast<const int*>(rows_.data()), 0, rows_.shape(0));
+      return;
     }
-  }
-
-  // The most rows one block holds.
-  py::ssize_t Capacity() const { return capacity_; }
-  // Whether a block lies in the array itself, for as long as it lives.
-  bool Stays() const { return type_ == ElementType::kInt32; }
-
-  // Rows first .. first+count-1 (count <= Capacity()), valid until the next
-  // call.
-  const int* Block(py::ssize_t first, py::ssize_t count) {
-    const auto begin = static_cast<std::size_t>(first * dim_);
-    const auto size = static_cast<std::size_t>(count * dim_);
-    return VisitElements(rows_, type_, [&](const auto* elements) -> const int* {
-      using Element = std::remove_cv_t<std::remove_pointer_t<decltype(elements)>>;
-      if constexpr (std::is_same_v<Element, std::int32_t>) {
-        return elements + begin;
-      } else {
-        std::copy_n(elements + begin, size, buffer_.data());
-        return buffer_.data();
-      }
+    batches_.ForEach([&](std::int64_t first, int count, int* buffer) {
+      const auto begin = static_cast<std::size_t>(first * dim_);
+      const auto size = static_cast<std::size_t>(count * dim_);
+      VisitElements(rows_, type_,
+                    [&](const auto* elements) { std::copy_n(elements + begin, size, buffer); });
+      visit(static_cast<const int*>(buffer), static_cast<py::ssize_t>(first),
+            static_cast<py::ssize_t>(count));
     });
   }
 
@@ -293,19 +285,8 @@ class IntRows {
   const py::array& rows_;
   ElementType type_;
   py::ssize_t dim_;
-  py::ssize_t capacity_ = 1;
-  std::vector<int> buffer_;
+  RowBatches batches_;
 };
-
-// Calls visit(rows, first, count) for consecutive blocks of all rows of
-// `blocks` as int32 rows.
-template <typename Visit>
-void ForEachIntBlock(IntRows& blocks, py::ssize_t count, Visit&& visit) {
-  for (py::ssize_t first = 0; first < count; first += blocks.Capacity()) {
-    const py::ssize_t part = std::min(blocks.Capacity(), count - first);
-    visit(blocks.Block(first, part), first, part);
-  }
-}
 
 // The head of a file as far as the core needs it before the library reads
 // the file: the kind that its first line names (-1 when no line can be
@@ -705,10 +686,9 @@ py::tuple Centroids(const py::array& vectors, const Int32Array& labels, int coun
   RunLibrary([&] {
     accumulator.emplace(count, dim);
     const py::gil_scoped_release unlocked;
-    ForEachIntBlock(rows, vectors.shape(0),
-                    [&](const int* block, py::ssize_t first, py::ssize_t n) {
-                      accumulator->Add(block, freqs.data() + first, labels.data() + first, n);
-                    });
+    rows.ForEach([&](const int* block, py::ssize_t first, py::ssize_t n) {
+      accumulator->Add(block, freqs.data() + first, labels.data() + first, n);
+    });
     accumulator->Centroids(codes.mutable_data(), weights.mutable_data());
   });
   return py::make_tuple(codes, weights);
@@ -728,8 +708,8 @@ py::tuple SetStatisticsOf(const py::array& vectors, const Int32Array& freqs) {
   const int dim = LibraryCount(vectors.shape(1), "vector dimension");
   if (dim < 1) Raise(PyExc_ValueError, "vectors: at least one element each");
   SetFigureAccumulator accumulator(dim);
-  ForEachIntBlock(rows, vectors.shape(0), [&](const int* block, py::ssize_t first, py::ssize_t n) {
-    accumulator.Add(block, freqs.data() + first, n, rows.Stays());
+  rows.ForEach([&](const int* block, py::ssize_t first, py::ssize_t n) {
+    accumulator.Add(block, freqs.data() + first, n);
   });
   const SetFigures figures = accumulator.Figures();
   return py::make_tuple(figures.DistinctVectors, Figure(figures.MeanElement),
@@ -748,7 +728,7 @@ py::tuple QualityOf(const py::array& vectors, const Int32Array& freqs, const Int
   if (dim < 1 || count < 1) Raise(PyExc_ValueError, "at least one code vector and element");
   RequireLabels(labels, count, false);
   PartitionFigureAccumulator accumulator(codes.data(), count, dim);
-  ForEachIntBlock(rows, vectors.shape(0), [&](const int* block, py::ssize_t first, py::ssize_t n) {
+  rows.ForEach([&](const int* block, py::ssize_t first, py::ssize_t n) {
     accumulator.Add(block, freqs.data() + first, labels.data() + first, n);
   });
   const PartitionFigures figures = accumulator.Figures(peak);

@@ -126,9 +126,12 @@ void AddToStatistics(const SetBatch& batch, int dim, SetStatistics* stats);
 
 // Rows first .. first + count - 1 of `set` as flat rows: where the nodes lie
 // in one run of the element block, the block itself; otherwise a copy in
-// `scratch`. `stays` tells which of the two it is.
-const int* FlatRows(const Codebook& set, int first, int count, std::vector<int>* scratch,
-                    bool* stays);
+// `scratch`, which has room for `count` rows.
+const int* FlatRows(const Codebook& set, int first, int count, int* scratch);
+
+// Every row of `set` as flat rows: the element block where the nodes lie in
+// one run of it, else a copy in `copy`; null for a set without nodes.
+const int* AllRows(const Codebook& set, std::vector<int>* copy);
 
 // The figures of the set, gathered batch by batch from its records.
 SetFigures ComputeSetFigures(const Codebook& set);

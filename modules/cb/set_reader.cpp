@@ -23,9 +23,6 @@ using cb_internal::kMaxNameBytes;
 
 namespace {
 
-// The rows of one batch hold at most this many elements (4 MB).
-constexpr std::int64_t kMaxBatchElements = std::int64_t{1} << 20;
-
 int ReadHeaderInteger(ByteReader& reader) {
   int value = 0;
   if (!reader.ReadInteger(&value)) FatalError("ERROR: Invalid header: a number was expected.\n");
@@ -285,9 +282,7 @@ SetReader::SetReader(const char* filename, std::size_t bufferBytes, int batchRow
     FatalError("ERROR: premature end of file\n");
   }
   s.bodyOffset = s.reader->Consumed();
-  s.capacity = static_cast<int>(
-      std::clamp<std::int64_t>(std::min<std::int64_t>(batchRows, kMaxBatchElements / s.dim), 1,
-                               std::max(s.head.Booksize, 1)));
+  s.capacity = BatchRows(s.head.Booksize, s.dim, sizeof(int), batchRows);
   try {
     s.freqs = std::make_unique_for_overwrite<int[]>(static_cast<std::size_t>(s.capacity));
     s.sums = std::make_unique_for_overwrite<std::int64_t[]>(static_cast<std::size_t>(s.capacity));

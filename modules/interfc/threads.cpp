@@ -29,9 +29,16 @@ struct WorkerExit {
   int status;
 };
 
+// An error message of a worker, with the system's error number that came
+// with it (0 for none).
+struct WorkerMessage {
+  std::string text;
+  int error;
+};
+
 // The error messages of the worker running on this thread; null on a
 // thread that runs no part of RunInParallel.
-thread_local std::string* workerMessages = nullptr;
+thread_local std::vector<WorkerMessage>* workerMessages = nullptr;
 
 // Joins every started thread when it goes, on every path.
 class ThreadGroup {
@@ -60,10 +67,10 @@ class ThreadGroup {
 
 namespace interfc_internal {
 
-bool KeepWorkerMessage(const char* text) {
+bool KeepWorkerMessage(const char* text, int error) {
   if (workerMessages == nullptr) return false;
   try {
-    *workerMessages += text;
+    workerMessages->push_back(WorkerMessage{text, error});
   } catch (const std::bad_alloc&) {
     // No room for the message: the failure itself still reaches the caller.
   }
@@ -91,10 +98,10 @@ void RunInParallel(int parts, int threads, const std::function<void(int, int)>& 
   std::exception_ptr exception;  // the first failure, an exception ...
   bool exited = false;           // ... or a fatal exit with `status`
   int status = 0;
-  std::vector<std::string> messages(static_cast<std::size_t>(threads));
+  std::vector<std::vector<WorkerMessage>> messages(static_cast<std::size_t>(threads));
 
   auto run = [&](int worker) {
-    std::string* const outer = workerMessages;
+    std::vector<WorkerMessage>* const outer = workerMessages;
     workerMessages = &messages[static_cast<std::size_t>(worker)];
     try {
       for (int part; !failed.load(std::memory_order_relaxed) && (part = next++) < parts;) {
@@ -120,9 +127,16 @@ void RunInParallel(int parts, int threads, const std::function<void(int, int)>& 
     run(0);
   }
 
-  // Every thread is joined: this thread now speaks for the workers.
-  for (const std::string& text : messages) {
-    if (!text.empty()) ErrorMessage("%s", text.c_str());
+  // Every thread is joined: this thread now speaks for the workers, each
+  // message with the error number it came with.
+  for (const std::vector<WorkerMessage>& kept : messages) {
+    for (const WorkerMessage& message : kept) {
+      if (message.error != 0) {
+        SystemErrorMessage(message.error, "%s", message.text.c_str());
+      } else {
+        ErrorMessage("%s", message.text.c_str());
+      }
+    }
   }
   if (exception) std::rethrow_exception(exception);
   if (exited) ExitProcessing(status);

@@ -23,9 +23,10 @@
 // start in ascending order. A worker whose thread cannot be started leaves
 // its parts to the others. After the first failure no worker takes another
 // part; once every thread is joined, the messages that workers gave
-// ErrorMessage are written through ErrorMessage on the calling thread, and
-// then the first failure is handed on: an exception is rethrown, and a
-// fatal exit calls ExitProcessing with its status.
+// ErrorMessage or SystemErrorMessage are written on the calling thread, in
+// the order of the workers, each through the call it came with (and its
+// error number), and then the first failure is handed on: an exception is
+// rethrown, and a fatal exit calls ExitProcessing with its status.
 VQPEEK_EXPORT void RunInParallel(int parts, int threads,
                                  const std::function<void(int part, int worker)>& work);
 
