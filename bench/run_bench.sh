@@ -6,6 +6,8 @@
 #    offers (nearest_bench), and FAISS and scikit-learn on the same data
 #    when the Debian packages python3-faiss and python3-sklearn are there
 #    (BENCH_INSTALL=1 installs them with libopenblas0-pthread);
+#  - every mode of vqpeek on sets of many shapes (tests/shapes/), each
+#    run's peak memory beside its bound of 3 x its input + 64 MB;
 #  - whole vqpeek runs, medians of BENCH_RUNS runs, with peak memory,
 #    among them -Q1 -S TS CB against -Q1 TS CB (the time of the figures),
 #    the partition views, and a user's whole job in Python
@@ -167,6 +169,10 @@ if [ "$large" != 0 ]; then
   n_10m=10000000
   s_10m=$(stat -c %s $set_10m.ts)
 fi
+echo
+echo "== peak memory of every mode on sets of many shapes, beside the bound 3 x input + 64 MB"
+tests/shapes/run_shapes.sh "$vqpeek" "$build/bench/make_shape_data" .bench/shapes large ||
+  echo "SOME RUNS FAILED (above)"
 # What this machine charges for fresh memory alone: the record of 1,000,000
 # vectors of 16 elements takes about 96 MB.
 fresh=$("$build/bench/nearest_bench" --fresh-memory 96)

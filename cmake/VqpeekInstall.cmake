@@ -25,6 +25,22 @@ install(FILES ${PROJECT_BINARY_DIR}/generated/include/vqpeek/version.h
 
 install(EXPORT vqpeekTargets NAMESPACE vqpeek:: DESTINATION ${VQPEEK_CMAKE_DIR}
   COMPONENT library)
+# The compression libraries: a shared library brings them itself, a static
+# one needs them on its consumer's link line.
+set(VQPEEK_FIND_COMPRESSION "")
+set(vqpeek_pc_compression "")
+if(VQPEEK_HAVE_ZLIB)
+  string(APPEND vqpeek_pc_compression " -lz")
+  if(NOT BUILD_SHARED_LIBS)
+    string(APPEND VQPEEK_FIND_COMPRESSION "find_dependency(ZLIB)\n")
+  endif()
+endif()
+if(VQPEEK_HAVE_ZSTD)
+  string(APPEND vqpeek_pc_compression " -lzstd")
+  if(NOT BUILD_SHARED_LIBS)
+    string(APPEND VQPEEK_FIND_COMPRESSION "find_dependency(zstd CONFIG)\n")
+  endif()
+endif()
 configure_package_config_file(cmake/vqpeekConfig.cmake.in
   ${PROJECT_BINARY_DIR}/vqpeekConfig.cmake INSTALL_DESTINATION ${VQPEEK_CMAKE_DIR})
 # Before 1.0 a minor version may change the interface.
@@ -38,10 +54,11 @@ install(FILES ${PROJECT_BINARY_DIR}/vqpeekConfig.cmake ${PROJECT_BINARY_DIR}/vqp
 # --install --prefix`, a package's own prefix).
 if(BUILD_SHARED_LIBS)
   set(vqpeek_pc_libs "")
-  set(vqpeek_pc_libs_private "-pthread")
+  set(vqpeek_pc_libs_private "-pthread${vqpeek_pc_compression}")
 else()
-  # A static library needs its thread library on the link line.
-  set(vqpeek_pc_libs "-pthread")
+  # A static library needs its thread and compression libraries on the
+  # link line.
+  set(vqpeek_pc_libs "-pthread${vqpeek_pc_compression}")
   set(vqpeek_pc_libs_private "")
 endif()
 set(vqpeek_generated ${PROJECT_BINARY_DIR}/install-time)

@@ -16,9 +16,12 @@ endfunction()
 # vqpeek_<name>_objects, which make both the library vqpeek_<name> (static,
 # or shared with BUILD_SHARED_LIBS) and, for the project's own tests,
 # vqpeek_internal. The public headers are in include/vqpeek/ of the module.
-#   vqpeek_add_module(<name> SOURCES ... [DEPENDS <libraries>...])
+# PRIVATE_DEPENDS are libraries that only the module's sources use (a
+# static library still passes them on to what links it).
+#   vqpeek_add_module(<name> SOURCES ... [DEPENDS <libraries>...]
+#                     [PRIVATE_DEPENDS <libraries>...])
 function(vqpeek_add_module name)
-  cmake_parse_arguments(ARG "" "" "SOURCES;DEPENDS" ${ARGN})
+  cmake_parse_arguments(ARG "" "" "SOURCES;DEPENDS;PRIVATE_DEPENDS" ${ARGN})
   set(objects vqpeek_${name}_objects)
   set(library vqpeek_${name})
   set(include $<BUILD_INTERFACE:${CMAKE_CURRENT_SOURCE_DIR}/include>
@@ -26,20 +29,24 @@ function(vqpeek_add_module name)
 
   add_library(${objects} OBJECT ${ARG_SOURCES})
   target_include_directories(${objects} PUBLIC ${include})
-  target_link_libraries(${objects} PUBLIC ${ARG_DEPENDS})
+  target_link_libraries(${objects} PUBLIC ${ARG_DEPENDS} PRIVATE ${ARG_PRIVATE_DEPENDS})
   vqpeek_target_defaults(${objects})
 
   add_library(${library} $<TARGET_OBJECTS:${objects}>)
   add_library(vqpeek::${name} ALIAS ${library})
   target_include_directories(${library} PUBLIC ${include})
-  target_link_libraries(${library} PUBLIC ${ARG_DEPENDS})
+  target_link_libraries(${library} PUBLIC ${ARG_DEPENDS} PRIVATE ${ARG_PRIVATE_DEPENDS})
   target_compile_features(${library} PUBLIC cxx_std_20)
   set_target_properties(${library} PROPERTIES
     EXPORT_NAME ${name}
     VERSION ${PROJECT_VERSION}
+    # Before 1.0 every minor version may change the ABI, so the SONAME
+    # carries both numbers (libvqpeek_cb.so.0.18), and the Debian library
+    # package is named after it (debian/control).
     SOVERSION ${PROJECT_VERSION_MAJOR}.${PROJECT_VERSION_MINOR}
     # A shared module finds the modules below it beside itself, wherever
     # the libraries are installed.
     INSTALL_RPATH "$ORIGIN")
   set_property(GLOBAL APPEND PROPERTY VQPEEK_MODULE_OBJECTS ${objects})
+  set_property(GLOBAL APPEND PROPERTY VQPEEK_MODULE_PRIVATE_LIBRARIES ${ARG_PRIVATE_DEPENDS})
 endfunction()

@@ -19,6 +19,21 @@ if [ "$version" != "$changelog_version" ]; then
   exit 1
 fi
 
+# The shared libraries' package is named after their SONAME, which carries
+# the major and minor version, as Debian policy asks; no lintian override
+# may hide a name that does not match.
+soversion=$(cut -d. -f1,2 <<<"$version")
+if ! grep -qx "Package: libvqpeek-cb$soversion" "$source_dir/debian/control" ||
+  [ ! -f "$source_dir/debian/libvqpeek-cb$soversion.install" ]; then
+  echo "FAIL: the library package must be libvqpeek-cb$soversion, after libvqpeek_cb.so.$soversion" \
+    "(debian/control and its .install file)" >&2
+  exit 1
+fi
+if grep -qs package-name-doesnt-match-sonames "$source_dir"/debian/*lintian-overrides; then
+  echo "FAIL: a lintian override hides a library package named otherwise than its SONAME" >&2
+  exit 1
+fi
+
 rm -rf "$out/tree" "$out"/*.deb "$out"/*.changes "$out"/*.buildinfo
 mkdir -p "$out/tree"
 tar -C "$source_dir" --exclude=./.git --exclude='./build*' --exclude=./.bench --exclude=./.fuzz \

@@ -21,6 +21,7 @@
 #include <pybind11/pybind11.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cmath>
 #include <cstdint>
@@ -251,40 +252,32 @@ decltype(auto) VisitElements(const py::array& rows, ElementType type, Visit&& vi
 
 // The rows of an element array as int32 rows, a block at a time, for the
 // library operations that take int rows: an int32 array's own rows, else
-// rows widened into a buffer of at most kBufferElements elements. Safe
-// without the GIL while the array lives.
+// rows widened into a buffer of one batch (RowBatches). Safe without the
+// GIL while the array lives.
 class IntRows {
  public:
-  static constexpr py::ssize_t kBufferElements = py::ssize_t{1} << 18;
-
   IntRows(const py::array& rows, const char* what)
-      : rows_(rows), type_(ElementTypeOf(rows, what)), dim_(rows.shape(1)) {
-    capacity_ = type_ == ElementType::kInt32
-                    ? std::max<py::ssize_t>(rows.shape(0), 1)
-                    : std::max<py::ssize_t>(kBufferElements / std::max<py::ssize_t>(dim_, 1), 1);
-    if (type_ != ElementType::kInt32) {
-      buffer_.resize(static_cast<std::size_t>(capacity_ * std::max<py::ssize_t>(dim_, 1)));
+      : rows_(rows),
+        type_(ElementTypeOf(rows, what)),
+        dim_(rows.shape(1)),
+        // An int32 array is handed out where it lies, whatever its size.
+        batches_(rows.shape(0), static_cast<int>(std::clamp<py::ssize_t>(dim_, 1, INT32_MAX)),
+                 INT_MAX, type_ == ElementType::kInt32 ? 0 : kCopiedBatchBytes) {}
+
+  // Calls visit(rows, first, count) for consecutive blocks of all rows.
+  template <typename Visit>
+  void ForEach(Visit&& visit) {
+    if (type_ == ElementType::kInt32) {
+      if (rows_.shape(0) > 0) visit(static_cast<const int*>(rows_.data()), 0, rows_.shape(0));
+      return;
     }
-  }
-
-  // The most rows one block holds.
-  py::ssize_t Capacity() const { return capacity_; }
-  // Whether a block lies in the array itself, for as long as it lives.
-  bool Stays() const { return type_ == ElementType::kInt32; }
-
-  // Rows first .. first+count-1 (count <= Capacity()), valid until the next
-  // call.
-  const int* Block(py::ssize_t first, py::ssize_t count) {
-    const auto begin = static_cast<std::size_t>(first * dim_);
-    const auto size = static_cast<std::size_t>(count * dim_);
-    return VisitElements(rows_, type_, [&](const auto* elements) -> const int* {
-      using Element = std::remove_cv_t<std::remove_pointer_t<decltype(elements)>>;
-      if constexpr (std::is_same_v<Element, std::int32_t>) {
-        return elements + begin;
-      } else {
-        std::copy_n(elements + begin, size, buffer_.data());
-        return buffer_.data();
-      }
+    batches_.ForEach([&](std::int64_t first, int count, int* buffer) {
+      const auto begin = static_cast<std::size_t>(first * dim_);
+      const auto size = static_cast<std::size_t>(count * dim_);
+      VisitElements(rows_, type_,
+                    [&](const auto* elements) { std::copy_n(elements + begin, size, buffer); });
+      visit(static_cast<const int*>(buffer), static_cast<py::ssize_t>(first),
+            static_cast<py::ssize_t>(count));
     });
   }
 
@@ -292,19 +285,8 @@ class IntRows {
   const py::array& rows_;
   ElementType type_;
   py::ssize_t dim_;
-  py::ssize_t capacity_ = 1;
-  std::vector<int> buffer_;
+  RowBatches batches_;
 };
-
-// Calls visit(rows, first, count) for consecutive blocks of all rows of
-// `blocks` as int32 rows.
-template <typename Visit>
-void ForEachIntBlock(IntRows& blocks, py::ssize_t count, Visit&& visit) {
-  for (py::ssize_t first = 0; first < count; first += blocks.Capacity()) {
-    const py::ssize_t part = std::min(blocks.Capacity(), count - first);
-    visit(blocks.Block(first, part), first, part);
-  }
-}
 
 // The head of a file as far as the core needs it before the library reads
 // the file: the kind that its first line names (-1 when no line can be
@@ -317,25 +299,41 @@ struct FileHead {
 };
 
 FileHead ReadFileHead(const std::string& name) {
-  const py::gil_scoped_release unlocked;
+  // The head is looked at through the library's input, which decompresses
+  // a compressed file and keeps what it read of a pipe for the reader.
+  constexpr std::size_t kHeadBytes = 4096;
   FileHead head;
-  std::unique_ptr<FILE, int (*)(FILE*)> file(std::fopen(name.c_str(), "rb"), std::fclose);
-  if (file == nullptr) return head;
-  char line[kTextFieldSize];
-  if (std::fgets(line, sizeof line, file.get()) == nullptr) return head;
-  head.kind = RecognizeVersionstr(line);
-  // The rest of a long first line, then two numbers as "%i" reads them.
-  if (std::strchr(line, '\n') == nullptr) {
-    for (int c = std::getc(file.get()); c != EOF && c != '\n'; c = std::getc(file.get())) {
-    }
-  }
+  std::string bytes;
+  bool read = false;
+  RunLibrary(
+      [&] {
+        const py::gil_scoped_release unlocked;
+        read = PeekInput(name.c_str(), kHeadBytes, &bytes);
+      },
+      name);
+  if (!read || bytes.empty()) return head;
+  // The first line as a line reader takes it (79 characters), then the rest
+  // of that line.
+  const std::string line =
+      bytes.substr(0, std::min(bytes.find('\n'), std::size_t{kTextFieldSize - 1}));
+  head.kind = RecognizeVersionstr(line.c_str());
+  std::size_t at = bytes.find('\n');
+  if (at == std::string::npos) return head;
+  ++at;
+  // Two numbers as "%i" reads them: white space, then at most 31 characters
+  // that may make a number.
   long long number = -1;
   for (int field = 0; field < 2; ++field) {
-    char text[32];
-    if (std::fscanf(file.get(), " %31[-+0-9a-fA-FxX]", text) != 1) return head;
+    while (at < bytes.size() && std::isspace(static_cast<unsigned char>(bytes[at]))) ++at;
+    const std::size_t begin = at;
+    while (at < bytes.size() && at - begin < 31 && bytes[at] != '\0' &&
+           std::strchr("-+0123456789abcdefABCDEFxX", bytes[at]) != nullptr) {
+      ++at;
+    }
+    const std::string text = bytes.substr(begin, at - begin);
     char* end = nullptr;
-    number = std::strtoll(text, &end, 0);
-    if (end == text) return head;
+    number = std::strtoll(text.c_str(), &end, 0);
+    if (end == text.c_str()) return head;
   }
   head.size = std::clamp<long long>(number, INT32_MIN, INT32_MAX);
   return head;
@@ -561,30 +559,34 @@ void WriteSet(const py::bytes& path, const py::array& vectors, const Int32Array&
 }
 
 // `size` -1 reads as many vectors as the file's head states; another size
-// must be the head's, or the library refuses the file.
+// must be the head's, or the library refuses the file. Only the labels are
+// held, and only as many as the file's lines give: a head that claims more
+// vectors than the file holds is refused once the lines run out.
 py::tuple ReadPartitioningFile(const py::bytes& path, py::ssize_t size) {
   const std::string name = FileName(path);
   const FileHead head = ReadFileHead(name);
   const int kind = head.kind;
   RefuseOtherKind(name, kind, false);
   if (size == -1) size = head.size >= 0 ? static_cast<py::ssize_t>(head.size) : 0;
-  Codebook set;
-  SizeOnlySet(&set, LibraryCount(size, "training set size"), py::none());
-  Partitioning partitioning;
+  const int vectors = LibraryCount(size, "training set size");
+  auto labels = std::make_unique<std::vector<int>>();
+  char method[kTextFieldSize] = {};
+  int count = 0;
   RunLibrary(
       [&] {
         const py::gil_scoped_release unlocked;
-        ReadPartitioning(name.c_str(), &partitioning, &set);
+        count = ReadPartitionLabels(name.c_str(), vectors, labels.get(), method);
       },
       name);
   RefuseUnknownKind(name, kind, false);
-  py::array_t<std::int32_t> labels(static_cast<py::ssize_t>(partitioning.TSsize));
-  if (partitioning.TSsize > 0) {
-    std::memcpy(labels.mutable_data(), partitioning.Map.get(),
-                static_cast<std::size_t>(partitioning.TSsize) * sizeof(int));
-  }
-  return py::make_tuple(labels, partitioning.PartitionCount,
-                        DecodeText(partitioning.GenerationMethod));
+  // The array takes the labels' memory as its own, without a copy.
+  const py::capsule owner(labels.get(), [](void* data) {
+    std::unique_ptr<std::vector<int>>(static_cast<std::vector<int>*>(data));
+  });
+  const std::vector<int>* held = labels.release();
+  const py::array_t<std::int32_t> array(static_cast<py::ssize_t>(held->size()), held->data(),
+                                        owner);
+  return py::make_tuple(array, count, DecodeText(method));
 }
 
 // Every vector is moved from partition 0, where the record starts it, to
@@ -684,10 +686,9 @@ py::tuple Centroids(const py::array& vectors, const Int32Array& labels, int coun
   RunLibrary([&] {
     accumulator.emplace(count, dim);
     const py::gil_scoped_release unlocked;
-    ForEachIntBlock(rows, vectors.shape(0),
-                    [&](const int* block, py::ssize_t first, py::ssize_t n) {
-                      accumulator->Add(block, freqs.data() + first, labels.data() + first, n);
-                    });
+    rows.ForEach([&](const int* block, py::ssize_t first, py::ssize_t n) {
+      accumulator->Add(block, freqs.data() + first, labels.data() + first, n);
+    });
     accumulator->Centroids(codes.mutable_data(), weights.mutable_data());
   });
   return py::make_tuple(codes, weights);
@@ -814,8 +815,8 @@ py::tuple SetStatisticsOf(const py::array& vectors, const Int32Array& freqs) {
   const int dim = LibraryCount(vectors.shape(1), "vector dimension");
   if (dim < 1) Raise(PyExc_ValueError, "vectors: at least one element each");
   SetFigureAccumulator accumulator(dim);
-  ForEachIntBlock(rows, vectors.shape(0), [&](const int* block, py::ssize_t first, py::ssize_t n) {
-    accumulator.Add(block, freqs.data() + first, n, rows.Stays());
+  rows.ForEach([&](const int* block, py::ssize_t first, py::ssize_t n) {
+    accumulator.Add(block, freqs.data() + first, n);
   });
   const SetFigures figures = accumulator.Figures();
   return py::make_tuple(figures.DistinctVectors, Figure(figures.MeanElement),
@@ -834,7 +835,7 @@ py::tuple QualityOf(const py::array& vectors, const Int32Array& freqs, const Int
   if (dim < 1 || count < 1) Raise(PyExc_ValueError, "at least one code vector and element");
   RequireLabels(labels, count, false);
   PartitionFigureAccumulator accumulator(codes.data(), count, dim);
-  ForEachIntBlock(rows, vectors.shape(0), [&](const int* block, py::ssize_t first, py::ssize_t n) {
+  rows.ForEach([&](const int* block, py::ssize_t first, py::ssize_t n) {
     accumulator.Add(block, freqs.data() + first, labels.data() + first, n);
   });
   const PartitionFigures figures = accumulator.Figures(peak);

@@ -3,6 +3,7 @@
 // the library's accumulators in batches of flat rows, as a reader that
 // streams the set would hand them over.
 #include <algorithm>
+#include <climits>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -11,41 +12,51 @@
 #include "viewer.h"
 #include "vqpeek/cb.h"
 
-const int* FlatRows(const Codebook& set, int first, int count, std::vector<int>* scratch,
-                    bool* stays) {
+namespace {
+
+// Whether nodes first .. first+count-1 lie in one run of the element block.
+bool Contiguous(const Codebook& set, int first, int count) {
   const std::size_t dim = static_cast<std::size_t>(VectorDimension(set));
   const int* start = set.Book[first].Vector.get();
-  bool contiguous = true;
-  for (int k = 1; k < count && contiguous; ++k) {
-    contiguous = set.Book[first + k].Vector.get() == start + k * dim;
+  for (int k = 1; k < count; ++k) {
+    if (set.Book[first + k].Vector.get() != start + static_cast<std::size_t>(k) * dim) return false;
   }
-  *stays = contiguous;
-  if (contiguous) return start;
-  scratch->resize(static_cast<std::size_t>(count) * dim);
+  return true;
+}
+
+}  // namespace
+
+const int* FlatRows(const Codebook& set, int first, int count, int* scratch) {
+  if (Contiguous(set, first, count)) return set.Book[first].Vector.get();
+  const std::size_t dim = static_cast<std::size_t>(VectorDimension(set));
   for (int k = 0; k < count; ++k) {
     const int* row = set.Book[first + k].Vector.get();
-    std::copy(row, row + dim, scratch->data() + k * dim);
+    std::copy(row, row + dim, scratch + static_cast<std::size_t>(k) * dim);
   }
-  return scratch->data();
+  return scratch;
+}
+
+const int* AllRows(const Codebook& set, std::vector<int>* copy) {
+  if (set.Booksize <= 0) return nullptr;
+  if (Contiguous(set, 0, set.Booksize)) return set.Book[0].Vector.get();
+  copy->resize(static_cast<std::size_t>(set.Booksize) *
+               static_cast<std::size_t>(VectorDimension(set)));
+  return FlatRows(set, 0, set.Booksize, copy->data());
 }
 
 namespace {
 
-constexpr int kBatchRows = 4096;
-
-// Calls take(first, count, rows, freqs, rowsStay) for every batch of the
-// set, in order.
+// Calls take(first, count, rows, freqs) for every batch of the set, in
+// order.
 template <typename Take>
 void ForEachBatch(const Codebook& set, Take&& take) {
-  std::vector<int> scratch;
-  std::vector<int> freqs(kBatchRows);
-  for (int first = 0; first < set.Booksize; first += kBatchRows) {
-    const int count = set.Booksize - first < kBatchRows ? set.Booksize - first : kBatchRows;
+  RowBatches batches(set.Booksize, VectorDimension(set), INT_MAX, kCopiedBatchBytes);
+  std::vector<int> freqs(static_cast<std::size_t>(batches.Capacity()));
+  batches.ForEach([&](std::int64_t start, int count, int* scratch) {
+    const int first = static_cast<int>(start);
     for (int k = 0; k < count; ++k) freqs[static_cast<std::size_t>(k)] = set.Book[first + k].Freq;
-    bool stays = false;
-    const int* rows = FlatRows(set, first, count, &scratch, &stays);
-    take(first, count, rows, freqs.data(), stays);
-  }
+    take(first, count, FlatRows(set, first, count, scratch), freqs.data());
+  });
 }
 
 // One figure, or "n/a" for one that has none.
@@ -64,8 +75,8 @@ void PrintFigure(FILE* out, const char* label, const char* format, double value,
 
 SetFigures ComputeSetFigures(const Codebook& set) {
   SetFigureAccumulator accumulator(VectorDimension(set));
-  ForEachBatch(set, [&](int, int count, const int* rows, const int* freqs, bool stays) {
-    accumulator.Add(rows, freqs, count, stays);
+  ForEachBatch(set, [&](int, int count, const int* rows, const int* freqs) {
+    accumulator.Add(rows, freqs, count);
   });
   return accumulator.Figures();
 }
@@ -73,17 +84,13 @@ SetFigures ComputeSetFigures(const Codebook& set) {
 PartitionFigures ComputePartitionFigures(const NarrowSet& trainingSet, const Codebook& second,
                                          const int* labels) {
   std::vector<int> copy;
-  bool stays = false;
-  const int* representatives =
-      second.Booksize > 0 ? FlatRows(second, 0, second.Booksize, &copy, &stays) : nullptr;
-  PartitionFigureAccumulator accumulator(representatives, second.Booksize, trainingSet.Dim);
-  std::vector<int> rows(static_cast<std::size_t>(kBatchRows) *
-                        static_cast<std::size_t>(trainingSet.Dim));
-  for (int first = 0; first < trainingSet.Size(); first += kBatchRows) {
-    const int count = std::min(kBatchRows, trainingSet.Size() - first);
-    WidenRows(trainingSet, first, count, rows.data());
-    accumulator.Add(rows.data(), trainingSet.Freqs.get() + first, labels + first, count);
-  }
+  PartitionFigureAccumulator accumulator(AllRows(second, &copy), second.Booksize, trainingSet.Dim);
+  RowBatches batches(trainingSet.Size(), trainingSet.Dim, INT_MAX, kCopiedBatchBytes);
+  batches.ForEach([&](std::int64_t start, int count, int* rows) {
+    const int first = static_cast<int>(start);
+    WidenRows(trainingSet, first, count, rows);
+    accumulator.Add(rows, trainingSet.Freqs.get() + first, labels + first, count);
+  });
   const Codebook& head = trainingSet.Header;
   return accumulator.Figures(PeakValue(head.BytesPerElement, head.MinValue, head.MaxValue));
 }

@@ -23,8 +23,8 @@ constexpr std::int64_t kScreenWidth = 80;
 // name is empty for a node without one (an empty name and no name are
 // printed alike).
 struct NodeRecords {
-  static constexpr int kGroup = 1 << 30;
   const Codebook& set;
+  int Group() const { return 1 << 30; }
   void Load(int, int) {}
   const int* Elements(int i) const { return set.Book[i].Vector.get(); }
   int Freq(int i) const { return set.Book[i].Freq; }
@@ -36,17 +36,21 @@ struct NodeRecords {
 
 // The records of a set read in batches: each group the listing asks for is
 // copied from the batches into a small stage of its own, so that a group
-// may straddle two batches.
+// may straddle two batches. A group holds at most `maxRows` records and
+// `bytes` bytes of their elements (but at least one record).
 class StreamedRecords {
  public:
-  static constexpr int kGroup = 1024;
-  StreamedRecords(SetReader& reader, int largestGroup)
+  // Records staged at a time for the line layout: enough that staging
+  // costs little beside the formatting of their lines.
+  static constexpr int kLineGroup = 1024;
+  StreamedRecords(SetReader& reader, int maxRows, std::size_t bytes)
       : reader_(reader),
         dim_(static_cast<std::size_t>(reader.Dimension())),
-        capacity_(static_cast<std::size_t>(largestGroup)),
-        elements_(capacity_ * dim_),
-        freqs_(capacity_),
-        names_(capacity_) {}
+        stage_(reader.Header().Booksize, reader.Dimension(), maxRows, bytes),
+        freqs_(static_cast<std::size_t>(stage_.Capacity())),
+        names_(static_cast<std::size_t>(stage_.Capacity())) {}
+
+  int Group() const { return stage_.Capacity(); }
 
   void Load(int first, int count) {
     first_ = first;
@@ -57,24 +61,21 @@ class StreamedRecords {
       }
       const std::size_t slot = static_cast<std::size_t>(k);
       std::copy_n(batch_.Elements + static_cast<std::size_t>(position_) * dim_, dim_,
-                  elements_.begin() + static_cast<std::ptrdiff_t>(slot * dim_));
+                  stage_.Rows() + slot * dim_);
       freqs_[slot] = batch_.Freqs[position_];
       const char* name = batch_.Names != nullptr ? batch_.Names[position_] : nullptr;
       names_[slot].assign(name != nullptr ? name : "");
       ++position_;
     }
   }
-  const int* Elements(int i) const {
-    return elements_.data() + static_cast<std::size_t>(i - first_) * dim_;
-  }
+  const int* Elements(int i) { return stage_.Rows() + static_cast<std::size_t>(i - first_) * dim_; }
   int Freq(int i) const { return freqs_[static_cast<std::size_t>(i - first_)]; }
   std::string_view Name(int i) const { return names_[static_cast<std::size_t>(i - first_)]; }
 
  private:
   SetReader& reader_;
   std::size_t dim_;
-  std::size_t capacity_;
-  std::vector<int> elements_;
+  RowBatches stage_;
   std::vector<int> freqs_;
   std::vector<std::string> names_;
   SetBatch batch_;
@@ -113,7 +114,7 @@ void FormatLines(FILE* out, const Codebook& set, Source& source, const SetStatis
   const IntFields elementFields(elementWidth, noBlanks != 1);  // "%*d" and its blank
   TextBuffer text(out);
   for (int i = 0; i < set.Booksize; ++i) {
-    if (i % Source::kGroup == 0) source.Load(i, std::min(set.Booksize - i, Source::kGroup));
+    if (i % source.Group() == 0) source.Load(i, std::min(set.Booksize - i, source.Group()));
     if (nameWidth > 0) {
       // "%-*s  ", or as many blanks for no name.
       text.AppendLeft(source.Name(i), nameWidth);
@@ -215,10 +216,12 @@ void PrintStreamedListing(FILE* out, const Codebook& set, SetReader& reader,
                           const SetStatistics& stats, const ListingGeometry& geometry,
                           int vectorFormat, int noBlanks) {
   if (vectorFormat == 1 || (vectorFormat == 0 && set.BlockSizeY > 1)) {
-    StreamedRecords source(reader, std::max(1, geometry.VectorsPerLine));
+    // Every vector of a line of blocks is formatted row by row, so the
+    // stage holds them all, whatever their size.
+    StreamedRecords source(reader, std::max(1, geometry.VectorsPerLine), SIZE_MAX);
     FormatMatrix(out, set, source, stats, geometry);
   } else {
-    StreamedRecords source(reader, StreamedRecords::kGroup);
+    StreamedRecords source(reader, StreamedRecords::kLineGroup, kCopiedBatchBytes);
     FormatLines(out, set, source, stats, noBlanks);
   }
 }

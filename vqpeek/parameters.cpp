@@ -143,7 +143,27 @@ void StoreName(const FileNameSlot& slot, const char* name) {
   if (complete) CheckFileName(slot.FileName, extension, kFileNameSize);
 }
 
-bool IsOption(const char* argument) { return argument[0] == '-'; }
+// A lone "-" is no option: it names standard input.
+bool IsOption(const char* argument) { return argument[0] == '-' && argument[1] != '\0'; }
+
+// What the usage text does not show: the two-file forms, the names a file
+// is found by, and the long options.
+void PrintMoreForms() {
+  std::printf("\n  Two files:\n");
+  std::printf("  %s [%coption] <training-set> <codebook>\n", kProgramName, '-');
+  std::printf("                   = the partitions of the nearest code vectors\n");
+  std::printf("  %s [%coption] <training-set> <partitioning>\n", kProgramName, '-');
+  std::printf("                   = the partitions of the file, with their centroids\n");
+  std::puts("\n  Files:");
+  std::puts("  -                = standard input, for the first or the second file");
+  std::puts("  name             = also found as name.ts, name.cb or name.pa");
+  std::puts("  gzip, zstd       = compressed files are read as they are; also found as");
+  std::puts("                     name.gz, name.ts.gz, name.ts.zst and the like");
+  std::puts("\n  Also:");
+  std::puts("  --help           = this text");
+  std::puts("  --version        = the version of the program");
+  std::puts("  Exit status: 0 after a complete run, 255 after an error.");
+}
 
 }  // namespace
 
@@ -280,6 +300,7 @@ void AnswerHelpOrVersion(int argc, char** argv) {
   for (int i = 1; i < argc; ++i) {
     if (std::strcmp(argv[i], "--help") == 0) {
       PrintInfo();
+      PrintMoreForms();
       ExitProcessing(0);
     }
     if (std::strcmp(argv[i], "--version") == 0) {

@@ -8,7 +8,8 @@
 // also one of fewer parameters (tests install their own).
 //
 // An option is "-" followed by a key letter (either case) and up to 19
-// comma-separated numbers: "-Q5", "-e", "-X5,,7". A record with Number 0 is
+// comma-separated numbers: "-Q5", "-e", "-X5,,7"; a lone "-" is a file name
+// (standard input). A record with Number 0 is
 // switched on by its letter alone; a record with Number n takes the n-th
 // number. Several records may share one letter.
 //
@@ -103,11 +104,13 @@ void InitializePrintingConditions();
 // [%i,%i].\n", and exits with -1.
 void ParseOption(const char* argument);
 
-// Applies every argument from index 1 on that begins with "-", in order;
-// returns the number of the other arguments (the name arguments).
+// Applies every argument from index 1 on that begins with "-" (but for a
+// lone "-"), in order; returns the number of the other arguments (the name
+// arguments).
 int ParseOptions(int argc, char** argv);
 
-// Copies the `nameCount` name arguments (those not beginning with "-") into
+// Copies the `nameCount` name arguments (those not beginning with "-", and
+// a lone "-") into
 // the slots in order, skipping optional slots whose level exceeds the number
 // of optional names given, completes them with their DefaultExtension and
 // clears every slot left without a name. Then sets the printing conditions
@@ -124,8 +127,10 @@ int ParseOptions(int argc, char** argv);
 //     filenames should be different. (%s)\n" with the later name.
 void ParseNames(int argc, char** argv, int slotCount, int nameCount, FileNameSlot* slots);
 
-// "--help" anywhere among the arguments prints the usage text and ends the
-// process with status 0; "--version" prints "vqpeek " and the version and
+// "--help" anywhere among the arguments prints the usage text, then the
+// forms it does not show (the second file, standard input, compressed
+// files, the long options and the exit status), and ends the process with
+// status 0; "--version" prints "vqpeek " and the version and
 // does the same. The first of the two wins; nothing else is looked at.
 void AnswerHelpOrVersion(int argc, char** argv);
 

@@ -453,14 +453,7 @@ void PrintPartitionViewOn(FILE* out, const Codebook& trainingSet, const Codebook
     const CodebookNode& node = trainingSet.Book[i];
     std::copy_n(node.Vector.get(), dim, set.Ints.get() + i * dim);
     set.Freqs[i] = node.Freq;
-    if (node.Name == nullptr) continue;
-    if (set.NameOffsets == nullptr) {
-      set.NameOffsets = std::make_unique<std::uint64_t[]>(n);
-      std::fill_n(set.NameOffsets.get(), n, NarrowSet::kNoName);
-    }
-    set.NameOffsets[i] = set.NameBytes.size();
-    const char* name = node.Name.get();
-    set.NameBytes.insert(set.NameBytes.end(), name, name + std::strlen(name) + 1);
+    if (node.Name != nullptr) set.AddName(static_cast<int>(i), node.Name.get());
   }
   const int partitions = std::max(second.Booksize, 0);
   std::vector<std::int64_t> offset(static_cast<std::size_t>(partitions) + 1, 0);

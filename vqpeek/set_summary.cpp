@@ -10,6 +10,7 @@
 #include "parameters.h"
 #include "text_buffer.h"
 #include "viewer.h"
+#include "vqpeek/file.h"
 #include "vqpeek/interfc.h"
 
 namespace {
@@ -76,6 +77,10 @@ ViewOptions CurrentViewOptions() {
 }
 
 ViewMode DetermineViewMode(char* firstName, char* secondName) {
+  // Standard input is read once, by one of the two readers.
+  if (secondName[0] != '\0' && IsStandardInput(firstName) && IsStandardInput(secondName)) {
+    DispatchError("ERROR: only one of the two files can be standard input");
+  }
   const int firstKind = DetermineCBFileTypeConsideringOrder(firstName, kKindPriority);
   // An empty second slot names no file and gives 0 (never a hidden ".ts").
   const int secondKind = DetermineCBFileTypeConsideringOrder(secondName, kKindPriority);

@@ -39,7 +39,7 @@ bool PrintStreamedView(FILE* out, const char* inputName, ViewMode mode, const ch
   while (reader.Next(&batch)) {
     if (options.Entropy == 1) freqs.insert(freqs.end(), batch.Freqs, batch.Freqs + batch.Count);
     if (listing) AddToStatistics(batch, reader.Dimension(), &stats);
-    if (setFigures) setFigures->Add(batch.Elements, batch.Freqs, batch.Count, false);
+    if (setFigures) setFigures->Add(batch.Elements, batch.Freqs, batch.Count);
   }
 
   std::optional<PartitionFigures> partitionFigures;
@@ -47,22 +47,29 @@ bool PrintStreamedView(FILE* out, const char* inputName, ViewMode mode, const ch
     Codebook codebook;
     ReadCodebook(secondName, &codebook);
     if (codebook.Booksize < 1) FatalError("ERROR: The codebook is empty.\n");
-    PartitionTotals totals;
+    // Nothing of the partitions is printed but their figures: no totals.
     if (figures) {
       // Each training vector is measured against the code vector it is
-      // assigned to, batch by batch.
+      // assigned to, batch by batch. The code vectors are read with the
+      // set's dimension only once AssignToNearest has found the two
+      // dimensions equal: at its first batch, or after it for a set without
+      // vectors.
       std::vector<int> copy;
-      bool stays = false;
-      const int* codes = FlatRows(codebook, 0, codebook.Booksize, &copy, &stays);
-      PartitionFigureAccumulator accumulator(codes, codebook.Booksize, reader.Dimension());
-      AssignToNearest(reader, codebook, &totals, [&](const SetBatch& rows, const int* chosen) {
-        accumulator.Add(rows.Elements, rows.Freqs, chosen, rows.Count);
+      std::optional<PartitionFigureAccumulator> accumulator;
+      auto measured = [&]() -> PartitionFigureAccumulator& {
+        if (!accumulator) {
+          accumulator.emplace(AllRows(codebook, &copy), codebook.Booksize, reader.Dimension());
+        }
+        return *accumulator;
+      };
+      AssignToNearest(reader, codebook, nullptr, [&](const SetBatch& rows, const int* chosen) {
+        measured().Add(rows.Elements, rows.Freqs, chosen, rows.Count);
       });
       const Codebook& head = reader.Header();
       partitionFigures =
-          accumulator.Figures(PeakValue(head.BytesPerElement, head.MinValue, head.MaxValue));
+          measured().Figures(PeakValue(head.BytesPerElement, head.MinValue, head.MaxValue));
     } else {
-      AssignToNearest(reader, codebook, &totals);
+      AssignToNearest(reader, codebook, nullptr);
     }
   } else if (mode == ViewTrainingSetAndPartitioning) {
     ReadPartitionLabels(secondName, reader.Header(), nullptr);

@@ -56,11 +56,13 @@ ViewOptions CurrentViewOptions();
 // Detects the kinds of the two named files with the priority order 123
 // (rewriting a name that was found completed by an extension; both buffers
 // hold kFileNameSize bytes) and returns the mode. Nothing is read but the
-// first line of each file.
-// Fatal: puts one of "ERROR: file not found.", "ERROR: first file not found
-// or a partitioning file", "ERROR: first file not a training set file",
-// "ERROR: second file not found or a training set file" on standard output
-// and exits with -1.
+// first line of each file; of standard input or a pipe that line is kept
+// for its reader.
+// Fatal: puts one of "ERROR: only one of the two files can be standard
+// input" (both names read it), "ERROR: file not found.", "ERROR: first file
+// not found or a partitioning file", "ERROR: first file not a training set
+// file", "ERROR: second file not found or a training set file" on standard
+// output and exits with -1.
 ViewMode DetermineViewMode(char* firstName, char* secondName);
 
 // The header block of the first file, closed by a blank line. The
@@ -102,7 +104,7 @@ void PrintView(FILE* out, const char* inputName, const Codebook& set, const View
 // with every message in the order of a run that holds the set; the output
 // is PrintView's. Returns false, having read nothing, when the run needs
 // the set in memory: the partition view, or a first file that cannot be
-// read twice (a pipe) where a second pass is needed.
+// read twice where a second pass is needed (SetReader::Rewindable).
 bool PrintStreamedView(FILE* out, const char* inputName, ViewMode mode, const char* secondName,
                        SetReader& reader, const ViewOptions& options);
 
@@ -124,9 +126,12 @@ void AddToStatistics(const SetBatch& batch, int dim, SetStatistics* stats);
 
 // Rows first .. first + count - 1 of `set` as flat rows: where the nodes lie
 // in one run of the element block, the block itself; otherwise a copy in
-// `scratch`. `stays` tells which of the two it is.
-const int* FlatRows(const Codebook& set, int first, int count, std::vector<int>* scratch,
-                    bool* stays);
+// `scratch`, which has room for `count` rows.
+const int* FlatRows(const Codebook& set, int first, int count, int* scratch);
+
+// Every row of `set` as flat rows: the element block where the nodes lie in
+// one run of it, else a copy in `copy`; null for a set without nodes.
+const int* AllRows(const Codebook& set, std::vector<int>* copy);
 
 // The figures of the set, gathered batch by batch from its records.
 SetFigures ComputeSetFigures(const Codebook& set);

@@ -19,7 +19,7 @@ namespace {
 // vqpeek finds its files), which must hold one of the kinds asked for.
 std::string FindSetFile(const std::string& name, bool codebookToo, const char* what) {
   std::vector<char> buffer(name.begin(), name.end());
-  buffer.resize(name.size() + 4, '\0');  // room for ".ts"
+  buffer.resize(name.size() + 8, '\0');  // room for ".ts.zst"
   const int kind =
       DetermineCBFileTypeConsideringOrder(buffer.data(), 123, static_cast<int>(buffer.size()));
   if (kind == kNotRecognized && !ExistFile(name.c_str())) {

@@ -2,8 +2,10 @@
 // from its file and given to its nearest code vector, with the totals of
 // each partition kept instead of a partition per vector.
 #include <algorithm>
+#include <exception>
 #include <mutex>
 #include <new>
+#include <optional>
 #include <vector>
 
 #include "cb_internal.h"
@@ -14,72 +16,101 @@
 
 namespace {
 
-// Adds the batch's vectors, given their partitions, to the totals.
-void AddToTotals(const int* rows, const int* freqs, int count, int dim, const int* chosen,
-                 const std::int64_t* best, PartitionSum* sums, int* sizes, std::uint64_t* error) {
-  const std::size_t width = static_cast<std::size_t>(dim);
-  for (int k = 0; k < count; ++k) {
-    const int p = chosen[k];
-    const int freq = freqs[k];
-    PartitionSum& sum = sums[p];
-    const int* row = rows + static_cast<std::size_t>(k) * width;
-    for (int e = 0; e < dim; ++e) {
-      sum.VectorSum[e] = cb_internal::WrapAdd(sum.VectorSum[e], cb_internal::WrapMul(freq, row[e]));
-    }
-    sum.CCFreq = cb_internal::WrapAdd32(sum.CCFreq, freq);
-    ++sizes[p];
-    *error += static_cast<std::uint64_t>(cb_internal::WrapMul(best[k], freq));
-  }
-}
-
 // Per-partition totals of one worker at most this many elements: beyond it
 // the workers' own copies would cost more than their overlap saves.
 constexpr std::int64_t kMaxWorkerTotalsElements = std::int64_t{1} << 20;
 // Workers of the assigning pass: one reads while the others search.
 constexpr int kMaxAssignWorkers = 4;
+// The scratch of all workers together (each a batch of rows and the layout
+// of the code vectors its searches make): beyond it, fewer workers share
+// the pass, and its searches take threads of their own instead.
+constexpr std::uint64_t kMaxWorkersScratchBytes = std::uint64_t{32} << 20;
+
+// What one worker of the pass holds: a batch of its own (with several
+// workers), the search's results, and its share of the totals.
+struct Worker {
+  std::unique_ptr<int[]> rows;
+  std::unique_ptr<int[]> freqs;
+  std::unique_ptr<int[]> chosen;
+  std::unique_ptr<std::int64_t[]> best;
+  // The totals of the workers but the first, added to the first's at the
+  // end: every total is a wrapping sum, the same in any order.
+  std::optional<CentroidAccumulator> sums;
+  std::unique_ptr<int[]> sizes;
+  std::uint64_t error = 0;
+};
+
+// Adds a searched batch of a worker to the totals: the first worker's go
+// straight into `totals`, the others' into their own.
+void AddToTotals(Worker& worker, bool first, const int* rows, const int* freqs, int count, int dim,
+                 PartitionTotals* totals) {
+  const int* chosen = worker.chosen.get();
+  if (first) {
+    const std::size_t width = static_cast<std::size_t>(dim);
+    for (int k = 0; k < count; ++k) {
+      PartitionSum& sum = totals->PartitionSums[chosen[k]];
+      cb_internal::AddWeightedRow(sum.VectorSum.get(), rows + static_cast<std::size_t>(k) * width,
+                                  dim, freqs[k]);
+      sum.CCFreq = cb_internal::WrapAdd32(sum.CCFreq, freqs[k]);
+    }
+  } else {
+    worker.sums->Add(rows, freqs, chosen, count);
+  }
+  int* sizes = first ? totals->PartitionSize.get() : worker.sizes.get();
+  for (int k = 0; k < count; ++k) {
+    ++sizes[chosen[k]];
+    worker.error += static_cast<std::uint64_t>(cb_internal::WrapMul(worker.best[k], freqs[k]));
+  }
+}
 
 }  // namespace
 
-void AssignToNearest(SetReader& reader, const Codebook& CB, PartitionTotals* totals,
-                     const std::function<void(const SetBatch&, const int* chosen)>& visit) {
-  cb_internal::RequireSearchableCodebook(reader.Header(), CB);
+namespace cb_internal {
+
+void AssignToNearestOn(SetReader& reader, const Codebook& CB, PartitionTotals* totals,
+                       const std::function<void(const SetBatch&, const int* chosen)>& visit,
+                       int workers) {
+  RequireSearchableCodebook(reader.Header(), CB);
   const int dim = reader.Dimension();
   const int partitions = CB.Booksize;
   const std::size_t width = static_cast<std::size_t>(dim);
   const std::size_t capacity = static_cast<std::size_t>(reader.BatchCapacity());
   // Without a visitor that must see the batches in order, several workers
   // take batches in turn: reading is serial, but one worker's search runs
-  // while another reads. Every total is a wrapping sum, the same in any
-  // order, so each worker keeps its own and they are added at the end.
-  int workers = 1;
-  if (!visit && static_cast<std::int64_t>(partitions) * (dim + 1) <= kMaxWorkerTotalsElements) {
-    workers = std::clamp(UsableProcessors(), 1, kMaxAssignWorkers);
+  // while another reads.
+  if (visit) {
+    workers = 1;
+  } else if (workers <= 0) {
+    workers = 1;
+    if (totals == nullptr ||
+        static_cast<std::int64_t>(partitions) * (dim + 1) <= kMaxWorkerTotalsElements) {
+      const std::uint64_t scratch =
+          capacity * width * sizeof(int) +
+          std::min<std::uint64_t>(static_cast<std::uint64_t>(partitions) * width * 8,
+                                  kPortableLayoutBytes);
+      const int fit = static_cast<int>(
+          std::clamp<std::uint64_t>(kMaxWorkersScratchBytes / scratch, 1, kMaxAssignWorkers));
+      workers = std::clamp(UsableProcessors(), 1, fit);
+    }
   }
-  struct Worker {
-    std::unique_ptr<int[]> rows;
-    std::unique_ptr<int[]> freqs;
-    std::unique_ptr<int[]> chosen;
-    std::unique_ptr<std::int64_t[]> best;
-    std::unique_ptr<PartitionSum[]> sums;
-    std::unique_ptr<int[]> sizes;
-    std::uint64_t error = 0;
-  };
   std::vector<Worker> state(static_cast<std::size_t>(workers));
   std::vector<int> start;
   try {
-    totals->PartitionCount = partitions;
-    totals->VectorDim = dim;
-    totals->PartitionSize = std::make_unique<int[]>(static_cast<std::size_t>(partitions));
-    totals->PartitionSums = cb_internal::NewPartitionSums(partitions, dim);
-    totals->Error = 0;
+    if (totals != nullptr) {
+      totals->PartitionCount = partitions;
+      totals->VectorDim = dim;
+      totals->PartitionSize = std::make_unique<int[]>(static_cast<std::size_t>(partitions));
+      totals->PartitionSums = NewPartitionSums(partitions, dim);
+      totals->Error = 0;
+    }
     for (int w = 0; w < workers; ++w) {
       Worker& worker = state[static_cast<std::size_t>(w)];
       worker.rows = std::make_unique_for_overwrite<int[]>(workers > 1 ? capacity * width : 0);
       worker.freqs = std::make_unique_for_overwrite<int[]>(workers > 1 ? capacity : 0);
       worker.chosen = std::make_unique_for_overwrite<int[]>(capacity);
       worker.best = std::make_unique_for_overwrite<std::int64_t[]>(capacity);
-      if (w > 0) {
-        worker.sums = cb_internal::NewPartitionSums(partitions, dim);
+      if (totals != nullptr && w > 0) {
+        worker.sums.emplace(partitions, dim);
         worker.sizes = std::make_unique<int[]>(static_cast<std::size_t>(partitions));
       }
     }
@@ -92,43 +123,63 @@ void AssignToNearest(SetReader& reader, const Codebook& CB, PartitionTotals* tot
     Worker& worker = state[0];
     SetBatch batch;
     while (reader.Next(&batch)) {
-      cb_internal::SearchNearestSquared(cb_internal::VectorRows(batch.Elements, dim), 0,
-                                        batch.Count, CB, start.data(), worker.chosen.get(),
-                                        worker.best.get());
-      AddToTotals(batch.Elements, batch.Freqs, batch.Count, dim, worker.chosen.get(),
-                  worker.best.get(), totals->PartitionSums.get(), totals->PartitionSize.get(),
-                  &worker.error);
+      SearchNearestSquared(VectorRows(batch.Elements, dim), 0, batch.Count, CB, start.data(),
+                           worker.chosen.get(), worker.best.get());
+      if (totals != nullptr) {
+        AddToTotals(worker, true, batch.Elements, batch.Freqs, batch.Count, dim, totals);
+      }
       if (visit) visit(batch, worker.chosen.get());
     }
-    totals->Error = static_cast<std::int64_t>(worker.error);
+    if (totals != nullptr) totals->Error = static_cast<std::int64_t>(worker.error);
     return;
   }
   std::mutex reading;
   bool finished = false;
   RunInParallel(workers, workers, [&](int part, int) {
+    // Whatever ends a worker early ends the pass for all: no worker reads
+    // again after the first failure, which is so the only one reported, and
+    // a reader left inside a batch is not read on. A failed read says so
+    // before it lets go of the reader; a failure elsewhere, on its way out.
+    struct StopAllOnFailure {
+      ~StopAllOnFailure() {
+        if (std::uncaught_exceptions() == pending) return;
+        const std::lock_guard<std::mutex> lock(reading);
+        finished = true;
+      }
+      std::mutex& reading;
+      bool& finished;
+      int pending = std::uncaught_exceptions();
+    };
+    const StopAllOnFailure guard{reading, finished};
     Worker& worker = state[static_cast<std::size_t>(part)];
-    PartitionSum* sums = part == 0 ? totals->PartitionSums.get() : worker.sums.get();
-    int* sizes = part == 0 ? totals->PartitionSize.get() : worker.sizes.get();
     for (;;) {
       int count = 0;
       {
-        std::lock_guard<std::mutex> lock(reading);
+        const std::lock_guard<std::mutex> lock(reading);
         if (finished) return;
         SetBatch batch;
-        if (!reader.Next(&batch, worker.rows.get())) {
+        bool more = false;
+        try {
+          more = reader.Next(&batch, worker.rows.get());
+        } catch (...) {
+          finished = true;
+          throw;
+        }
+        if (!more) {
           finished = true;
           return;
         }
         count = batch.Count;
         std::copy_n(batch.Freqs, count, worker.freqs.get());
       }
-      cb_internal::SearchNearestSquared(cb_internal::VectorRows(worker.rows.get(), dim), 0, count,
-                                        CB, start.data(), worker.chosen.get(), worker.best.get(),
-                                        cb_internal::NearestPath::kAuto, 1);
-      AddToTotals(worker.rows.get(), worker.freqs.get(), count, dim, worker.chosen.get(),
-                  worker.best.get(), sums, sizes, &worker.error);
+      SearchNearestSquared(VectorRows(worker.rows.get(), dim), 0, count, CB, start.data(),
+                           worker.chosen.get(), worker.best.get(), NearestPath::kAuto, 1);
+      if (totals != nullptr) {
+        AddToTotals(worker, part == 0, worker.rows.get(), worker.freqs.get(), count, dim, totals);
+      }
     }
   });
+  if (totals == nullptr) return;
   std::uint64_t error = 0;
   for (int w = 0; w < workers; ++w) {
     const Worker& worker = state[static_cast<std::size_t>(w)];
@@ -136,13 +187,18 @@ void AssignToNearest(SetReader& reader, const Codebook& CB, PartitionTotals* tot
     if (w == 0) continue;
     for (int p = 0; p < partitions; ++p) {
       PartitionSum& sum = totals->PartitionSums[p];
-      const PartitionSum& part = worker.sums[p];
-      for (int e = 0; e < dim; ++e) {
-        sum.VectorSum[e] = cb_internal::WrapAdd(sum.VectorSum[e], part.VectorSum[e]);
-      }
-      sum.CCFreq = cb_internal::WrapAdd32(sum.CCFreq, part.CCFreq);
+      const std::int64_t* part = worker.sums->Sums(p);
+      for (int e = 0; e < dim; ++e) sum.VectorSum[e] = WrapAdd(sum.VectorSum[e], part[e]);
+      sum.CCFreq = WrapAdd32(sum.CCFreq, worker.sums->Freq(p));
       totals->PartitionSize[p] += worker.sizes[p];
     }
   }
   totals->Error = static_cast<std::int64_t>(error);
+}
+
+}  // namespace cb_internal
+
+void AssignToNearest(SetReader& reader, const Codebook& CB, PartitionTotals* totals,
+                     const std::function<void(const SetBatch&, const int* chosen)>& visit) {
+  cb_internal::AssignToNearestOn(reader, CB, totals, visit, 0);
 }

@@ -1,7 +1,7 @@
 // A file read in large blocks and parsed from memory.
 #include "byte_reader.h"
 
-#include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <limits>
 
@@ -25,18 +25,27 @@ int DigitValue(int c) {
 
 }  // namespace
 
+ByteReader::ByteReader(InputFile& input, std::size_t blockSize)
+    : input_(&input), blockSize_(blockSize > 0 ? blockSize : 1), unread_(input.KnownRemaining()) {}
+
 ByteReader::ByteReader(FILE* file, std::size_t blockSize)
-    : file_(file), blockSize_(blockSize > 0 ? blockSize : 1) {
-  // The size of the rest of the file, where the stream can tell it.
-  const long here = std::ftell(file);
-  if (here >= 0 && std::fseek(file, 0, SEEK_END) == 0) {
-    const long size = std::ftell(file);
-    if (std::fseek(file, here, SEEK_SET) == 0 && size >= here) unread_ = size - here;
-  }
-}
+    : borrowed_(InputFile::Borrow(file)),
+      input_(borrowed_.get()),
+      blockSize_(blockSize > 0 ? blockSize : 1),
+      unread_(borrowed_->KnownRemaining()) {}
 
 bool ByteReader::Refill(std::size_t count) {
+  // After the end of the file nothing more comes; what is in memory stays
+  // where it is, so that a reader may go back in it (Holds).
+  if (endOfFile_) return end_ > position_;
   const std::size_t available = end_ - position_;
+  // The unread bytes go to the front first, so that a larger buffer keeps
+  // them where they are.
+  if (position_ > 0) {
+    if (available > 0) std::memmove(buffer_.get(), buffer_.get() + position_, available);
+    position_ = 0;
+    end_ = available;
+  }
   if (capacity_ < count || buffer_ == nullptr) {
     // Grow to hold `count` bytes; only bytes the file holds are asked for.
     std::size_t wanted = count > blockSize_ ? count : blockSize_;
@@ -45,30 +54,20 @@ bool ByteReader::Refill(std::size_t count) {
       if (wanted == 0) wanted = 1;
     }
     if (wanted > capacity_) {
-      std::unique_ptr<unsigned char[]> larger =
-          std::make_unique_for_overwrite<unsigned char[]>(wanted);
-      if (available > 0) std::memcpy(larger.get(), buffer_.get() + position_, available);
-      buffer_ = std::move(larger);
+      // realloc: a large buffer grows in place or by moving its pages, not
+      // by copying them (a pipe is read whole by doubling it).
+      void* larger = std::realloc(buffer_.get(), wanted);
+      if (larger == nullptr) FatalError("ERROR: Not enough memory to read the file.\n");
+      static_cast<void>(buffer_.release());
+      buffer_.reset(static_cast<unsigned char*>(larger));
       capacity_ = wanted;
-      position_ = 0;
-      end_ = available;
     }
   }
-  if (position_ > 0) {
-    if (available > 0) std::memmove(buffer_.get(), buffer_.get() + position_, available);
-    position_ = 0;
-    end_ = available;
-  }
   while (!endOfFile_ && end_ < capacity_ && end_ - position_ < count) {
-    const std::size_t got = std::fread(buffer_.get() + end_, 1, capacity_ - end_, file_);
+    // A read error (a directory, a failing disk) is no end of the file: the
+    // input reports it and ends the run.
+    const std::size_t got = input_->Read(buffer_.get() + end_, capacity_ - end_);
     if (got == 0) {
-      // A read error (a directory, a failing disk) is no end of the file: the
-      // file is not damaged, it could not be read.
-      if (std::ferror(file_) != 0) {
-        const int error = errno;
-        SystemErrorMessage(error, "ERROR: unable to read from file: %s\n", std::strerror(error));
-        ExitProcessing(-1);
-      }
       endOfFile_ = true;
       break;
     }
@@ -80,6 +79,8 @@ bool ByteReader::Refill(std::size_t count) {
 }
 
 std::uint64_t ByteReader::Remaining() {
+  // A compressed file tells its size once it has been counted.
+  if (unread_ < 0 && !endOfFile_) unread_ = input_->Remaining();
   if (unread_ < 0 || endOfFile_) {
     // A stream that cannot tell its size is read to its end.
     while (!endOfFile_) Refill(capacity_ == 0 ? blockSize_ : capacity_ * 2);

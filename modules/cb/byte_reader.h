@@ -4,16 +4,23 @@
 // several times the parsing itself. ByteReader keeps a window of the file in
 // memory, hands out contiguous runs of bytes, and knows how many bytes the
 // file still holds, so that a reader can refuse a header that promises more
-// than the file contains before allocating anything for it. A read error is
-// fatal: "ERROR: unable to read from file: %s\n" with the system's reason
-// (and its error number, through SystemErrorMessage).
+// than the file contains before allocating anything for it. It reads an
+// InputFile, so the content of standard input, a pipe or a compressed file
+// comes as a plain file's would. A read error is fatal: "ERROR: unable to
+// read from file: %s\n" with the system's reason (and its error number,
+// through SystemErrorMessage); so is a damaged compressed stream, and a
+// file that the memory cannot hold where it must be read whole ("ERROR:
+// Not enough memory to read the file.\n").
 #ifndef VQPEEK_MODULES_CB_BYTE_READER_H_
 #define VQPEEK_MODULES_CB_BYTE_READER_H_
 
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <memory>
+
+#include "vqpeek/file.h"
 
 namespace cb_internal {
 
@@ -28,8 +35,11 @@ const unsigned char* ParseInteger(const unsigned char* begin, const unsigned cha
 
 class ByteReader {
  public:
-  // Reads `file` from its current position in blocks of `blockSize` bytes;
+  // Reads `input` from its current position in blocks of `blockSize` bytes;
   // the buffer grows beyond that only to hold one run asked for by Ensure.
+  // `input` must outlive the reader.
+  explicit ByteReader(InputFile& input, std::size_t blockSize = kBlockSize);
+  // As above, for a stream read as it is from where it stands.
   explicit ByteReader(FILE* file, std::size_t blockSize = kBlockSize);
   ByteReader(const ByteReader&) = delete;
   ByteReader& operator=(const ByteReader&) = delete;
@@ -37,12 +47,12 @@ class ByteReader {
   // The next byte, or EOF.
   int Get() {
     if (position_ == end_ && !Refill(1)) return EOF;
-    return buffer_[position_++];
+    return buffer_.get()[position_++];
   }
   // The next byte without consuming it, or EOF.
   int Peek() {
     if (position_ == end_ && !Refill(1)) return EOF;
-    return buffer_[position_];
+    return buffer_.get()[position_];
   }
 
   // Makes at least `count` bytes available at Data() unless the file ends
@@ -56,10 +66,28 @@ class ByteReader {
 
   // The bytes from the current position to the end of the file.
   std::uint64_t Remaining();
+  // As Remaining, without reading on: -1 for a stream that cannot tell
+  // its size.
+  std::int64_t KnownRemaining() const {
+    if (unread_ < 0 && !endOfFile_) return -1;
+    return static_cast<std::int64_t>(end_ - position_) + (unread_ > 0 ? unread_ : 0);
+  }
 
   // The bytes consumed since the reader was made: where the stream would
   // stand had it been read byte by byte.
   std::uint64_t Consumed() const { return read_ - (end_ - position_); }
+
+  // Whether everything from `consumed` (as Consumed() counts) to the end of
+  // the file is in memory: the whole file has been read into the buffer
+  // (Remaining() reads a stream that cannot tell its size so), and nothing
+  // from there on has been dropped since.
+  bool Holds(std::uint64_t consumed) const {
+    return endOfFile_ && consumed >= read_ - end_ && consumed <= read_;
+  }
+  // Goes back (or on) to `consumed`, which the reader Holds.
+  void MoveTo(std::uint64_t consumed) {
+    position_ = static_cast<std::size_t>(consumed - (read_ - end_));
+  }
 
   // Skips white space (blanks, tabs, line ends, vertical tabs, form feeds).
   void SkipWhitespace();
@@ -84,15 +112,20 @@ class ByteReader {
   // bytes are available or the file ends. Returns false when none is.
   bool Refill(std::size_t count);
 
-  FILE* file_;
+  struct Free {
+    void operator()(unsigned char* bytes) const noexcept { std::free(bytes); }
+  };
+
+  std::unique_ptr<InputFile> borrowed_;  // the InputFile of a stream
+  InputFile* input_;
   std::size_t blockSize_;
-  std::unique_ptr<unsigned char[]> buffer_;
+  std::unique_ptr<unsigned char, Free> buffer_;
   std::size_t capacity_ = 0;
   std::size_t position_ = 0;
   std::size_t end_ = 0;
   bool endOfFile_ = false;
   // Bytes of the file after what has been read into the buffer; -1 while
-  // unknown (a stream that cannot seek).
+  // unknown (a pipe; a compressed file until Remaining asks).
   std::int64_t unread_ = -1;
   std::uint64_t read_ = 0;  // bytes read from the file
 };

@@ -154,9 +154,43 @@ void MoveInBulk(const Codebook& TS, Partitioning* P, int* target, bool everyVect
                 const std::function<void(int, int)>& prepare = nullptr,
                 std::int64_t partSize = kBulkPartSize, int threads = 0);
 
+// AssignToNearest on `workers` workers where no visitor is given (0: as
+// many as pay, up to 4), so that tests can run the shared path on any
+// machine.
+void AssignToNearestOn(SetReader& reader, const Codebook& CB, PartitionTotals* totals,
+                       const std::function<void(const SetBatch&, const int* chosen)>& visit,
+                       int workers);
+
+// --- Centroids (centroid_sums.cpp) ------------------------------------------
+// Every centroid of the library comes from these two: the wrapping sums of
+// a partition, and their rounding.
+
+// Adds `freq` times `row` to the sums of a partition: each product formed
+// in 64 bits, each sum wrapping as the hardware does, so that the sums hold
+// the same bits in any order of the additions. The row's elements are ints
+// or the unsigned 8- or 16-bit elements of a set held at its file's width.
+template <typename Element>
+inline void AddWeightedRow(std::int64_t* VQ_RESTRICT sums, const Element* VQ_RESTRICT row, int dim,
+                           int freq) {
+  for (int e = 0; e < dim; ++e) sums[e] = WrapAdd(sums[e], WrapMul(freq, row[e]));
+}
+
+// Takes back what AddWeightedRow(sums, row, dim, freq) added, bit for bit:
+// a vector that leaves a partition.
+template <typename Element>
+inline void SubtractWeightedRow(std::int64_t* VQ_RESTRICT sums, const Element* VQ_RESTRICT row,
+                                int dim, int freq) {
+  for (int e = 0; e < dim; ++e) sums[e] = WrapSub(sums[e], WrapMul(freq, row[e]));
+}
+
+// The rounded centroid of a partition with these sums and total frequency
+// `freq` (>= 1): every element sum / freq + 0.5, truncated toward zero, into
+// `centroid`. Returns the rounded mean of the centroid.
+int RoundCentroid(const std::int64_t* sums, int freq, int dim, int* centroid);
+
 // Writes the rounded centroid of the partition with these totals into
-// `node`: every element sum / CCFreq + 0.5 truncated toward zero, Freq =
-// CCFreq, VectorMean the rounded mean of the centroid. CCFreq must be >= 1.
+// `node` (RoundCentroid), Freq = CCFreq, VectorMean the rounded mean of the
+// centroid. CCFreq must be >= 1.
 void CentroidOf(const PartitionSum& totals, int dim, CodebookNode* node);
 
 }  // namespace cb_internal

@@ -1,29 +1,53 @@
 // Training-set and codebook files: writing version 2, and finding a file's
 // kind from its name. The reader is in set_reader.cpp.
+#include <sys/stat.h>
+
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <new>
 #include <string>
+#include <vector>
 
 #include "cb_internal.h"
 #include "vqpeek/cb.h"
 #include "vqpeek/file.h"
 
-using cb_internal::FilePtr;
-
 namespace {
 
 using cb_internal::kMaxNameBytes;
 
-// Reads the first line of an existing file and returns the kind it names.
-int ProbeKind(const char* name) {
-  FilePtr file(std::fopen(name, "rb"));
-  if (file == nullptr) return kNotRecognized;
-  char line[kTextFieldSize];
-  if (std::fgets(line, sizeof line, file.get()) == nullptr) return kNotRecognized;
-  return RecognizeVersionstr(line);
+// A compressed regular file whose first line names no kind may be damaged
+// right there: it is read to its end, so that damage is reported as such
+// and not as a file of no kind. (A pipe is left alone: what was read of it
+// waits for its reader.)
+void CheckCompressedFile(const char* name) {
+  struct stat info {};
+  if (std::strcmp(name, "-") == 0 || stat(name, &info) != 0 || !S_ISREG(info.st_mode)) return;
+  const std::unique_ptr<InputFile> input = InputFile::Open(name);
+  if (input == nullptr || input->compression() == Compression::kNone) return;
+  std::vector<unsigned char> block(std::size_t{1} << 16);
+  while (input->Read(block.data(), block.size()) > 0) {
+  }
 }
+
+// Reads the first line of a file (at most 79 characters) and returns the
+// kind it names; 0 when there is no such file or nothing can be read. A
+// pipe or standard input keeps what was read for its reader (PeekInput).
+int ProbeKind(const char* name) {
+  std::string line;
+  if (!PeekInput(name, std::size_t{kTextFieldSize - 1}, &line)) return kNotRecognized;
+  // As far as a line reader would take it: to the line end or a NUL.
+  const std::size_t end = std::min(line.find('\n'), line.find('\0'));
+  if (end < line.size()) line.resize(end);
+  const int kind = RecognizeVersionstr(line.c_str());
+  if (kind == kNotRecognized) CheckCompressedFile(name);
+  return kind;
+}
+
+// The endings of a compressed file, tried after every plain name.
+constexpr const char* kCompressedEndings[] = {".gz", ".zst"};
 
 // Appends `value` as a big-endian field of `width` bytes.
 void AppendField(std::string& out, int value, int width) {
@@ -175,10 +199,18 @@ int DetermineCBFileTypeConsideringOrder(char* filename, int order, int capacity)
   // An empty name names no file; completing it would find hidden files
   // such as ".ts".
   if (filename[0] == '\0') return kNotRecognized;
-  if (ExistFile(filename)) {
-    const int kind = ProbeKind(filename);
-    if (kind != kNotRecognized) return kind;
-  }
+  // Standard input has no other name.
+  if (std::strcmp(filename, "-") == 0) return ProbeKind(filename);
+  // The names tried: the name itself, its completions in the order's
+  // priority, and then each of these with a compressed file's ending.
+  std::vector<std::string> tried = {filename};
+  const auto found = [&](const std::string& name) {
+    const int kind = ProbeKind(name.c_str());
+    if (kind != kNotRecognized)
+      std::snprintf(filename, static_cast<std::size_t>(capacity), "%s", name.c_str());
+    return kind;
+  };
+  if (const int kind = ProbeKind(filename); kind != kNotRecognized) return kind;
   char digits[16];
   std::snprintf(digits, sizeof digits, "%d", order);
   for (const char* digit = digits; *digit != '\0'; ++digit) {
@@ -200,12 +232,18 @@ int DetermineCBFileTypeConsideringOrder(char* filename, int order, int capacity)
     std::string working(filename);
     working.resize(static_cast<std::size_t>(capacity) + 1, '\0');
     CheckFileName(working.data(), extension, static_cast<std::size_t>(capacity));
-    if (ExistFile(working.c_str())) {
-      const int kind = ProbeKind(working.c_str());
-      if (kind != kNotRecognized) {
-        std::snprintf(filename, static_cast<std::size_t>(capacity), "%s", working.c_str());
-        return kind;
-      }
+    working.resize(std::strlen(working.c_str()));
+    // A name tried already (a name with an extension is not completed)
+    // would give the same answer again.
+    if (std::find(tried.begin(), tried.end(), working) != tried.end()) continue;
+    tried.push_back(working);
+    if (const int kind = found(working); kind != kNotRecognized) return kind;
+  }
+  for (const std::string& plain : std::vector<std::string>(tried)) {
+    for (const char* ending : kCompressedEndings) {
+      // A name that would not fit the caller's buffer cannot be handed back.
+      if (plain.size() + std::strlen(ending) >= static_cast<std::size_t>(capacity)) continue;
+      if (const int kind = found(plain + ending); kind != kNotRecognized) return kind;
     }
   }
   return kNotRecognized;

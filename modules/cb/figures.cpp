@@ -6,7 +6,11 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <new>
 #include <vector>
+
+#include "distinct_rows.h"
+#include "vqpeek/interfc.h"
 
 namespace {
 
@@ -33,19 +37,6 @@ struct WideSum {
 };
 
 std::uint64_t Frequency(int freq) { return static_cast<std::uint32_t>(freq); }
-
-// A 64-bit mix of the row's elements; equal rows hash alike.
-std::uint64_t HashRow(const int* row, int dim) {
-  std::uint64_t h = 0x9E3779B97F4A7C15ull ^ static_cast<std::uint64_t>(dim);
-  for (int j = 0; j < dim; ++j) {
-    h = (h ^ static_cast<std::uint32_t>(row[j])) * 0xBF58476D1CE4E5B9ull;
-    h ^= h >> 29;
-  }
-  // The table takes the low bits: mix the high ones into them.
-  h ^= h >> 32;
-  h *= 0x94D049BB133111EBull;
-  return h ^ (h >> 29);
-}
 
 // Whether an element lies in [-2^30, 2^30), where the difference of two
 // such elements is exact in 32 bits.
@@ -74,112 +65,45 @@ bool SmallDistance(const int* row, const int* representative, int dim, std::uint
 // --- One set ----------------------------------------------------------------
 
 struct SetFigureAccumulator::State {
+  explicit State(int dim) : dim(dim), distinct(dim) {}
   int dim = 0;
   std::int64_t vectors = 0;
   std::uint64_t totalFreq = 0;
   // Per element position: the sums of f * x and of f * x^2.
   std::vector<Int128> sum;
   std::vector<Uint128> squareSum;
-
-  // Open addressing over a power-of-two table; an empty slot has no row.
-  struct Slot {
-    std::uint64_t hash;
-    const int* row;
-  };
-  std::vector<Slot> slots;
-  std::int64_t distinct = 0;
-  // Copies of the distinct rows that do not stay where they were added, in
-  // blocks that never move.
-  std::vector<std::unique_ptr<int[]>> copies;
-  std::size_t copyFill = 0;
-  std::size_t copyBlock = 0;
-
-  const int* Keep(const int* row) {
-    const std::size_t width = static_cast<std::size_t>(dim);
-    if (copies.empty() || copyFill + width > copyBlock) {
-      copyBlock = std::max<std::size_t>(std::size_t{1} << 16, width);
-      copies.push_back(std::make_unique_for_overwrite<int[]>(copyBlock));
-      copyFill = 0;
-    }
-    int* copy = copies.back().get() + copyFill;
-    std::memcpy(copy, row, width * sizeof(int));
-    copyFill += width;
-    return copy;
-  }
-
-  void Grow() {
-    std::vector<Slot> old(slots.empty() ? 1024 : slots.size() * 2, Slot{0, nullptr});
-    old.swap(slots);
-    const std::size_t mask = slots.size() - 1;
-    for (const Slot& slot : old) {
-      if (slot.row == nullptr) continue;
-      std::size_t i = slot.hash & mask;
-      while (slots[i].row != nullptr) i = (i + 1) & mask;
-      slots[i] = slot;
-    }
-  }
-
-  // Room for `more` new rows without growing, so that slots looked up
-  // ahead stay where they are.
-  void MakeRoom(std::int64_t more) {
-    while (static_cast<std::size_t>(distinct + more) * 2 > slots.size()) Grow();
-  }
-
-  void CountDistinct(const int* row, std::uint64_t hash, bool rowStays) {
-    const std::size_t mask = slots.size() - 1;
-    const std::size_t bytes = static_cast<std::size_t>(dim) * sizeof(int);
-    for (std::size_t i = hash & mask;; i = (i + 1) & mask) {
-      Slot& slot = slots[i];
-      if (slot.row == nullptr) {
-        slot = Slot{hash, rowStays ? row : Keep(row)};
-        ++distinct;
-        return;
-      }
-      if (slot.hash == hash && std::memcmp(slot.row, row, bytes) == 0) return;
-    }
-  }
+  cb_internal::DistinctRows distinct;
 };
 
-SetFigureAccumulator::SetFigureAccumulator(int dim) : state_(std::make_unique<State>()) {
+SetFigureAccumulator::SetFigureAccumulator(int dim) {
   assert(dim >= 1);
-  state_->dim = dim;
+  state_ = std::make_unique<State>(dim);
   state_->sum.assign(static_cast<std::size_t>(dim), 0);
   state_->squareSum.assign(static_cast<std::size_t>(dim), 0);
 }
 
 SetFigureAccumulator::~SetFigureAccumulator() = default;
 
-void SetFigureAccumulator::Add(const int* rows, const int* freqs, std::int64_t count,
-                               bool rowsStay) {
+void SetFigureAccumulator::Add(const int* rows, const int* freqs, std::int64_t count) {
   State& s = *state_;
   const int dim = s.dim;
   Int128* sum = s.sum.data();
   Uint128* squareSum = s.squareSum.data();
-  // Rows go in groups: the table slots of a group are fetched from memory
-  // while its sums are formed, then looked up.
-  constexpr std::int64_t kGroup = 16;
-  std::uint64_t hashes[kGroup];
-  for (std::int64_t first = 0; first < count; first += kGroup) {
-    const std::int64_t n = std::min(kGroup, count - first);
-    s.MakeRoom(n);
-    for (std::int64_t k = 0; k < n; ++k) {
-      hashes[k] = HashRow(rows + (first + k) * dim, dim);
-      __builtin_prefetch(&s.slots[hashes[k] & (s.slots.size() - 1)]);
+  for (std::int64_t i = 0; i < count; ++i) {
+    const int* row = rows + i * dim;
+    const std::uint64_t f = Frequency(freqs[i]);
+    s.totalFreq += f;
+    try {
+      s.distinct.Add(row);
+    } catch (const std::bad_alloc&) {
+      FatalError("ERROR: Not enough memory for the figures.\n");
     }
-    for (std::int64_t i = first; i < first + n; ++i) {
-      const int* row = rows + i * dim;
-      const std::uint64_t f = Frequency(freqs[i]);
-      s.totalFreq += f;
-      if (f == 0) continue;
-      for (int j = 0; j < dim; ++j) {
-        const std::int64_t x = row[j];
-        // |f * x| < 2^63 and f * x^2 < 2^94: both products are exact.
-        sum[j] += static_cast<std::int64_t>(f) * x;
-        squareSum[j] += static_cast<Uint128>(f) * static_cast<std::uint64_t>(x * x);
-      }
-    }
-    for (std::int64_t k = 0; k < n; ++k) {
-      s.CountDistinct(rows + (first + k) * dim, hashes[k], rowsStay);
+    if (f == 0) continue;
+    for (int j = 0; j < dim; ++j) {
+      const std::int64_t x = row[j];
+      // |f * x| < 2^63 and f * x^2 < 2^94: both products are exact.
+      sum[j] += static_cast<std::int64_t>(f) * x;
+      squareSum[j] += static_cast<Uint128>(f) * static_cast<std::uint64_t>(x * x);
     }
   }
   s.vectors += count;
@@ -189,7 +113,7 @@ SetFigures SetFigureAccumulator::Figures() const {
   const State& s = *state_;
   SetFigures figures;
   figures.Vectors = s.vectors;
-  figures.DistinctVectors = s.distinct;
+  figures.DistinctVectors = s.distinct.Count();
   figures.TotalFreq = s.totalFreq;
   if (s.totalFreq == 0) {
     figures.MeanElement = figures.Variance = kNotAvailable;

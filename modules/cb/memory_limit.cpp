@@ -7,11 +7,10 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
-#include <fstream>
-#include <iterator>
 #include <limits>
-#include <sstream>
 #include <string>
+
+#include "vqpeek/cgroup.h"
 
 namespace cb_internal {
 
@@ -41,54 +40,30 @@ bool KilobyteField(const std::string& text, const std::string& key, std::uint64_
   return false;
 }
 
-// The room left under the memory.max of the cgroup (version 2) whose
-// directory is `directory` and of every cgroup above it up to `root`, the
-// mount point of the hierarchy; kUnlimited where none sets a limit.
-std::uint64_t CgroupRoom(const MemorySources& sources, std::string directory,
-                         const std::string& root) {
+// The room left under the memory.max of the process's cgroup (version 2)
+// and of every cgroup above it that its mount shows; kUnlimited where none
+// sets a limit.
+std::uint64_t CgroupRoom(const MemorySources& sources) {
+  const CgroupFileReader readFile = [&](const std::string& path, std::string* text) {
+    *text = sources.readText(path);
+    return !text->empty();
+  };
   std::uint64_t room = kUnlimited;
-  for (;;) {
+  for (const std::string& directory : CgroupDirectories(readFile)) {
     const std::string max = sources.readText(directory + "/memory.max");
     if (!max.empty() && max[0] >= '0' && max[0] <= '9') {
       const std::uint64_t limit = std::strtoull(max.c_str(), nullptr, 10);
       const std::string current = sources.readText(directory + "/memory.current");
       room = std::min(room, RoomUnder(limit, std::strtoull(current.c_str(), nullptr, 10)));
     }
-    if (directory.size() <= root.size()) return room;
-    directory.erase(directory.rfind('/'));
   }
-}
-
-// The directory of this process's cgroup in the version-2 hierarchy, and
-// the hierarchy's mount point; false where there is none.
-bool OwnCgroup(const MemorySources& sources, std::string* directory, std::string* root) {
-  std::istringstream cgroups(sources.readText("/proc/self/cgroup"));
-  std::string path;
-  for (std::string line; std::getline(cgroups, line);) {
-    if (line.compare(0, 3, "0::") == 0) path = line.substr(3);
-  }
-  if (path.empty() || path[0] != '/') return false;
-  // A mountinfo line: id parent device root mount-point options ... - type
-  // source super-options. The hierarchy's root may be a cgroup below the
-  // top (a container's view), which the path then begins with.
-  std::istringstream mounts(sources.readText("/proc/self/mountinfo"));
-  for (std::string line; std::getline(mounts, line);) {
-    if (line.find(" - cgroup2 ") == std::string::npos) continue;
-    std::istringstream fields(line);
-    std::string id, parent, device, mountRoot;
-    fields >> id >> parent >> device >> mountRoot >> *root;
-    if (mountRoot != "/" && path.compare(0, mountRoot.size(), mountRoot) == 0) {
-      path.erase(0, mountRoot.size());
-    }
-    *directory = *root + (path == "/" ? "" : path);
-    return !root->empty();
-  }
-  return false;
+  return room;
 }
 
 std::string ReadWholeFile(const std::string& path) {
-  std::ifstream file(path);
-  return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+  std::string text;
+  if (!ReadSystemFile(path, &text)) text.clear();
+  return text;
 }
 
 std::uint64_t SystemResourceLimit(int resource) {
@@ -127,10 +102,7 @@ std::uint64_t MemoryAvailable(const MemorySources& sources) {
     available = std::min(available, SaturatingAdd(canFree, swap));
   }
 
-  std::string cgroup, root;
-  if (OwnCgroup(sources, &cgroup, &root)) {
-    available = std::min(available, CgroupRoom(sources, cgroup, root));
-  }
+  available = std::min(available, CgroupRoom(sources));
 
   const std::string status = sources.readText("/proc/self/status");
   struct Limit {

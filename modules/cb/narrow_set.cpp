@@ -1,6 +1,7 @@
 // A set held at the width of its file's elements: read from a SetReader,
 // widened a batch at a time, searched in place, and its centroids.
 #include <algorithm>
+#include <climits>
 #include <cstring>
 #include <new>
 #include <vector>
@@ -63,6 +64,7 @@ void ReadNarrowSet(SetReader& reader, NarrowSet* set,
   cb_internal::FaultInParallel(
       elements, count * dim * static_cast<std::size_t>(set->ElementBytes), false,
       [&] { cb_internal::PrefaultPages(set->Freqs.get(), count * sizeof(int)); });
+  set->NameBase.reset();
   set->NameOffsets.reset();
   set->NameBytes.clear();
   SetBatch batch;
@@ -83,15 +85,8 @@ void ReadNarrowSet(SetReader& reader, NarrowSet* set,
     std::copy_n(batch.Freqs, batch.Count, set->Freqs.get() + first);
     if (batch.Names != nullptr) {
       try {
-        if (set->NameOffsets == nullptr) {
-          set->NameOffsets = std::make_unique_for_overwrite<std::uint64_t[]>(count);
-          std::fill_n(set->NameOffsets.get(), count, NarrowSet::kNoName);
-        }
         for (int k = 0; k < batch.Count; ++k) {
-          const char* name = batch.Names[k];
-          if (name == nullptr) continue;
-          set->NameOffsets[first + static_cast<std::size_t>(k)] = set->NameBytes.size();
-          set->NameBytes.insert(set->NameBytes.end(), name, name + std::strlen(name) + 1);
+          if (batch.Names[k] != nullptr) set->AddName(batch.First + k, batch.Names[k]);
         }
       } catch (const std::bad_alloc&) {
         FatalError("ERROR: Not enough memory for new vector element.\n");
@@ -100,6 +95,24 @@ void ReadNarrowSet(SetReader& reader, NarrowSet* set,
     if (visit) visit(batch);
   }
   set->Header.TotalFreq = reader.Header().TotalFreq;
+}
+
+void NarrowSet::AddName(int i, const char* name) {
+  constexpr std::uint64_t kNoBase = ~std::uint64_t{0};
+  if (NameOffsets == nullptr) {
+    const std::size_t count = static_cast<std::size_t>(Size());
+    NameOffsets = std::make_unique_for_overwrite<std::uint32_t[]>(count);
+    std::fill_n(NameOffsets.get(), count, kNoName);
+    const std::size_t groups = (count + kNameGroup - 1) / kNameGroup;
+    NameBase = std::make_unique_for_overwrite<std::uint64_t[]>(groups);
+    std::fill_n(NameBase.get(), groups, kNoBase);
+  }
+  std::uint64_t& base = NameBase[i / kNameGroup];
+  if (base == kNoBase) base = NameBytes.size();
+  // A group's names take at most kNameGroup times the longest name a file
+  // holds, far below 4 GB; names of any length from records are kept alike.
+  NameOffsets[i] = static_cast<std::uint32_t>(NameBytes.size() - base);
+  NameBytes.insert(NameBytes.end(), name, name + std::strlen(name) + 1);
 }
 
 void WidenRows(const NarrowSet& set, int first, int count, int* rows) {
@@ -144,46 +157,14 @@ void AssignNarrowSet(const NarrowSet& set, const Codebook& CB, int* labels) {
 void NarrowSetCentroids(const NarrowSet& set, const int* labels, int partitions,
                         Codebook* centroids) {
   CreateNewCodebook(centroids, partitions, &set.Header);
-  const std::size_t dim = static_cast<std::size_t>(set.Dim);
-  // The wrapping totals of a partitioning: the same bits in any order of
-  // the additions.
-  std::vector<std::uint64_t> sums;
-  std::vector<int> freqs;
-  try {
-    sums.assign(static_cast<std::size_t>(partitions) * dim, 0);
-    freqs.assign(static_cast<std::size_t>(partitions), 0);
-  } catch (const std::bad_alloc&) {
-    FatalError("ERROR: Not enough memory for the partitioning.\n");
-  }
-  constexpr int kBatch = 4096;
-  std::vector<int> rows(static_cast<std::size_t>(kBatch) * dim);
-  for (int first = 0; first < set.Size(); first += kBatch) {
-    const int count = std::min(kBatch, set.Size() - first);
-    WidenRows(set, first, count, rows.data());
-    for (int k = 0; k < count; ++k) {
-      const int i = first + k;
-      const std::int64_t freq = set.Freqs[i];
-      std::uint64_t* sum = sums.data() + static_cast<std::size_t>(labels[i]) * dim;
-      const int* row = rows.data() + static_cast<std::size_t>(k) * dim;
-      for (std::size_t e = 0; e < dim; ++e) {
-        sum[e] += static_cast<std::uint64_t>(freq * row[e]);
-      }
-      freqs[labels[i]] = cb_internal::WrapAdd32(freqs[labels[i]], set.Freqs[i]);
-    }
-  }
-  for (int k = 0; k < partitions; ++k) {
-    if (freqs[k] <= 0) continue;  // no centroid: zeros, and Freq 0
-    CodebookNode& node = centroids->Book[k];
-    const double freq = freqs[k];
-    std::int64_t total = 0;
-    for (std::size_t e = 0; e < dim; ++e) {
-      const double sum = static_cast<double>(
-          static_cast<std::int64_t>(sums[static_cast<std::size_t>(k) * dim + e]));
-      const int c = cb_internal::TruncateToInt(sum / freq + 0.5);
-      node.Vector[e] = c;
-      total += c;
-    }
-    node.Freq = freqs[k];
-    node.VectorMean = cb_internal::RoundedMean(total, set.Dim);
-  }
+  CentroidAccumulator sums(partitions, set.Dim);
+  RowBatches batches(set.Size(), set.Dim, INT_MAX, kCopiedBatchBytes);
+  batches.ForEach([&](std::int64_t start, int count, int* rows) {
+    const int first = static_cast<int>(start);
+    WidenRows(set, first, count, rows);
+    sums.Add(rows, set.Freqs.get() + first, labels + first, count);
+  });
+  // A partition without a centroid keeps the zeros and the frequency 0 of
+  // the fresh node.
+  for (int k = 0; k < partitions; ++k) sums.Centroid(k, &centroids->Book[k]);
 }

@@ -375,7 +375,7 @@ void SearchNearestAvx2(VectorRows TS, int begin, int end, const Codebook& CB, in
   const int dim = VectorDimension(CB);
   const WordLayout layout = LayOutWords(CB, dim, low);
   std::vector<std::int16_t> values(layout.pairs * 2, 0);
-  std::vector<int> row(static_cast<std::size_t>(dim));
+  std::vector<int> row(TS.ScratchSize());
   SearchAvx2Range(TS, begin, end, layout, dim, CB.Booksize, low, start, chosen, best, second,
                   values.data(), row.data());
 }

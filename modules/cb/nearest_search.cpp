@@ -3,6 +3,7 @@
 #include "nearest_search.h"
 
 #include <algorithm>
+#include <climits>
 #include <limits>
 #include <string_view>
 #include <vector>
@@ -81,7 +82,7 @@ void ConcludeFromAll(const Distance* distances, int codes, int s, int* chosen, s
 void SearchScalar(VectorRows TS, int begin, int end, const Codebook& CB, const int* start,
                   int* chosen, std::int64_t* best, std::int64_t* second) {
   const int dim = VectorDimension(CB);
-  std::vector<int> row(static_cast<std::size_t>(dim));
+  std::vector<int> row(TS.ScratchSize());
   std::vector<std::int64_t> distances(second != nullptr ? static_cast<std::size_t>(CB.Booksize)
                                                         : 0);
   for (int i = begin; i < end; ++i) {
@@ -134,30 +135,70 @@ void AddSquares(const std::int64_t* column, std::int64_t value, std::int64_t* di
 // element (all first elements, then all second elements, ...) so that the
 // inner loop runs over code vectors and vectorises. Lanes are 32-bit when
 // the spread allows, else 64-bit; a difference never exceeds the spread.
+// The code vectors are taken in blocks in ascending order; a vector's
+// minimum and lowest index at it run on across the blocks.
 template <typename Lane>
 void SearchPortable(VectorRows TS, int begin, int end, const Codebook& CB, const int* start,
-                    int* chosen, std::int64_t* best, std::int64_t* second) {
+                    int* chosen, std::int64_t* best, std::int64_t* second,
+                    std::size_t layoutBytes) {
   const int dim = VectorDimension(CB);
   const int codes = CB.Booksize;
-  std::vector<Lane> transposed(static_cast<std::size_t>(dim) * codes);
-  for (int j = 0; j < codes; ++j) {
-    for (int e = 0; e < dim; ++e) {
-      transposed[static_cast<std::size_t>(e) * codes + j] = CB.Book[j].Vector[e];
+  const int block = BatchRows(codes, dim, sizeof(Lane), INT_MAX, layoutBytes);
+  std::vector<Lane> transposed(static_cast<std::size_t>(dim) * static_cast<std::size_t>(block));
+  std::vector<Lane> distances(static_cast<std::size_t>(block));
+  std::vector<int> row(TS.ScratchSize());
+  // The distance of each vector's start candidate, once its block is done.
+  std::vector<std::int64_t> startDistance(static_cast<std::size_t>(end - begin));
+  for (int first = 0; first < codes; first += block) {
+    const int n = std::min(block, codes - first);
+    for (int j = 0; j < n; ++j) {
+      const int* code = CB.Book[first + j].Vector.get();
+      for (int e = 0; e < dim; ++e) transposed[static_cast<std::size_t>(e) * n + j] = code[e];
+    }
+    for (int i = begin; i < end; ++i) {
+      const int* x = TS.Row(i, row.data());
+      std::fill_n(distances.begin(), n, Lane{0});
+      for (int e = 0; e < dim; ++e) {
+        AddSquares(transposed.data() + static_cast<std::size_t>(e) * n, x[e], distances.data(), n);
+      }
+      const std::size_t k = static_cast<std::size_t>(i - begin);
+      int lowest = first == 0 ? 0 : chosen[k];
+      std::int64_t minimum = first == 0 ? distances[0] : best[k];
+      if (second != nullptr) {
+        // The smallest distance of the code vectors other than the lowest
+        // at the minimum: a minimum that gives way joins the others.
+        std::int64_t rest = first == 0 ? kFullDistance : second[k];
+        for (int j = first == 0 ? 1 : 0; j < n; ++j) {
+          const std::int64_t distance = distances[j];
+          if (distance < minimum) {
+            rest = minimum;
+            minimum = distance;
+            lowest = first + j;
+          } else {
+            rest = std::min(rest, distance);
+          }
+        }
+        second[k] = rest;
+      } else {
+        for (int j = 0; j < n; ++j) {
+          if (distances[j] < minimum) {
+            minimum = distances[j];
+            lowest = first + j;
+          }
+        }
+      }
+      chosen[k] = lowest;
+      best[k] = minimum;
+      int s = start[k];
+      if (s < 0 || s >= codes) s = 0;
+      if (s >= first && s < first + n) startDistance[k] = distances[s - first];
     }
   }
-  std::vector<Lane> distances(static_cast<std::size_t>(codes));
-  std::vector<int> row(static_cast<std::size_t>(dim));
   for (int i = begin; i < end; ++i) {
-    const int* x = TS.Row(i, row.data());
-    std::fill(distances.begin(), distances.end(), Lane{0});
-    for (int e = 0; e < dim; ++e) {
-      AddSquares(transposed.data() + static_cast<std::size_t>(e) * codes, x[e], distances.data(),
-                 codes);
-    }
-    int s = start[i - begin];
+    const std::size_t k = static_cast<std::size_t>(i - begin);
+    int s = start[k];
     if (s < 0 || s >= codes) s = 0;
-    ConcludeFromAll(distances.data(), codes, s, chosen + (i - begin), best + (i - begin),
-                    second != nullptr ? second + (i - begin) : nullptr);
+    if (startDistance[k] == best[k]) chosen[k] = s;
   }
 }
 
@@ -177,7 +218,8 @@ bool ProcessorHas(const char* feature) {
 
 // Runs one path on the calling thread; the sets are known to fit it.
 void RunPath(NearestPath path, VectorRows TS, int begin, int end, const Codebook& CB, int low,
-             bool narrow, const int* start, int* chosen, std::int64_t* best, std::int64_t* second) {
+             bool narrow, const int* start, int* chosen, std::int64_t* best, std::int64_t* second,
+             std::size_t layoutBytes) {
   switch (path) {
 #if defined(VQPEEK_X86_KERNELS)
     case NearestPath::kVnni:
@@ -189,9 +231,9 @@ void RunPath(NearestPath path, VectorRows TS, int begin, int end, const Codebook
 #endif
     case NearestPath::kPortable:
       if (narrow) {
-        SearchPortable<std::int32_t>(TS, begin, end, CB, start, chosen, best, second);
+        SearchPortable<std::int32_t>(TS, begin, end, CB, start, chosen, best, second, layoutBytes);
       } else {
-        SearchPortable<std::int64_t>(TS, begin, end, CB, start, chosen, best, second);
+        SearchPortable<std::int64_t>(TS, begin, end, CB, start, chosen, best, second, layoutBytes);
       }
       break;
 #if !defined(VQPEEK_X86_KERNELS)
@@ -281,7 +323,8 @@ namespace {
 // or take the values falls back to the plain scan.
 void SearchOnThisThread(VectorRows TS, int begin, int end, const Codebook& CB, ValueRange c,
                         const int* start, int* chosen, std::int64_t* best, std::int64_t* second,
-                        NearestPath path) {
+                        NearestPath path, std::size_t layoutBytes) {
+  if (begin >= end) return;
   const int dim = VectorDimension(CB);
   const ValueRange x = ElementRange(TS, begin, end, dim);
   const std::uint64_t spread = Spread(x, c);
@@ -298,22 +341,22 @@ void SearchOnThisThread(VectorRows TS, int begin, int end, const Codebook& CB, V
     path = NearestPath::kScalar;
   }
   RunPath(path, TS, begin, end, CB, std::min(x.low, c.low),
-          ProductFits(dim, spread, 1, kInt32Limit), start, chosen, best, second);
+          ProductFits(dim, spread, 1, kInt32Limit), start, chosen, best, second, layoutBytes);
 }
 
 }  // namespace
 
 void SearchNearestAndSecond(VectorRows TS, int begin, int end, const Codebook& CB, const int* start,
-                            int* chosen, std::int64_t* best, std::int64_t* second,
-                            NearestPath path) {
+                            int* chosen, std::int64_t* best, std::int64_t* second, NearestPath path,
+                            std::size_t layoutBytes) {
   if (begin >= end) return;
   const ValueRange c = ElementRange(CB, 0, CB.Booksize, VectorDimension(CB));
-  SearchOnThisThread(TS, begin, end, CB, c, start, chosen, best, second, path);
+  SearchOnThisThread(TS, begin, end, CB, c, start, chosen, best, second, path, layoutBytes);
 }
 
 void SearchNearestSquared(VectorRows TS, int begin, int end, const Codebook& CB, const int* start,
                           int* chosen, std::int64_t* best, NearestPath path, int threads,
-                          std::int64_t minWorkPerThread) {
+                          std::int64_t minWorkPerThread, std::size_t layoutBytes) {
   if (begin >= end) return;
   const int dim = VectorDimension(CB);
   const ValueRange c = ElementRange(CB, 0, CB.Booksize, dim);
@@ -323,7 +366,7 @@ void SearchNearestSquared(VectorRows TS, int begin, int end, const Codebook& CB,
   auto search = [&](int from, int to, NearestPath chosenPath) {
     const int offset = from - begin;
     SearchOnThisThread(TS, from, to, CB, c, start + offset, chosen + offset, best + offset, nullptr,
-                       chosenPath);
+                       chosenPath, layoutBytes);
   };
   if (path != NearestPath::kAuto || threads == 1) {
     search(begin, end, path);
@@ -335,8 +378,16 @@ void SearchNearestSquared(VectorRows TS, int begin, int end, const Codebook& CB,
   // does not depend on the split nor on the path each part takes.
   const std::int64_t work = static_cast<std::int64_t>(end - begin) * CB.Booksize * std::max(dim, 1);
   const int available = threads > 0 ? threads : UsableProcessors();
+  // Each part lays the code vectors out on its own: no more parts than keep
+  // their layouts within kPartsLayoutBytes together.
+  const std::uint64_t layout =
+      std::min<std::uint64_t>(static_cast<std::uint64_t>(std::max(CB.Booksize, 16)) *
+                                  static_cast<std::uint64_t>(std::max(dim, 1)) * 8,
+                              layoutBytes);
+  const int most = static_cast<int>(
+      std::clamp<std::uint64_t>(kPartsLayoutBytes / std::max<std::uint64_t>(layout, 1), 1, 64));
   const int parts = static_cast<int>(std::clamp<std::int64_t>(
-      work / std::max<std::int64_t>(minWorkPerThread, 1), 1, std::min(available, 64)));
+      work / std::max<std::int64_t>(minWorkPerThread, 1), 1, std::min(available, most)));
   const int count = end - begin;
   RunInParallel(parts, parts, [&](int part, int) {
     const int from = begin + static_cast<int>(static_cast<std::int64_t>(count) * part / parts);

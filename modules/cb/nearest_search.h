@@ -50,6 +50,9 @@ class VectorRows {
     return scratch;
   }
 
+  // The elements of scratch that Row needs: none where rows lie as ints.
+  std::size_t ScratchSize() const { return nodes_ != nullptr || ints_ != nullptr ? 0 : dim_; }
+
   const CodebookNode* Nodes() const { return nodes_; }
   const int* Ints() const { return ints_; }
   const std::uint16_t* Words() const { return words_; }
@@ -85,11 +88,21 @@ bool NearestPathFits(NearestPath path, const Codebook& TS, int begin, int end, c
 // vectors between up to `threads` threads (0: as many as the process may
 // use), one for every `minWorkPerThread` distance terms (vectors x code
 // vectors x dimension); an explicit path runs on the calling thread, and
-// falls back to kScalar where it cannot run or fit.
+// falls back to kScalar where it cannot run or fit. kPortable lays out at
+// most `layoutBytes` of the code vectors at a time, on each thread, and no
+// more threads start than keep their layouts within kPartsLayoutBytes.
 inline constexpr std::int64_t kMinWorkPerThread = std::int64_t{1} << 21;
+// The layout of a codebook of long vectors in wide lanes would otherwise
+// cost several times the codebook, on every thread.
+inline constexpr std::size_t kPortableLayoutBytes = std::size_t{8} << 20;
+// The layouts of all threads of one search together: beyond it, fewer
+// threads search, so that a machine of many processors needs no more
+// memory for a large codebook than one of four.
+inline constexpr std::uint64_t kPartsLayoutBytes = std::uint64_t{32} << 20;
 void SearchNearestSquared(VectorRows TS, int begin, int end, const Codebook& CB, const int* start,
                           int* chosen, std::int64_t* best, NearestPath path = NearestPath::kAuto,
-                          int threads = 0, std::int64_t minWorkPerThread = kMinWorkPerThread);
+                          int threads = 0, std::int64_t minWorkPerThread = kMinWorkPerThread,
+                          std::size_t layoutBytes = kPortableLayoutBytes);
 
 // As SearchNearestSquared with an explicit path, on the calling thread, and
 // second[i - begin] receives the smallest distance of the code vectors other
@@ -97,7 +110,8 @@ void SearchNearestSquared(VectorRows TS, int begin, int end, const Codebook& CB,
 // lower bound that callers keep to skip later searches.
 void SearchNearestAndSecond(VectorRows TS, int begin, int end, const Codebook& CB, const int* start,
                             int* chosen, std::int64_t* best, std::int64_t* second,
-                            NearestPath path = NearestPath::kAuto);
+                            NearestPath path = NearestPath::kAuto,
+                            std::size_t layoutBytes = kPortableLayoutBytes);
 
 // The range of values of the elements of nodes begin .. end-1 (each of
 // `dim` elements); {0, 0} for no nodes.

@@ -348,19 +348,3 @@ void PartitionCentroid(const Partitioning* P, int Pindex, CodebookNode* node) {
   if (freq < 1) FatalError("ERROR: PartitionCentroid Pindex=%i CCFreq=%i\n", Pindex, freq);
   cb_internal::CentroidOf(P->PartitionSums[Pindex], P->VectorDim, node);
 }
-
-namespace cb_internal {
-
-void CentroidOf(const PartitionSum& totals, int dim, CodebookNode* node) {
-  const double freq = totals.CCFreq;
-  std::int64_t total = 0;
-  for (int e = 0; e < dim; ++e) {
-    const int c = TruncateToInt(static_cast<double>(totals.VectorSum[e]) / freq + 0.5);
-    node->Vector[e] = c;
-    total += c;
-  }
-  node->Freq = totals.CCFreq;
-  node->VectorMean = RoundedMean(total, dim);
-}
-
-}  // namespace cb_internal

@@ -2,11 +2,14 @@
 // training-set size, an optional description line, a line of minus signs)
 // and one line per training vector with its 1-based partition and, for a
 // named vector, a blank and the name.
+#include <algorithm>
 #include <charconv>
+#include <cstdint>
 #include <cstdio>
 #include <memory>
 #include <new>
 #include <string>
+#include <vector>
 
 #include "byte_reader.h"
 #include "cb_internal.h"
@@ -14,7 +17,6 @@
 #include "vqpeek/file.h"
 
 using cb_internal::ByteReader;
-using cb_internal::FilePtr;
 
 namespace {
 
@@ -51,21 +53,23 @@ bool ReadIndexLine(ByteReader& reader, int* index) {
   return true;
 }
 
-// Reads a partitioning file for the training set `TS` (only its head is
-// used): prepare(count) once both counts are read and the training-set
-// size is checked; method(), which returns where the
-// description goes, before it is read; begin() before the first index
-// line; take(i, partition) for every vector i in ascending order. The one parser of the file, so
-// that every reader reports the same errors in the same order.
+// Reads a partitioning file for a training set of `size` vectors:
+// prepare(count) once both counts are read and the training-set size is
+// checked; method(), which returns where the description goes, before it is
+// read; begin(bytes) before the first index line, with the bytes left in
+// the file (-1 where the stream cannot tell); take(i, partition) for every
+// vector i in ascending order. The one parser of the file, so that every
+// reader reports the same errors in the same order. With `namesTheEnd` a
+// file that ends before its last index line says so in its message.
 template <typename Prepare, typename Method, typename Begin, typename Take>
-int ReadPartitioningFile(const char* filename, const Codebook& TS, Prepare&& prepare,
+int ReadPartitioningFile(const char* filename, int size, bool namesTheEnd, Prepare&& prepare,
                          Method&& method, Begin&& begin, Take&& take) {
-  FilePtr file(FileOpen(filename, 1, 0));
-  if (file == nullptr) {
+  const std::unique_ptr<InputFile> input = InputFile::Open(filename);
+  if (input == nullptr) {
     // The open message has no line end of its own; this one ends the run.
     FatalError("\n");
   }
-  ByteReader reader(file.get());
+  ByteReader reader(*input);
 
   // The header's text is not examined: the caller has established the kind
   // of the file, and the record gets the partitioning version string anyway.
@@ -79,9 +83,9 @@ int ReadPartitioningFile(const char* filename, const Codebook& TS, Prepare&& pre
   // gives such files). The record refuses a count that the machine could
   // never hold before it allocates anything.
   const int count = ReadHeadCount(reader);
-  const int size = ReadHeadCount(reader);
-  if (size != TS.Booksize) {
-    FatalError("ERROR: Partitioning is not for this training set (%d != %d).\n", size, TS.Booksize);
+  const int stated = ReadHeadCount(reader);
+  if (stated != size) {
+    FatalError("ERROR: Partitioning is not for this training set (%d != %d).\n", stated, size);
   }
   prepare(count);
 
@@ -91,10 +95,18 @@ int ReadPartitioningFile(const char* filename, const Codebook& TS, Prepare&& pre
   while (reader.Peek() == '-') reader.Advance(1);
   reader.Get();
 
-  begin();
-  for (int i = 0; i < TS.Booksize; ++i) {
+  begin(reader.KnownRemaining());
+  for (int i = 0; i < size; ++i) {
     int index = 0;
-    if (!ReadIndexLine(reader, &index)) FatalError("ERROR reading partitioning.\n");
+    if (!ReadIndexLine(reader, &index)) {
+      if (namesTheEnd && reader.Peek() == EOF) {
+        FatalError(
+            "ERROR reading partitioning: the file ends after %d of the %d vectors its "
+            "head states.\n",
+            i, size);
+      }
+      FatalError("ERROR reading partitioning.\n");
+    }
     if (index < 1 || index > count)
       FatalError("ERROR: Invalid partition index (%d) found.\n", index);
     take(i, index - 1);
@@ -110,9 +122,9 @@ void ReadPartitioning(const char* filename, Partitioning* P, const Codebook* TS)
   // ends up running from the highest vector index to the lowest.
   std::unique_ptr<int[]> target;
   ReadPartitioningFile(
-      filename, *TS, [&](int count) { CreateNewPartitioning(P, TS, count); },
+      filename, TS->Booksize, false, [&](int count) { CreateNewPartitioning(P, TS, count); },
       [&] { return P->GenerationMethod; },
-      [&] {
+      [&](std::int64_t) {
         try {
           target = std::make_unique_for_overwrite<int[]>(static_cast<std::size_t>(TS->Booksize));
         } catch (const std::bad_alloc&) {
@@ -128,16 +140,46 @@ void ReadPartitioning(const char* filename, Partitioning* P, const Codebook* TS)
 int ReadPartitionLabels(const char* filename, const Codebook& TS, int* labels) {
   char method[kTextFieldSize];
   return ReadPartitioningFile(
-      filename, TS,
+      filename, TS.Booksize, false,
       [&](int count) {
         // The checks of a new partitioning, for the totals of its partitions
         // alone: nothing is held per vector.
         if (count < 1) FatalError("ERROR: Invalid number of partitions (%d).\n", count);
         cb_internal::RequirePartitionMemory(count, VectorDimension(TS), 0);
       },
-      [&] { return method; }, [] {},
+      [&] { return method; }, [](std::int64_t) {},
       [&](int i, int partition) {
         if (labels != nullptr) labels[i] = partition;
+      });
+}
+
+int ReadPartitionLabels(const char* filename, int size, std::vector<int>* labels, char* method) {
+  labels->clear();
+  return ReadPartitioningFile(
+      filename, size, true,
+      [&](int count) {
+        if (count < 1) FatalError("ERROR: Invalid number of partitions (%d).\n", count);
+      },
+      [&] { return method; },
+      [&](std::int64_t bytes) {
+        // Every vector takes a line of at least two bytes (the last one's
+        // line end may be missing): room for what the file can hold, and
+        // more as the lines of a stream of unknown length come.
+        if (bytes < 0 || size <= 0) return;
+        const std::int64_t fit = std::min<std::int64_t>(size, (bytes + 1) / 2);
+        try {
+          labels->reserve(static_cast<std::size_t>(fit));
+        } catch (const std::bad_alloc&) {
+          FatalError("ERROR: Not enough memory for the partitioning.\n");
+        }
+      },
+      [&](int, int partition) {
+        // The lines, not the head, decide how much is held.
+        try {
+          labels->push_back(partition);
+        } catch (const std::bad_alloc&) {
+          FatalError("ERROR: Not enough memory for the partitioning.\n");
+        }
       });
 }
 

@@ -6,8 +6,6 @@
 // records: the name and its NUL (version 2 only), the elements most
 // significant byte first (version 1: one byte each), and the frequency in 4
 // bytes (version 1: 2 bytes, least significant first).
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <cstring>
 #include <new>
@@ -21,13 +19,9 @@
 #include "vqpeek/file.h"
 
 using cb_internal::ByteReader;
-using cb_internal::FilePtr;
 using cb_internal::kMaxNameBytes;
 
 namespace {
-
-// The rows of one batch hold at most this many elements (4 MB).
-constexpr std::int64_t kMaxBatchElements = std::int64_t{1} << 20;
 
 int ReadHeaderInteger(ByteReader& reader) {
   int value = 0;
@@ -187,7 +181,7 @@ int VersionDigit(const char* versionLine) {
 
 struct SetReader::State {
   std::string filename;
-  FilePtr file;
+  std::unique_ptr<InputFile> input;
   std::size_t bufferBytes = 0;
   std::optional<ByteReader> reader;
   Codebook head;
@@ -199,8 +193,6 @@ struct SetReader::State {
   int next = 0;
   int total = 0;  // the frequencies of the first pass so far
   bool counted = false;
-  bool regular = false;
-  struct stat opened {};
   // The hash of every batch the first reading of it handed out, in order.
   std::vector<std::uint64_t> hashes;
   std::size_t batch = 0;
@@ -271,14 +263,13 @@ SetReader::SetReader(const char* filename, std::size_t bufferBytes, int batchRow
     : state_(std::make_unique<State>()) {
   State& s = *state_;
   s.filename = filename;
-  s.file.reset(FileOpen(filename, 1, 0));
-  if (s.file == nullptr) {
+  s.input = InputFile::Open(filename);
+  if (s.input == nullptr) {
     // The open message has no line end of its own; this one ends the run.
     FatalError("\n");
   }
-  s.regular = fstat(fileno(s.file.get()), &s.opened) == 0 && S_ISREG(s.opened.st_mode);
   s.bufferBytes = bufferBytes;
-  s.reader.emplace(s.file.get(), bufferBytes);
+  s.reader.emplace(*s.input, bufferBytes);
   s.version = ReadHead(*s.reader, &s.head);
   s.dim = VectorDimension(s.head);
   s.fieldBytes = FieldBytes(s.head, s.version);
@@ -291,9 +282,7 @@ SetReader::SetReader(const char* filename, std::size_t bufferBytes, int batchRow
     FatalError("ERROR: premature end of file\n");
   }
   s.bodyOffset = s.reader->Consumed();
-  s.capacity = static_cast<int>(
-      std::clamp<std::int64_t>(std::min<std::int64_t>(batchRows, kMaxBatchElements / s.dim), 1,
-                               std::max(s.head.Booksize, 1)));
+  s.capacity = BatchRows(s.head.Booksize, s.dim, sizeof(int), batchRows);
   try {
     s.freqs = std::make_unique_for_overwrite<int[]>(static_cast<std::size_t>(s.capacity));
     s.sums = std::make_unique_for_overwrite<std::int64_t[]>(static_cast<std::size_t>(s.capacity));
@@ -310,7 +299,11 @@ int SetReader::Version() const { return state_->version; }
 int SetReader::Dimension() const { return state_->dim; }
 int SetReader::BatchCapacity() const { return state_->capacity; }
 int SetReader::NextRecord() const { return state_->next; }
-bool SetReader::Rewindable() const { return state_->regular; }
+bool SetReader::Rewindable() const {
+  // A pipe is read whole before its first record (its size is unknown
+  // otherwise), so a later pass reads its records from memory.
+  return state_->input->Rewindable() || state_->reader->Holds(state_->bodyOffset);
+}
 
 bool SetReader::Next(SetBatch* batch, int* rows) {
   State& s = *state_;
@@ -368,15 +361,17 @@ bool SetReader::Next(SetBatch* batch, int* rows) {
 
 void SetReader::Rewind() {
   State& s = *state_;
-  struct stat now {};
-  if (!s.regular || fstat(fileno(s.file.get()), &now) != 0 || now.st_size != s.opened.st_size ||
-      now.st_mtim.tv_sec != s.opened.st_mtim.tv_sec ||
-      now.st_mtim.tv_nsec != s.opened.st_mtim.tv_nsec ||
-      std::fseek(s.file.get(), static_cast<long>(s.bodyOffset), SEEK_SET) != 0) {
-    s.Changed();
+  if (!s.input->Rewindable()) {
+    // A pipe: its records are all in memory, or cannot be had again.
+    if (!s.reader->Holds(s.bodyOffset)) s.Changed();
+    s.reader->MoveTo(s.bodyOffset);
+  } else {
+    // A compressed file is decompressed again up to the body; a file whose
+    // size or time has changed is not read again.
+    s.reader.reset();
+    if (!s.input->Seek(s.bodyOffset)) s.Changed();
+    s.reader.emplace(*s.input, s.bufferBytes);
   }
-  s.reader.reset();
-  s.reader.emplace(s.file.get(), s.bufferBytes);
   s.next = 0;
   s.batch = 0;
 }

@@ -114,14 +114,13 @@ int Refill(TrainingState& s, const PassOutcome& pass, std::vector<int>& next) {
   const int K = s.codeCount;
   const int dim = s.dim;
   int empty = 0;
-  for (int k = 0; k < K; ++k) empty += s.sums[k].CCFreq == 0 ? 1 : 0;
+  for (int k = 0; k < K; ++k) empty += s.freqs[k] == 0 ? 1 : 0;
   if (empty == 0) return 0;
   const int available = std::min(empty, static_cast<int>(pass.candidates.size()));
   std::vector<int> row(static_cast<std::size_t>(dim));
-  CodebookNode node = CreateEmptyNode(dim);
   int f = 0;
   for (int j = 0; j < K && f < available; ++j) {
-    if (s.sums[j].CCFreq != 0) continue;
+    if (s.freqs[j] != 0) continue;
     const TrainingCandidate& candidate = pass.candidates[static_cast<std::size_t>(f)];
     const int v = candidate.vector;
     if (s.set.Streamed()) {
@@ -130,23 +129,19 @@ int Refill(TrainingState& s, const PassOutcome& pass, std::vector<int>& next) {
     } else {
       HeldRow(s.set, v, row.data());
     }
-    const std::int64_t freq = candidate.freq;
+    const int freq = candidate.freq;
     const int old = s.labels[v];
     std::copy_n(row.data(), dim, next.data() + static_cast<std::size_t>(j) * dim);
-    PartitionSum& from = s.sums[old];
-    PartitionSum& to = s.sums[j];
-    for (int e = 0; e < dim; ++e) {
-      from.VectorSum[e] = WrapSub(from.VectorSum[e], WrapMul(freq, row[e]));
-      to.VectorSum[e] = WrapAdd(to.VectorSum[e], WrapMul(freq, row[e]));
-    }
-    from.CCFreq = WrapSub32(from.CCFreq, candidate.freq);
-    to.CCFreq = WrapAdd32(to.CCFreq, candidate.freq);
+    SubtractWeightedRow(s.SumsOf(old), row.data(), dim, freq);
+    AddWeightedRow(s.SumsOf(j), row.data(), dim, freq);
+    s.freqs[old] = WrapSub32(s.freqs[old], freq);
+    s.freqs[j] = WrapAdd32(s.freqs[j], freq);
     // The partition left behind takes its new centroid at once: it stays
     // its code vector if a later move leaves the partition without
     // frequency.
-    if (from.CCFreq > 0) {
-      CentroidOf(from, dim, &node);
-      std::copy_n(node.Vector.get(), dim, next.data() + static_cast<std::size_t>(old) * dim);
+    if (s.freqs[old] > 0) {
+      RoundCentroid(s.SumsOf(old), s.freqs[old], dim,
+                    next.data() + static_cast<std::size_t>(old) * dim);
     }
     SetLabel(s.labels, v, j);
     // Its bound was of the code vectors other than its old one.
@@ -162,15 +157,11 @@ int Refill(TrainingState& s, const PassOutcome& pass, std::vector<int>& next) {
 void Update(TrainingState& s, std::vector<int>& next) {
   const int K = s.codeCount;
   const int dim = s.dim;
-  CodebookNode node = CreateEmptyNode(dim);
   std::vector<double> moved(static_cast<std::size_t>(K));
   int* codes = s.codes.ElementBlock.get();
   for (int k = 0; k < K; ++k) {
     int* target = next.data() + static_cast<std::size_t>(k) * dim;
-    if (s.sums[k].CCFreq > 0) {
-      CentroidOf(s.sums[k], dim, &node);
-      std::copy_n(node.Vector.get(), dim, target);
-    }
+    if (s.freqs[k] > 0) RoundCentroid(s.SumsOf(k), s.freqs[k], dim, target);
     int* code = codes + static_cast<std::size_t>(k) * dim;
     const std::int64_t squared = SquaredDistance(code, target, dim, kFullDistance);
     // Rounded up; a distance beyond the int64 range may be any larger one.
@@ -242,7 +233,8 @@ void TrainCodebook(TrainingSource set, Codebook* codebook, const TrainingOptions
     std::copy_n(codebook->Book[k].Vector.get(), dim, s.codes.Book[k].Vector.get());
   }
   try {
-    s.sums = NewPartitionSums(K, dim);
+    s.sums.assign(static_cast<std::size_t>(K) * static_cast<std::size_t>(dim), 0);
+    s.freqs.assign(static_cast<std::size_t>(K), 0);
   } catch (const std::bad_alloc&) {
     FatalError("ERROR: Not enough memory for the partitioning.\n");
   }
@@ -317,7 +309,7 @@ void TrainCodebook(TrainingSource set, Codebook* codebook, const TrainingOptions
     std::int64_t total = 0;
     for (int e = 0; e < dim; ++e) total += code[e];
     node.VectorMean = RoundedMean(total, dim);
-    node.Freq = s.sums[k].CCFreq;
+    node.Freq = s.freqs[k];
   }
   out.Labels = std::move(s.labels);
   *result = std::move(out);

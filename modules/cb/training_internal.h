@@ -64,8 +64,16 @@ struct TrainingState {
   // last update (rounded up); what the bounds of a's vectors lose.
   std::vector<float> decay;
 
-  std::unique_ptr<PartitionSum[]> sums;  // totals of the last assignment
+  // The partition totals of the last assignment, as the centroids take
+  // them: `dim` wrapping sums per partition (AddWeightedRow), one after
+  // another, and a total frequency each.
+  std::vector<std::int64_t> sums;
+  std::vector<int> freqs;
   std::mutex sumsLock;
+
+  std::int64_t* SumsOf(int partition) {
+    return sums.data() + static_cast<std::size_t>(partition) * static_cast<std::size_t>(dim);
+  }
 };
 
 // What one assigning pass found besides the labels and the totals.

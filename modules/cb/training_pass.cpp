@@ -180,8 +180,8 @@ struct Worker {
   // The changes of this worker's moves to the totals (K x dim, and K
   // frequencies), where it keeps its own; empty when it changes the shared
   // totals.
-  std::vector<std::uint64_t> sums;
-  std::vector<std::uint32_t> sumFreqs;
+  std::vector<std::int64_t> sums;
+  std::vector<int> sumFreqs;
 };
 
 // Workers keep changes of their own to the totals while these take at most
@@ -234,13 +234,11 @@ class PassRunner {
       out.totalFreq += w.totalFreq;
       out.names = out.names || w.names;
       out.searched += w.searched;
+      for (std::size_t e = 0; e < w.sums.size(); ++e) {
+        s_.sums[e] = WrapAdd(s_.sums[e], w.sums[e]);
+      }
       for (std::size_t p = 0; p < w.sumFreqs.size(); ++p) {
-        PartitionSum& totals = s_.sums[p];
-        const std::uint64_t* sum = w.sums.data() + p * static_cast<std::size_t>(s_.dim);
-        for (int e = 0; e < s_.dim; ++e) {
-          totals.VectorSum[e] = WrapAdd(totals.VectorSum[e], static_cast<std::int64_t>(sum[e]));
-        }
-        totals.CCFreq = WrapAdd32(totals.CCFreq, static_cast<int>(w.sumFreqs[p]));
+        s_.freqs[p] = WrapAdd32(s_.freqs[p], w.sumFreqs[p]);
       }
       for (TrainingCandidate c : w.heap) {
         c.worker = static_cast<int>(k);
@@ -399,45 +397,24 @@ class PassRunner {
       return;
     }
     std::lock_guard<std::mutex> lock(s_.sumsLock);
-    for (const Move& move : w.moves) {
-      const T* row = rows + static_cast<std::size_t>(move.row) * s_.dim;
-      if (move.from >= 0) Subtract(s_.sums[move.from], row, freqs[move.row]);
-      Add(s_.sums[move.to], row, freqs[move.row]);
-    }
+    AddMoves(w, rows, freqs, s_.sums.data(), s_.freqs.data());
   }
 
   template <typename T>
-  void AddMoves(const Worker& w, const T* rows, const int* freqs, std::uint64_t* sums,
-                std::uint32_t* sumFreqs) {
-    const std::size_t dim = static_cast<std::size_t>(s_.dim);
+  void AddMoves(const Worker& w, const T* rows, const int* freqs, std::int64_t* sums,
+                int* sumFreqs) {
+    const int dim = s_.dim;
+    const std::size_t width = static_cast<std::size_t>(dim);
     for (const Move& move : w.moves) {
-      const T* row = rows + static_cast<std::size_t>(move.row) * dim;
-      const std::uint64_t freq = static_cast<std::uint64_t>(std::int64_t{freqs[move.row]});
+      const T* row = rows + static_cast<std::size_t>(move.row) * width;
+      const int freq = freqs[move.row];
       if (move.from >= 0) {
-        std::uint64_t* from = sums + static_cast<std::size_t>(move.from) * dim;
-        for (std::size_t e = 0; e < dim; ++e) from[e] -= freq * static_cast<std::uint64_t>(row[e]);
-        sumFreqs[move.from] -= static_cast<std::uint32_t>(freqs[move.row]);
+        SubtractWeightedRow(sums + static_cast<std::size_t>(move.from) * width, row, dim, freq);
+        sumFreqs[move.from] = WrapSub32(sumFreqs[move.from], freq);
       }
-      std::uint64_t* to = sums + static_cast<std::size_t>(move.to) * dim;
-      for (std::size_t e = 0; e < dim; ++e) to[e] += freq * static_cast<std::uint64_t>(row[e]);
-      sumFreqs[move.to] += static_cast<std::uint32_t>(freqs[move.row]);
+      AddWeightedRow(sums + static_cast<std::size_t>(move.to) * width, row, dim, freq);
+      sumFreqs[move.to] = WrapAdd32(sumFreqs[move.to], freq);
     }
-  }
-
-  template <typename T>
-  void Add(PartitionSum& totals, const T* row, int freq) {
-    for (int e = 0; e < s_.dim; ++e) {
-      totals.VectorSum[e] = WrapAdd(totals.VectorSum[e], WrapMul(freq, row[e]));
-    }
-    totals.CCFreq = WrapAdd32(totals.CCFreq, freq);
-  }
-
-  template <typename T>
-  void Subtract(PartitionSum& totals, const T* row, int freq) {
-    for (int e = 0; e < s_.dim; ++e) {
-      totals.VectorSum[e] = WrapSub(totals.VectorSum[e], WrapMul(freq, row[e]));
-    }
-    totals.CCFreq = WrapSub32(totals.CCFreq, freq);
   }
 
   TrainingState& s_;
@@ -446,18 +423,15 @@ class PassRunner {
   bool copyRows_ = false;
 };
 
-// Vectors of a held set per part of the pass: about kPartBytes of rows,
-// so that a part's scratch stays small whatever the dimension, and at most
-// TrainingPartRows(), so that the parts spread over the threads.
-constexpr std::size_t kPartBytes = std::size_t{1} << 18;
-
+// A held set is assigned in parts of BatchRows: each part's rows are
+// gathered and widened while they are still in the cache, and at most
+// TrainingPartRows() rows, so that the parts spread over the threads.
 template <typename T>
 void RunHeld(TrainingState& s, const T* rows, PassRunner& runner, std::vector<Worker>& workers,
              const std::function<void(std::int64_t, std::int64_t)>& progress) {
   const int n = s.set.Size();
-  const std::size_t rowBytes = static_cast<std::size_t>(s.dim) * sizeof(T);
-  const int partRows = static_cast<int>(std::clamp<std::size_t>(
-      kPartBytes / rowBytes, 1, static_cast<std::size_t>(std::max(TrainingPartRows(), 1))));
+  const int partRows =
+      BatchRows(n, s.dim, sizeof(T), std::max(TrainingPartRows(), 1), kCopiedBatchBytes);
   const int parts = n > 0 ? (n - 1) / partRows + 1 : 0;
   workers.resize(static_cast<std::size_t>(std::clamp(s.threads, 1, std::max(parts, 1))));
   GiveOwnSums(workers, s.codeCount, s.dim);

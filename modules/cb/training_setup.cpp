@@ -34,16 +34,15 @@ void ForEachBatch(const TrainingSource& set, Visit&& visit) {
     while (reader.Next(&batch)) visit(batch.First, batch.Count, batch.Elements, batch.Names);
     return;
   }
-  constexpr int kRows = 1024;
   const int dim = set.Dimension();
-  std::vector<int> rows(static_cast<std::size_t>(kRows) * dim);
-  for (int first = 0; first < set.Size(); first += kRows) {
-    const int count = std::min(kRows, set.Size() - first);
+  RowBatches batches(set.Size(), dim, INT_MAX, kCopiedBatchBytes);
+  batches.ForEach([&](std::int64_t start, int count, int* rows) {
+    const int first = static_cast<int>(start);
     for (int k = 0; k < count; ++k) {
-      cb_internal::HeldRow(set, first + k, rows.data() + static_cast<std::size_t>(k) * dim);
+      cb_internal::HeldRow(set, first + k, rows + static_cast<std::size_t>(k) * dim);
     }
-    visit(first, count, rows.data(), static_cast<const char* const*>(nullptr));
-  }
+    visit(first, count, static_cast<const int*>(rows), static_cast<const char* const*>(nullptr));
+  });
 }
 
 }  // namespace

@@ -148,8 +148,11 @@ FileReplacement::FileReplacement(const char* name, int overwrite) : name_(name) 
   if (!replacing && errno != ENOENT) FailToOpen(errno);
   if (replacing && S_ISLNK(old.st_mode)) FailToOpen(ELOOP);
   if (replacing && old.st_nlink > 1) {
-    FailToOpen(
-        0, "The file has other hard links, which replacing it would leave with the old contents");
+    // EMLINK ("too many links") is the system's nearest word for it, so that
+    // a host that sorts failures by error number sees a file failure.
+    FailToOpen(EMLINK,
+               "The file has other hard links, which replacing it would leave with the old "
+               "contents");
   }
   // A new file gets the permissions the process's umask gives any new file;
   // a replaced one keeps its own.

@@ -44,9 +44,10 @@ class FormattedText {
   int length_ = 0;
 };
 
-// On a worker of RunInParallel: keeps `text` to be written on the calling
+// On a worker of RunInParallel: keeps `text`, and the system's error number
+// `error` that came with it (0 for none), to be written on the calling
 // thread once the work is over, and returns true. Elsewhere returns false.
-bool KeepWorkerMessage(const char* text);
+bool KeepWorkerMessage(const char* text, int error);
 
 // On a worker of RunInParallel: ends the worker's part with `status` (the
 // calling thread then ends the process). Elsewhere returns.

@@ -43,7 +43,8 @@ int DeliverFormatted(int kind, FILE* stream, const char* format, std::va_list ar
   }
   const interfc_internal::FormattedText<size> text(format, args);
   if (text.length() < 0) return text.length();
-  if (kind == kErrorMessage && interfc_internal::KeepWorkerMessage(text.text())) {
+  if (kind == kErrorMessage &&
+      interfc_internal::KeepWorkerMessage(text.text(), messageSystemError)) {
     return text.length();
   }
   if (messageHandler == nullptr) return std::fprintf(stream, "%s", text.text());

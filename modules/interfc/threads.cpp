@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "interfc_internal.h"
+#include "vqpeek/cgroup.h"
 #include "vqpeek/interfc.h"
 
 namespace {
@@ -28,9 +29,16 @@ struct WorkerExit {
   int status;
 };
 
+// An error message of a worker, with the system's error number that came
+// with it (0 for none).
+struct WorkerMessage {
+  std::string text;
+  int error;
+};
+
 // The error messages of the worker running on this thread; null on a
 // thread that runs no part of RunInParallel.
-thread_local std::string* workerMessages = nullptr;
+thread_local std::vector<WorkerMessage>* workerMessages = nullptr;
 
 // Joins every started thread when it goes, on every path.
 class ThreadGroup {
@@ -59,10 +67,10 @@ class ThreadGroup {
 
 namespace interfc_internal {
 
-bool KeepWorkerMessage(const char* text) {
+bool KeepWorkerMessage(const char* text, int error) {
   if (workerMessages == nullptr) return false;
   try {
-    *workerMessages += text;
+    workerMessages->push_back(WorkerMessage{text, error});
   } catch (const std::bad_alloc&) {
     // No room for the message: the failure itself still reaches the caller.
   }
@@ -90,10 +98,10 @@ void RunInParallel(int parts, int threads, const std::function<void(int, int)>& 
   std::exception_ptr exception;  // the first failure, an exception ...
   bool exited = false;           // ... or a fatal exit with `status`
   int status = 0;
-  std::vector<std::string> messages(static_cast<std::size_t>(threads));
+  std::vector<std::vector<WorkerMessage>> messages(static_cast<std::size_t>(threads));
 
   auto run = [&](int worker) {
-    std::string* const outer = workerMessages;
+    std::vector<WorkerMessage>* const outer = workerMessages;
     workerMessages = &messages[static_cast<std::size_t>(worker)];
     try {
       for (int part; !failed.load(std::memory_order_relaxed) && (part = next++) < parts;) {
@@ -119,9 +127,16 @@ void RunInParallel(int parts, int threads, const std::function<void(int, int)>& 
     run(0);
   }
 
-  // Every thread is joined: this thread now speaks for the workers.
-  for (const std::string& text : messages) {
-    if (!text.empty()) ErrorMessage("%s", text.c_str());
+  // Every thread is joined: this thread now speaks for the workers, each
+  // message with the error number it came with.
+  for (const std::vector<WorkerMessage>& kept : messages) {
+    for (const WorkerMessage& message : kept) {
+      if (message.error != 0) {
+        SystemErrorMessage(message.error, "%s", message.text.c_str());
+      } else {
+        ErrorMessage("%s", message.text.c_str());
+      }
+    }
   }
   if (exception) std::rethrow_exception(exception);
   if (exited) ExitProcessing(status);
@@ -139,19 +154,6 @@ int AffinityCount() {
   return static_cast<int>(std::thread::hardware_concurrency());
 }
 
-bool ReadSmallFile(const std::string& path, std::string* text) {
-  FILE* file = std::fopen(path.c_str(), "rb");
-  if (file == nullptr) return false;
-  char buffer[4096];
-  text->clear();
-  for (std::size_t got; (got = std::fread(buffer, 1, sizeof buffer, file)) > 0;) {
-    text->append(buffer, got);
-  }
-  const bool ok = !std::ferror(file);
-  std::fclose(file);
-  return ok;
-}
-
 // The CPUs that "QUOTA PERIOD" allows, rounded up; 0 for "max" or a text
 // that says nothing usable.
 long long QuotaCpus(const std::string& text) {
@@ -164,41 +166,27 @@ long long QuotaCpus(const std::string& text) {
 
 }  // namespace
 
-int UsableProcessorsFrom(
-    int affinity, const std::function<bool(const std::string& path, std::string* text)>& readFile) {
+int UsableProcessorsFrom(int affinity, const CgroupFileReader& readFile) {
   long long usable = std::max(affinity, 1);
-  // The cgroup v2 entry of /proc/self/cgroup is "0::/path". Each cgroup on
-  // the way from it to the root may hold a quota of its own.
-  std::string list;
-  if (!readFile("/proc/self/cgroup", &list)) return static_cast<int>(usable);
-  std::string path;
-  for (std::size_t line = 0; line < list.size();) {
-    std::size_t end = list.find('\n', line);
-    if (end == std::string::npos) end = list.size();
-    if (list.compare(line, 3, "0::") == 0) path = list.substr(line + 3, end - line - 3);
-    line = end + 1;
-  }
-  if (path.empty() || path[0] != '/' || path.find("..") != std::string::npos) {
-    return static_cast<int>(usable);
-  }
-  for (;;) {
-    while (path.size() > 1 && path.back() == '/') path.pop_back();
+  // Each cgroup on the way from the process's own to the top may hold a
+  // quota of its own.
+  for (const std::string& directory : CgroupDirectories(readFile)) {
     std::string text;
-    const std::string directory = path == "/" ? "/sys/fs/cgroup" : "/sys/fs/cgroup" + path;
     if (readFile(directory + "/cpu.max", &text)) {
       const long long cpus = QuotaCpus(text);
       if (cpus > 0) usable = std::min(usable, cpus);
     }
-    if (path == "/") break;
-    path.erase(path.rfind('/') + 1);
   }
   return static_cast<int>(std::max(usable, 1LL));
 }
 
 int UsableProcessors() {
+  // Read once: the searches ask at every call, and the answer costs a dozen
+  // file reads. A static's first initialisation is safe on any thread.
 #if defined(__linux__)
-  return UsableProcessorsFrom(AffinityCount(), ReadSmallFile);
+  static const int usable = UsableProcessorsFrom(AffinityCount(), ReadSystemFile);
 #else
-  return std::max(1, AffinityCount());
+  static const int usable = std::max(1, AffinityCount());
 #endif
+  return usable;
 }

@@ -56,3 +56,11 @@ def test_quality_is_the_plain_computation(rng):
     assert vqpeek.quality(c, c).psnr == math.inf
     with pytest.raises(ValueError):
         vqpeek.quality(x, c, np.full(500, 7))
+    # Code vectors of another length are refused before any is read, by the
+    # package and by its core alike.
+    short = np.ascontiguousarray(c[:, :2], dtype=np.int32)
+    with pytest.raises(ValueError):
+        vqpeek.quality(x, short, labels)
+    with pytest.raises(ValueError):
+        vqpeek._core.quality(x.astype(np.int32), np.ones(500, np.int32), short,
+                             labels.astype(np.int32), 255.0)

@@ -4,7 +4,9 @@ damaged or hostile files that must end in vqpeek.Error, not in a crash."""
 import errno
 import os
 import shutil
+import subprocess
 import tempfile
+import threading
 
 import numpy as np
 import pytest
@@ -211,9 +213,9 @@ HEAD = b"VQ PARTITIONING 2.0\n"
     (HEAD + b"2\n4\n" + SEPARATOR + b"1\n1\n1\n1\n",
      "ERROR: Partitioning is not for this training set (4 != 3)."),
     (HEAD + b"2\n3\n" + SEPARATOR + b"1\nx\n1\n", "ERROR reading partitioning."),
-    (HEAD + b"2\n3\n" + SEPARATOR + b"1\n2\n", "ERROR reading partitioning."),
+    (HEAD + b"2\n3\n" + SEPARATOR + b"1\n2\n",
+     "ERROR reading partitioning: the file ends after 2 of the 3 vectors its head states."),
     (HEAD + b"0\n3\n" + SEPARATOR, "ERROR: Invalid number of partitions (0)."),
-    (HEAD + b"2000000000\n3\n" + SEPARATOR, "ERROR: Not enough memory for the partitioning."),
 ])
 def test_bad_partitioning_files_raise_the_librarys_message(tmp_path, content, message):
     path = tmp_path / "bad.pa"
@@ -264,8 +266,10 @@ def test_failures_late_in_a_read_leave_no_memory_and_no_open_files(tmp_path):
 
 
 def test_file_failures_are_os_errors_with_the_systems_errno_and_filename(tmp_path):
-    missing, there = tmp_path / "missing.ts", tmp_path / "there.ts"
+    missing, there, linked = tmp_path / "missing.ts", tmp_path / "there.ts", tmp_path / "l.ts"
     vqpeek.write_set(there, [[1]])
+    vqpeek.write_set(linked, [[1]])
+    os.link(linked, tmp_path / "other.ts")
     failures = [
         (lambda: vqpeek.read_set(missing), FileNotFoundError, errno.ENOENT, missing,
          f"ERROR: Cannot find the file: {missing}"),
@@ -278,6 +282,9 @@ def test_file_failures_are_os_errors_with_the_systems_errno_and_filename(tmp_pat
         (lambda: vqpeek.write_partitioning(there / "x.pa", [0], 1), NotADirectoryError,
          errno.ENOTDIR, there / "x.pa", f"ERROR: Couldn't open the file: {there / 'x.pa'}: "
          "Not a directory"),
+        (lambda: vqpeek.write_set(linked, [[2]]), vqpeek.FileError, errno.EMLINK, linked,
+         f"ERROR: Couldn't open the file: {linked}: The file has other hard links, which "
+         "replacing it would leave with the old contents"),
     ]
     for call, builtin, number, path, text in failures:
         with pytest.raises(builtin) as caught:
@@ -332,6 +339,20 @@ def test_partitionings_take_their_size_from_the_file(tmp_path):
     path.write_bytes(b"VQ PARTITIONING 2.0\n2\n-3\n" + SEPARATOR)
     with pytest.raises(vqpeek.Error, match=r"not for this training set \(-3 != 0\)"):
         vqpeek.read_partitioning(path)
+    # Nothing is held per partition, so any count reads.
+    path.write_bytes(HEAD + b"2000000000\n3\n-\n1\n2000000000\n1\n")
+    assert vqpeek.read_partitioning(path).count == 2000000000
+    # 43 bytes whose head claims millions of vectors hold no more than their
+    # lines, and say where they fall short.
+    before = resident_bytes()
+    for claim in (b"200000000\n----\n", b"2000000000\n---\n"):
+        path.write_bytes(HEAD + b"3\n" + claim + b"1\n2\n3\n")
+        assert len(path.read_bytes()) == 43
+        with pytest.raises(vqpeek.Error, match=r"^ERROR reading partitioning: the file ends after "
+                                               r"3 of the 20{8,9} vectors its head states\.$"):
+            vqpeek.read_partitioning(path)
+    if "asan" not in os.environ.get("LD_PRELOAD", ""):
+        assert resident_bytes() - before < 16 << 20
 
 
 def test_sets_made_from_arrays_take_their_header_from_the_data(tmp_path):
@@ -353,3 +374,35 @@ def test_sets_made_from_arrays_take_their_header_from_the_data(tmp_path):
                                (dict(names=["a\0", None]), r"names\[0\]")]:
         with pytest.raises(ValueError, match=message):
             vqpeek.VQSet([[1, 2], [3, 256]], **arguments)
+
+
+@pytest.mark.parametrize("tool, ending", [("gzip", ".gz"), ("zstd", ".zst")])
+def test_compressed_files_read_as_the_plain_ones(tmp_path, tool, ending):
+    def compressed(name, to):
+        with open(to, "wb") as out:
+            subprocess.run([tool, "-c", str(SOURCE_DIR / "examples" / name)], stdout=out, check=True)
+        return to
+
+    plain = vqpeek.read_set(SOURCE_DIR / "examples/blocks.ts")
+    # Recognised by its content, whatever the name says.
+    s = vqpeek.read_set(compressed("blocks.ts", tmp_path / ("set" + ending)))
+    assert (s.version_line, s.block_size, s.total_freq, s.names) == (
+        plain.version_line, plain.block_size, plain.total_freq, plain.names)
+    np.testing.assert_array_equal(s.vectors, plain.vectors)
+    np.testing.assert_array_equal(s.freqs, plain.freqs)
+    labels = vqpeek.read_partitioning(compressed("blocks.pa", tmp_path / "parts")).labels
+    np.testing.assert_array_equal(labels,
+                                  vqpeek.read_partitioning(SOURCE_DIR / "examples/blocks.pa").labels)
+    # Through a named pipe, written by another thread.
+    fifo = tmp_path / "fifo"
+    os.mkfifo(fifo)
+    packed = (tmp_path / ("set" + ending)).read_bytes()
+    writer = threading.Thread(target=lambda: fifo.write_bytes(packed))
+    writer.start()
+    np.testing.assert_array_equal(vqpeek.read_set(fifo).vectors, plain.vectors)
+    writer.join()
+    # A damaged file is refused with the library's message.
+    cut = tmp_path / ("cut" + ending)
+    cut.write_bytes(packed[:-5])
+    with pytest.raises(vqpeek.Error, match="is damaged: it ends inside its compressed data"):
+        vqpeek.read_set(cut)

@@ -22,8 +22,10 @@ def run_python(script, timeout=120):
 @pytest.mark.skipif("libasan" in os.environ.get("LD_PRELOAD", ""),
                     reason="the sanitizer's allocator never throws std::bad_alloc")
 def test_running_out_of_memory_on_a_search_thread_raises_memory_error():
-    # Each of the two parts of the search needs a copy of the code vectors
-    # in 64-bit lanes (128 MB), which the address-space limit refuses.
+    # The search copies the code vectors (64 MB), and each of its two parts
+    # lays them out in 64-bit lanes, 8 MB at a time, on a thread of its
+    # own: the address-space limit leaves room for the copy, not for both
+    # parts with their threads.
     out = run_python("""
         import resource
         import numpy as np
@@ -32,7 +34,7 @@ def test_running_out_of_memory_on_a_search_thread_raises_memory_error():
         x = c[:8].copy()
         with open("/proc/self/status") as status:
             used = next(int(l.split()[1]) for l in status if l.startswith("VmSize:")) * 1024
-        limit = used + (150 << 20)
+        limit = used + (76 << 20)
         resource.setrlimit(resource.RLIMIT_AS, (limit, limit))
         try:
             vqpeek.nearest(x, c, threads=2)

@@ -321,11 +321,13 @@ def read_set(path, dtype=None) -> VQSet:
     batch at a time straight into the returned array, so a set takes little
     more memory than its file. A frequency total in the header that differs
     from the sum of the frequencies gives the library's warning as a
-    UserWarning.
+    UserWarning. A file compressed with gzip or zstd is read as it is,
+    whatever its name; so are a named pipe and "-" (standard input).
 
     Raises vqpeek.FileError when the file cannot be read and vqpeek.Error
-    when it is not a set file or the library refuses its contents; TypeError
-    for a dtype that is not an integer type.
+    when it is not a set file or the library refuses its contents (a
+    damaged compressed file among them); TypeError for a dtype that is not
+    an integer type.
     """
     if dtype is not None:
         dtype = np.dtype(dtype)
@@ -413,11 +415,14 @@ def read_partitioning(path, training_set=None) -> VQPartitioning:
     the 0-based partition of every training vector, in the order of the
     file's lines, as the library reads them. The library (and the vqpeek
     program) lists the members of partition k from the highest index to the
-    lowest: np.flatnonzero(labels == k)[::-1].
+    lowest: np.flatnonzero(labels == k)[::-1]. A file compressed with gzip
+    or zstd is read as it is, whatever its name.
 
     Raises vqpeek.FileError when the file cannot be read and vqpeek.Error
-    when the library refuses it (a file for another number of vectors, an
-    index outside the partitions, a line without a number).
+    when the library refuses it (a file for another number of vectors, one
+    that ends before the vectors its head states, an index outside the
+    partitions, a line without a number). Only the labels of the lines
+    there are take memory, whatever the head claims.
     """
     if training_set is None:
         size = -1  # the file's

@@ -559,7 +559,53 @@ TEST_F(DetermineKind, ANameWithoutRoomForTheExtensionIsNotCompleted) {
   EXPECT_EQ(name, fits + ".ts");
 }
 
+TEST_F(DetermineKind, CompressedFilesComeAfterEveryPlainName) {
+  if (!ReadsCompression(Compression::kGzip) || !ReadsCompression(Compression::kZstd)) {
+    GTEST_SKIP() << "a build without zlib or libzstd";
+  }
+  const std::string set = "VQ TRAINING SET 2.0\n";
+  const std::string book = "VQ CODEBOOK 2.0\n";
+  // A plain name of any extension before a compressed one.
+  WriteFileBytes("set.cb", set);
+  WriteFileBytes("set.ts.gz", vqtest::CompressWith("gzip", book));
+  std::string name = "set";
+  EXPECT_EQ(Detect(name, 123), kTrainingSetFile);
+  EXPECT_EQ(name, "set.cb");
+  // Then the name itself compressed, then its completions in their order;
+  // the content decides, whatever the ending says.
+  WriteFileBytes("only.zst", vqtest::CompressWith("zstd", "text\n"));
+  WriteFileBytes("only.ts.zst", vqtest::CompressWith("zstd", book));
+  WriteFileBytes("only.cb.gz", vqtest::CompressWith("gzip", set));
+  name = "only";
+  EXPECT_EQ(Detect(name, 123), kCodebookFile);
+  EXPECT_EQ(name, "only.ts.zst");
+  WriteFileBytes("bare", vqtest::CompressWith("gzip", book));
+  name = "bare";
+  EXPECT_EQ(Detect(name, 123), kCodebookFile);
+  EXPECT_EQ(name, "bare");
+  // A completed name must fit the caller's buffer.
+  const std::string longest(73, 'l');
+  WriteFileBytes(longest + ".ts.zst", vqtest::CompressWith("zstd", set));
+  name = longest;
+  EXPECT_EQ(Detect(name, 123), kNotRecognized);
+  WriteFileBytes(longest + ".ts.gz", vqtest::CompressWith("gzip", set));
+  EXPECT_EQ(Detect(name, 123), kTrainingSetFile);
+  EXPECT_EQ(name, longest + ".ts.gz");
+}
+
 using DetermineKindDeathTest = DetermineKind;
+
+TEST_F(DetermineKindDeathTest, AGarbledFirstLineOfACompressedFileIsReportedAsDamage) {
+  if (!ReadsCompression(Compression::kGzip)) GTEST_SKIP() << "a build without zlib";
+  std::string packed = vqtest::CompressWith("gzip", std::string(2000, 'x'));
+  // The first line decompresses to something else; the checksum at the
+  // end tells why.
+  packed[12] ^= 0x10;
+  WriteFileBytes("garbled.ts", packed);
+  std::string name = "garbled";
+  EXPECT_EXIT(Detect(name, 123), ::testing::ExitedWithCode(255),
+              "^ERROR: The compressed file garbled.ts is damaged: ");
+}
 
 TEST_F(DetermineKindDeathTest, RefusesDigitsOtherThanOneToThree) {
   for (const int order : {0, -1, 4, 124, 1203}) {

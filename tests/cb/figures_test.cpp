@@ -21,7 +21,7 @@ TEST(SetFigureAccumulator, HandWorkedSet) {
   const std::vector<int> rows = {1, 2, 3, 4, 1, 2};
   const std::vector<int> freqs = {1, 3, 0};
   SetFigureAccumulator accumulator(2);
-  accumulator.Add(rows.data(), freqs.data(), 3, true);
+  accumulator.Add(rows.data(), freqs.data(), 3);
   const SetFigures figures = accumulator.Figures();
   EXPECT_EQ(figures.Vectors, 3);
   EXPECT_EQ(figures.DistinctVectors, 2);
@@ -34,7 +34,7 @@ TEST(SetFigureAccumulator, TotalOfZeroHasNoMeanOrVariance) {
   const std::vector<int> rows = {5, 6};
   const std::vector<int> freqs = {0, 0};
   SetFigureAccumulator accumulator(1);
-  accumulator.Add(rows.data(), freqs.data(), 2, false);
+  accumulator.Add(rows.data(), freqs.data(), 2);
   EXPECT_EQ(accumulator.Figures().DistinctVectors, 2);
   EXPECT_TRUE(std::isnan(accumulator.Figures().MeanElement));
   EXPECT_TRUE(std::isnan(accumulator.Figures().Variance));
@@ -48,7 +48,7 @@ TEST(SetFigureAccumulator, ExactAtTheEdgesOfTheRanges) {
   const std::vector<int> rows = {kIntMax, kIntMax - 1};
   const std::vector<int> freqs = {-1, -1};
   SetFigureAccumulator accumulator(1);
-  accumulator.Add(rows.data(), freqs.data(), 2, true);
+  accumulator.Add(rows.data(), freqs.data(), 2);
   SetFigures figures = accumulator.Figures();
   EXPECT_EQ(figures.TotalFreq, 2 * 4294967295ull);
   EXPECT_DOUBLE_EQ(figures.Variance, 0.25);
@@ -57,10 +57,36 @@ TEST(SetFigureAccumulator, ExactAtTheEdgesOfTheRanges) {
   // The extremes of the element range: mean -0.5, deviation 2^31 - 0.5.
   const std::vector<int> extremes = {kIntMin, kIntMax};
   SetFigureAccumulator wide(1);
-  wide.Add(extremes.data(), freqs.data(), 2, true);
+  wide.Add(extremes.data(), freqs.data(), 2);
   figures = wide.Figures();
   EXPECT_DOUBLE_EQ(figures.MeanElement, -0.5);
   EXPECT_DOUBLE_EQ(figures.Variance, (2147483648.0 - 0.5) * (2147483648.0 - 0.5));
+}
+
+// Rows of every element width and length, with the values at the edges of
+// the widths and the encodings of all ones, against a plain set.
+TEST(SetFigureAccumulator, CountsDistinctRowsOfEveryWidthAndLength) {
+  const std::vector<std::vector<int>> pools = {{0, 1},         {254, 255}, {0, 65535},
+                                               {65534, 65535}, {-1, 0},    {kIntMin, kIntMax}};
+  for (const int dim : {1, 2, 3, 4, 5, 8, 9, 17}) {
+    SCOPED_TRACE(dim);
+    std::mt19937 random(static_cast<unsigned>(dim));
+    std::vector<int> rows;
+    for (const int allOnes : {255, 65535, -1}) rows.insert(rows.end(), 2 * dim, allOnes);
+    while (rows.size() < 8000u * dim) {
+      const std::vector<int>& pool = pools[random() % pools.size()];
+      for (int e = 0; e < dim; ++e) rows.push_back(pool[random() % 2]);
+    }
+    const std::int64_t count = static_cast<std::int64_t>(rows.size()) / dim;
+    const std::vector<int> freqs(static_cast<std::size_t>(count), 1);
+    SetFigureAccumulator accumulator(dim);
+    accumulator.Add(rows.data(), freqs.data(), count);
+    std::set<std::vector<int>> distinct;
+    for (std::int64_t i = 0; i < count; ++i) {
+      distinct.emplace(rows.begin() + i * dim, rows.begin() + (i + 1) * dim);
+    }
+    EXPECT_EQ(accumulator.Figures().DistinctVectors, static_cast<std::int64_t>(distinct.size()));
+  }
 }
 
 // Random sets fed whole or in small batches of copied rows give the same
@@ -78,12 +104,12 @@ TEST(SetFigureAccumulator, BatchesAgreeWithAPlainComputation) {
     for (int& f : freqs) f = static_cast<int>(random() % 4);
 
     SetFigureAccumulator whole(dim);
-    whole.Add(rows.data(), freqs.data(), count, true);
+    whole.Add(rows.data(), freqs.data(), count);
     SetFigureAccumulator batched(dim);
     for (int first = 0; first < count; first += 7) {
       const int n = std::min(7, count - first);
       std::vector<int> copy(rows.begin() + first * dim, rows.begin() + (first + n) * dim);
-      batched.Add(copy.data(), freqs.data() + first, n, false);
+      batched.Add(copy.data(), freqs.data() + first, n);
     }
 
     std::set<std::vector<int>> distinct;

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <random>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "set_builder.h"
@@ -135,8 +136,16 @@ TEST(SearchNearestSquared, EveryPathGivesThePlainScansResults) {
       std::vector<cb_internal::VectorRows> forms = {TS, {ints.data(), shape.dim}};
       if (shape.low >= 0 && shape.high <= 65535) forms.emplace_back(words.data(), shape.dim);
       if (shape.low >= 0 && shape.high <= 255) forms.emplace_back(bytes.data(), shape.dim);
-      for (const NearestPath path : {NearestPath::kVnni, NearestPath::kAvx2, NearestPath::kPortable,
-                                     NearestPath::kScalar, NearestPath::kAuto}) {
+      // kPortable also with its code vectors laid out one or a few at a time.
+      const std::size_t few = 3 * static_cast<std::size_t>(shape.dim) * sizeof(std::int64_t);
+      for (const auto& [path, layoutBytes] :
+           {std::pair{NearestPath::kVnni, cb_internal::kPortableLayoutBytes},
+            {NearestPath::kAvx2, cb_internal::kPortableLayoutBytes},
+            {NearestPath::kPortable, cb_internal::kPortableLayoutBytes},
+            {NearestPath::kPortable, std::size_t{1}},
+            {NearestPath::kPortable, few},
+            {NearestPath::kScalar, cb_internal::kPortableLayoutBytes},
+            {NearestPath::kAuto, cb_internal::kPortableLayoutBytes}}) {
         if (!cb_internal::NearestPathAvailable(path)) continue;
         for (std::size_t form = 0; form < forms.size(); ++form) {
           std::vector<int> chosen(start.size(), -7);
@@ -146,7 +155,7 @@ TEST(SearchNearestSquared, EveryPathGivesThePlainScansResults) {
           const int begin = shape.vectors / 5;
           cb_internal::SearchNearestSquared(forms[form], begin, shape.vectors, CB,
                                             start.data() + begin, chosen.data() + begin,
-                                            best.data() + begin, path, 3, 1);
+                                            best.data() + begin, path, 3, 1, layoutBytes);
           for (int i = begin; i < shape.vectors; ++i) {
             ASSERT_EQ(chosen[i], expectedChosen[i])
                 << "path " << static_cast<int>(path) << " form " << form << " dim " << shape.dim
@@ -159,9 +168,9 @@ TEST(SearchNearestSquared, EveryPathGivesThePlainScansResults) {
           // The same with the distance of the nearest other code vector.
           std::vector<std::int64_t> second(start.size(), -7);
           std::fill(chosen.begin(), chosen.end(), -7);
-          cb_internal::SearchNearestAndSecond(forms[form], begin, shape.vectors, CB,
-                                              start.data() + begin, chosen.data() + begin,
-                                              best.data() + begin, second.data() + begin, path);
+          cb_internal::SearchNearestAndSecond(
+              forms[form], begin, shape.vectors, CB, start.data() + begin, chosen.data() + begin,
+              best.data() + begin, second.data() + begin, path, layoutBytes);
           for (int i = begin; i < shape.vectors; ++i) {
             ASSERT_EQ(chosen[i], expectedChosen[i]) << "second, path " << static_cast<int>(path);
             ASSERT_EQ(best[i], expectedBest[i]) << "second, path " << static_cast<int>(path);
@@ -188,7 +197,10 @@ TEST(SearchNearestSquared, TheStartCandidateKeepsItsPlaceOnATie) {
     if (!cb_internal::NearestPathAvailable(path)) continue;
     int chosen[3];
     std::int64_t best[3];
-    cb_internal::SearchNearestSquared(TS, 0, 3, CB, start, chosen, best, path);
+    // kPortable with one code vector laid out at a time: the start
+    // candidate and the lowest index lie in different blocks.
+    cb_internal::SearchNearestSquared(TS, 0, 3, CB, start, chosen, best, path, 1, 1,
+                                      path == NearestPath::kPortable ? 1 : 1 << 20);
     EXPECT_EQ(chosen[0], 3) << static_cast<int>(path);  // start is as near: it stays
     EXPECT_EQ(chosen[1], 1) << static_cast<int>(path);  // lowest index among the nearest
     EXPECT_EQ(chosen[2], 2) << static_cast<int>(path);

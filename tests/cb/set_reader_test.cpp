@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "cb_internal.h"
 #include "set_builder.h"
 #include "test_support.h"
 #include "vqpeek/cb.h"
@@ -52,17 +53,22 @@ std::vector<std::string> ReadAll(SetReader& reader, bool ownRows = false) {
   return records;
 }
 
-std::vector<std::string> Records(const Codebook& set) {
+// The records as the reader must hand them out, from the nodes they were
+// written from.
+std::vector<std::string> Records(const std::vector<NodeSpec>& nodes) {
   std::vector<std::string> records;
-  for (int i = 0; i < set.Booksize; ++i) {
-    std::string line = set.Book[i].Name != nullptr ? set.Book[i].Name.get() : "-";
-    for (const int e : vqtest::Elements(set, i)) {
-      line += ' ';
-      line += std::to_string(e);
-    }
-    records.push_back(line + " (" + std::to_string(set.Book[i].Freq) + ")");
+  for (const NodeSpec& node : nodes) {
+    std::string line = node.name.empty() ? "-" : node.name;
+    for (const int e : node.elements) line += ' ' + std::to_string(e);
+    records.push_back(line + " (" + std::to_string(node.freq) + ")");
   }
   return records;
+}
+
+int TotalFreq(const std::vector<NodeSpec>& nodes) {
+  int total = 0;
+  for (const NodeSpec& node : nodes) total += node.freq;
+  return total;
 }
 
 TEST(SetReader, HandsOutEveryRecordAtEveryBufferAndBatchSize) {
@@ -72,31 +78,90 @@ TEST(SetReader, HandsOutEveryRecordAtEveryBufferAndBatchSize) {
   TempDir dir;
   const std::string path = dir.Path("set.ts");
   for (int width = 1; width <= 4; ++width) {
-    vqtest::WriteSet(path, kTrainingSetFile, 2, 3, RandomNodes(random, 23, width, width % 2 == 1),
-                     width);
-    Codebook expected;
-    ReadCodebook(path.c_str(), &expected);
+    const std::vector<NodeSpec> nodes = RandomNodes(random, 23, width, width % 2 == 1);
+    vqtest::WriteSet(path, kTrainingSetFile, 2, 3, nodes, width);
     // Buffers smaller than one record, records straddling two buffers, and
     // batches that end at the set's end or before it.
     for (const std::size_t buffer : {1, 7, 25, 26, 64, 100000}) {
       for (const int rows : {1, 2, 5, 23, 1000}) {
         SetReader reader(path.c_str(), buffer, rows);
-        EXPECT_EQ(ReadAll(reader, rows == 5), Records(expected)) << buffer << " " << rows;
-        EXPECT_EQ(reader.Header().TotalFreq, expected.TotalFreq);
+        EXPECT_EQ(ReadAll(reader, rows == 5), Records(nodes)) << buffer << " " << rows;
+        EXPECT_EQ(reader.Header().TotalFreq, TotalFreq(nodes));
         // A second pass hands out the same.
         reader.Rewind();
-        EXPECT_EQ(ReadAll(reader), Records(expected)) << buffer << " " << rows;
+        EXPECT_EQ(ReadAll(reader), Records(nodes)) << buffer << " " << rows;
       }
     }
   }
 }
 
+TEST(SetReader, ReadsAPipeOnceAndPassesOverItAgainFromMemory) {
+  const unsigned seed = std::random_device()();
+  SCOPED_TRACE("seed " + std::to_string(seed));
+  std::mt19937 random(seed);
+  TempDir dir;
+  const std::string path = dir.Path("set.ts");
+  const std::vector<NodeSpec> nodes = RandomNodes(random, 40, 2, true);
+  vqtest::WriteSet(path, kTrainingSetFile, 2, 3, nodes, 2);
+  const std::vector<std::string> expected = Records(nodes);
+  const std::string bytes = ReadFileBytes(path);
+  for (const std::size_t buffer : {1, 7, 100000}) {
+    int fds[2];
+    ASSERT_EQ(pipe(fds), 0);
+    ASSERT_EQ(write(fds[1], bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+    close(fds[1]);
+    {
+      SetReader reader(("/dev/fd/" + std::to_string(fds[0])).c_str(), buffer, 3);
+      ASSERT_TRUE(reader.Rewindable());
+      EXPECT_EQ(ReadAll(reader), expected) << buffer;
+      reader.Rewind();
+      EXPECT_EQ(ReadAll(reader), expected) << buffer;
+    }
+    close(fds[0]);
+  }
+}
+
 TEST(SetReader, ReadsVersionOneFiles) {
-  const std::string path = std::string(VQPEEK_SOURCE_DIR) + "/examples/old.ts";
-  Codebook expected;
-  ReadCodebook(path.c_str(), &expected);
-  SetReader reader(path.c_str(), 5, 3);
-  EXPECT_EQ(ReadAll(reader), Records(expected));
+  // One byte per element, the frequency in two bytes, least significant
+  // first, and no names.
+  TempDir dir;
+  const std::string path = dir.Path("old.ts");
+  const char body[] = "\x96\x9a\x06\x00\x3c\x01\x02\x01";
+  WriteFileBytes(path, "VQ TRAINING SET 1.0\n2\n1\n2\n0\n0\n0\n0\n255\n" + std::string(37, '-') +
+                           "\n" + std::string(body, sizeof body - 1));
+  SetReader reader(path.c_str(), 5, 1);
+  EXPECT_EQ(ReadAll(reader), (std::vector<std::string>{"- 150 154 (6)", "- 60 1 (258)"}));
+  EXPECT_EQ(reader.Header().TotalFreq, 264);
+}
+
+TEST(ReadNarrowSet, HoldsEveryRecordAtTheFilesWidth) {
+  std::mt19937 random(3);
+  TempDir dir;
+  const std::string path = dir.Path("set.ts");
+  for (int width = 1; width <= 4; ++width) {
+    SCOPED_TRACE(width);
+    // Names in some groups of vectors only, from inside a group on.
+    std::vector<NodeSpec> nodes = RandomNodes(random, 700, width, false);
+    for (int i = 300; i < 520; i += 1 + static_cast<int>(random() % 3)) {
+      nodes[static_cast<std::size_t>(i)].name = std::string(1 + random() % 79, 'a' + i % 26);
+    }
+    nodes.back().name = "last";
+    vqtest::WriteSet(path, kTrainingSetFile, 2, 3, nodes, width);
+    SetReader reader(path.c_str(), 100, 64);
+    NarrowSet set;
+    ReadNarrowSet(reader, &set);
+    ASSERT_EQ(set.Size(), 700);
+    EXPECT_EQ(set.ElementBytes, width <= 2 ? width : 4);
+    std::vector<int> rows(700 * 6);
+    WidenRows(set, 0, 700, rows.data());
+    std::vector<std::string> records;
+    for (int i = 0; i < 700; ++i) {
+      std::string line = set.Name(i) != nullptr ? set.Name(i) : "-";
+      for (int e = 0; e < 6; ++e) line += ' ' + std::to_string(rows[i * 6 + e]);
+      records.push_back(line + " (" + std::to_string(set.Freqs[i]) + ")");
+    }
+    EXPECT_EQ(records, Records(nodes));
+  }
 }
 
 // Gives the file back the access and modification times in `before`.
@@ -189,11 +254,11 @@ TEST(AssignToNearest, LeavesTheTotalsOfTheRecordSearch) {
   });
   EXPECT_EQ(labels, std::vector<int>(expected.Map.get(), expected.Map.get() + set.Booksize));
   // Without a visitor, the batches are shared among workers with totals of
-  // their own.
+  // their own, two of them whatever the machine has.
   SetReader again(setPath.c_str(), 64, 7);
   ReadAll(again);
   PartitionTotals shared;
-  AssignToNearest(again, codebook, &shared);
+  cb_internal::AssignToNearestOn(again, codebook, &shared, nullptr, 2);
   for (const PartitionTotals* got : {&totals, &shared}) {
     EXPECT_DOUBLE_EQ(static_cast<double>(got->Error) / (6.0 * set.TotalFreq), error);
     for (int p = 0; p < codebook.Booksize; ++p) {
@@ -204,6 +269,46 @@ TEST(AssignToNearest, LeavesTheTotalsOfTheRecordSearch) {
       }
     }
   }
+}
+
+struct HostExit {
+  int status;
+};
+
+TEST(AssignToNearest, AFailedReadStopsEveryWorker) {
+  TempDir dir;
+  const std::string path = dir.Path("set.ts");
+  std::mt19937 random(7);
+  // Enough batches that the second worker surely runs before the end.
+  vqtest::WriteSet(path, kTrainingSetFile, 2, 3, RandomNodes(random, 5000, 1, false));
+  Codebook codebook;
+  vqtest::BuildSet(&codebook, kCodebookFile, 2, 3, RandomNodes(random, 64, 1, false));
+  struct stat before {};
+  ASSERT_EQ(stat(path.c_str(), &before), 0);
+  SetReader reader(path.c_str(), 64, 1);
+  ReadAll(reader);
+  // The last batch reads otherwise on the assigning pass: the worker that
+  // reads it fails, and no worker reads after it (the reader stands at the
+  // file's end, where another read would find the file cut short).
+  std::string bytes = ReadFileBytes(path);
+  bytes.back() ^= 1;
+  WriteFileBytes(path, bytes);
+  RestoreTimes(path, before);
+  static std::vector<std::string> messages;
+  messages.clear();
+  SetExitHandler([](int status) { throw HostExit{status}; });
+  SetMessageHandler([](int, const char* text) { messages.emplace_back(text); });
+  int status = 0;
+  try {
+    cb_internal::AssignToNearestOn(reader, codebook, nullptr, nullptr, 2);
+  } catch (const HostExit& exit) {
+    status = exit.status;
+  }
+  SetExitHandler(nullptr);
+  SetMessageHandler(nullptr);
+  EXPECT_EQ(status, -1);
+  EXPECT_EQ(messages,
+            std::vector<std::string>{"ERROR: The file " + path + " changed while it was read.\n"});
 }
 
 }  // namespace

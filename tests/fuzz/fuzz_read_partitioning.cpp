@@ -1,5 +1,6 @@
 // ReadPartitioning on any bytes against a small training set. A partitioning
-// that reads must keep every invariant and survive a write and a read back.
+// that reads must keep every invariant and survive a write and a read back,
+// and the reader of the labels alone must agree with it.
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -60,9 +61,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     return 0;
   }
   const std::string path = vqfuzz::WriteScratch("parts", data, size);
+  std::vector<int> map;
+  bool recordRead = false;
   vqfuzz::RunGuarded([&] {
     Partitioning P;
     ReadPartitioning(path.c_str(), &P, &TS);
+    recordRead = true;
+    map.assign(P.Map.get(), P.Map.get() + P.TSsize);
     CheckInvariants(TS, P);
     const std::string copy = path + ".copy";
     std::remove(copy.c_str());
@@ -72,5 +77,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     Check(back.PartitionCount == P.PartitionCount);
     Check(std::memcmp(back.Map.get(), P.Map.get(), sizeof(int) * P.TSsize) == 0);
   });
+  // The reader that holds only the labels takes the same files to the same
+  // partitions.
+  std::vector<int> labels;
+  bool labelsRead = false;
+  vqfuzz::RunGuarded([&] {
+    char method[kTextFieldSize] = {};
+    ReadPartitionLabels(path.c_str(), TS.Booksize, &labels, method);
+    labelsRead = true;
+  });
+  Check(labelsRead == recordRead && (!recordRead || labels == map));
   return 0;
 }

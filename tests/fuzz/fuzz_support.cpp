@@ -28,6 +28,9 @@ void Setup() {
   if (!scratch.empty()) return;
   SetExitHandler(ThrowExpectedExit);
   if (std::freopen("/dev/null", "w", stdout) == nullptr) std::abort();
+  // A run may name standard input ("-"): it reads nothing, never the
+  // fuzzer's own input.
+  if (std::freopen("/dev/null", "r", stdin) == nullptr) std::abort();
   const char* base = std::filesystem::is_directory("/dev/shm") ? "/dev/shm" : "/tmp";
   std::string pattern = std::string(base) + "/vqpeek-fuzz-XXXXXX";
   if (mkdtemp(pattern.data()) == nullptr) std::abort();

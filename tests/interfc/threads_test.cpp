@@ -3,6 +3,7 @@
 #include <sched.h>
 
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <cstdlib>
 #include <map>
@@ -63,24 +64,38 @@ struct HostExit {
 };
 
 TEST(RunInParallel, AHostWithAThrowingExitHandlerGetsTheFatalErrorAsItsException) {
-  static decltype(std::this_thread::get_id()) messageThread;
-  static std::string message;
+  struct Delivered {
+    std::string text;
+    int error;
+    std::thread::id thread;
+  };
+  static std::vector<Delivered> delivered;
   SetExitHandler([](int status) { throw HostExit{status}; });
   SetMessageHandler([](int, const char* text) {
-    messageThread = std::this_thread::get_id();
-    message = text;
+    delivered.push_back({text, MessageSystemError(), std::this_thread::get_id()});
   });
   int status = 0;
   try {
-    FailOnAnotherThread([] { FatalError("ERROR: no room\n"); });
+    // A file that cannot be opened: the system's error number travels with
+    // its message, so that a host can tell the kind of failure.
+    FailOnAnotherThread([] {
+      SystemErrorMessage(ENOENT, "ERROR: Cannot find the file: %s", "lost");
+      FatalError("\n");
+    });
   } catch (const HostExit& exit) {
     status = exit.status;
   }
   SetExitHandler(nullptr);
   SetMessageHandler(nullptr);
   EXPECT_EQ(status, -1);
-  EXPECT_EQ(message, "ERROR: no room\n");
-  EXPECT_EQ(messageThread, std::this_thread::get_id());
+  ASSERT_EQ(delivered.size(), 2u);
+  EXPECT_EQ(delivered[0].text, "ERROR: Cannot find the file: lost");
+  EXPECT_EQ(delivered[0].error, ENOENT);
+  EXPECT_EQ(delivered[1].text, "\n");
+  EXPECT_EQ(delivered[1].error, 0);
+  for (const Delivered& message : delivered) {
+    EXPECT_EQ(message.thread, std::this_thread::get_id());
+  }
 }
 
 TEST(UsableProcessorsFrom, TakesTheAffinityHeldToEveryCgroupQuotaAbove) {
@@ -93,6 +108,7 @@ TEST(UsableProcessorsFrom, TakesTheAffinityHeldToEveryCgroupQuotaAbove) {
   };
   EXPECT_EQ(UsableProcessorsFrom(6, read), 6);  // no /proc/self/cgroup
   files["/proc/self/cgroup"] = "1:cpu:/old\n0::/box/job\n";
+  files["/proc/self/mountinfo"] = "30 22 0:26 / /sys/fs/cgroup rw - cgroup2 cgroup2 rw\n";
   files["/sys/fs/cgroup/box/job/cpu.max"] = "max 100000\n";
   EXPECT_EQ(UsableProcessorsFrom(6, read), 6);
   files["/sys/fs/cgroup/box/cpu.max"] = "250000 100000\n";
@@ -102,6 +118,20 @@ TEST(UsableProcessorsFrom, TakesTheAffinityHeldToEveryCgroupQuotaAbove) {
   files["/sys/fs/cgroup/cpu.max"] = "50000 100000\n";
   EXPECT_EQ(UsableProcessorsFrom(6, read), 1);
   EXPECT_EQ(UsableProcessorsFrom(0, read), 1);
+}
+
+TEST(UsableProcessorsDeathTest, IsReadOncePerProcess) {
+  // A second look at a mask of one CPU would give 1.
+  EXPECT_EXIT(
+      {
+        const int first = UsableProcessors();
+        cpu_set_t one;
+        CPU_ZERO(&one);
+        CPU_SET(sched_getcpu(), &one);
+        sched_setaffinity(0, sizeof one, &one);
+        std::_Exit(UsableProcessors() == first ? 0 : 1);
+      },
+      ::testing::ExitedWithCode(0), "");
 }
 
 TEST(UsableProcessorsDeathTest, FollowsTheAffinityMask) {

@@ -3,8 +3,9 @@
 # hold exactly what the installation of their builds holds (with compressed
 # manual pages, and the copyright file and changelog of each package); the
 # manual page names the installed file formats description; libvqpeek-dev
-# and libvqpeek0 alone, unpacked into a directory as a cross build would,
-# serve programs built with find_package and with pkg-config; the program
+# and the library package (libvqpeek-cb<SONAME version>) alone, unpacked
+# into a directory as a cross build would, serve programs built with
+# find_package and with pkg-config; the program
 # and the Python module (for the system's interpreter, which it was built
 # for) run from their unpacked files.
 #
@@ -16,7 +17,8 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
 version=$(dpkg-parsechangelog -l "$source_dir/debian/changelog" -S Version)
-names=(libvqpeek0 libvqpeek-dev vqpeek python3-vqpeek)
+library=$(sed -n 's/^Package: \(libvqpeek-cb.*\)$/\1/p' "$source_dir/debian/control")
+names=("$library" libvqpeek-dev vqpeek python3-vqpeek)
 for name in "${names[@]}"; do
   deb=$(ls "$packages/${name}_${version}"_*.deb)
   dpkg-deb --contents "$deb" | awk '$1 !~ /^d/ {print $6}' | sed 's|^\./||' >"$work/$name.files"
@@ -44,12 +46,12 @@ if ! zgrep -q '/usr/share/doc/vqpeek/file_formats.md' "$work/vqpeek/usr/share/ma
 fi
 
 # The development package with the library package it needs, and nothing else.
-for name in libvqpeek0 libvqpeek-dev; do
+for name in "$library" libvqpeek-dev; do
   cp -a "$work/$name/." "$work/root"
 done
 "$source_dir/tests/package/run_consumers.sh" "$source_dir" --sysroot "$work/root"
 
-libdir=$(dirname "$(find "$work/libvqpeek0" -name 'libvqpeek_cb.so.*')")
+libdir=$(dirname "$(find "$work/$library" -name 'libvqpeek_cb.so.*')")
 out=$(cd "$source_dir" && LD_LIBRARY_PATH=$libdir "$work/vqpeek/usr/bin/vqpeek" -Q1 examples/blocks.ts)
 echo "ok   vqpeek: $(wc -l <<<"$out") lines"
 (cd "$source_dir" && LD_LIBRARY_PATH=$libdir "$work/vqpeek/usr/bin/vqtrain" -q -k 8 examples/blocks.ts \

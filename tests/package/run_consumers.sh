@@ -5,7 +5,8 @@
 # benchmarks or fuzz targets, and leave the build type to its parent).
 #
 #   run_consumers.sh SOURCE_DIR BUILD_DIR   install BUILD_DIR (already built)
-#   run_consumers.sh SOURCE_DIR --shared    build and install shared libraries (no add_subdirectory)
+#   run_consumers.sh SOURCE_DIR --shared    build and install shared libraries (no add_subdirectory),
+#                                           without the compression libraries
 #   run_consumers.sh SOURCE_DIR --sysroot R  the libraries' packages unpacked into R, found
 #                                           as a cross build finds them (no add_subdirectory)
 set -euo pipefail
@@ -19,16 +20,31 @@ case "$2" in
   --shared)
     shared=ON
     # Unoptimised and as a unity build: what is checked is how the shared
-    # libraries install and are found, and this builds them quickest.
+    # libraries install and are found, and this builds them quickest. It is
+    # also the build without zlib and libzstd.
     cmake -S "$source_dir" -B "$work/build" -DCMAKE_BUILD_TYPE=None -DBUILD_SHARED_LIBS=ON \
-      -DCMAKE_UNITY_BUILD=ON \
+      -DCMAKE_UNITY_BUILD=ON -DVQPEEK_COMPRESSION=OFF \
       -DVQPEEK_BUILD_TESTS=OFF -DVQPEEK_BUILD_BENCH=OFF -DVQPEEK_BUILD_EXAMPLES=OFF \
       -DVQPEEK_BUILD_PYTHON=OFF >/dev/null
     cmake --build "$work/build" -j "$jobs" >/dev/null
     cmake --install "$work/build" --prefix "$work/prefix" >/dev/null
     prefix=$work/prefix
     # The installed program finds its shared libraries too.
-    "$prefix/bin/vqpeek" -Q1 "$source_dir/examples/blocks.ts" >/dev/null ;;
+    "$prefix/bin/vqpeek" -Q1 "$source_dir/examples/blocks.ts" >/dev/null
+    # Without the libraries a compressed file is refused by name.
+    for pair in gzip:zlib zstd:libzstd; do
+      tool=${pair%%:*}
+      library=${pair#*:}
+      "$tool" -c "$source_dir/examples/blocks.ts" >"$work/blocks.ts.$tool"
+      status=0
+      "$prefix/bin/vqpeek" -Q1 "$work/blocks.ts.$tool" >"$work/out" 2>"$work/err" || status=$?
+      expected="ERROR: The file $work/blocks.ts.$tool is compressed with $tool, which this build cannot read (it was built without $library)."
+      if [ "$status" != 255 ] || [ -s "$work/out" ] || [ "$(cat "$work/err")" != "$expected" ]; then
+        echo "FAIL: a build without $library on a $tool file: status $status, $(cat "$work/out" "$work/err")" >&2
+        exit 1
+      fi
+    done
+    echo "ok   a build without zlib and libzstd names them" ;;
   --sysroot)
     sysroot=$(cd "$3" && pwd)
     prefix=$sysroot/usr

@@ -102,25 +102,15 @@ std::vector<std::string> ProgramUnderTest() {
 
 }  // namespace
 
-RunResult RunVqpeek(const std::vector<std::string>& args, const std::string& workdir,
-                    std::uint64_t addressSpaceLimit) {
-  std::vector<std::string> command = ProgramUnderTest();
-  command.insert(command.end(), args.begin(), args.end());
-  return RunCommand(command, workdir, addressSpaceLimit);
-}
+namespace {
 
-RunResult RunVqtrain(const std::vector<std::string>& args, const std::string& workdir) {
-  std::vector<std::string> command = {VQTRAIN_BINARY};
-  command.insert(command.end(), args.begin(), args.end());
-  return RunCommand(command, workdir, 0);
-}
-
-RunResult RunCommand(const std::vector<std::string>& command, const std::string& workdir,
-                     std::uint64_t addressSpaceLimit) {
+// Runs `argv` with standard output and error captured, standard input
+// empty, in `workdir` and under the address-space limit.
+RunResult RunCaptured(std::vector<std::string> argvStrings, const std::string& workdir,
+                      std::uint64_t addressSpaceLimit, const char* environment = nullptr) {
   TempDir capture;
   const std::string outPath = capture.Path("stdout");
   const std::string errPath = capture.Path("stderr");
-  std::vector<std::string> argvStrings = command;
   std::vector<char*> argv;
   for (std::string& arg : argvStrings) argv.push_back(arg.data());
   argv.push_back(nullptr);
@@ -128,26 +118,69 @@ RunResult RunCommand(const std::vector<std::string>& command, const std::string&
   RunResult result;
   const pid_t pid = fork();
   if (pid == 0) {
+    const int in = open("/dev/null", O_RDONLY);
     const int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     const int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    if (out < 0 || err < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0) _exit(127);
+    if (in < 0 || out < 0 || err < 0 || dup2(in, 0) < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0) {
+      _exit(127);
+    }
     if (!workdir.empty() && chdir(workdir.c_str()) != 0) _exit(127);
     if (addressSpaceLimit != 0) {
       const struct rlimit limit = {addressSpaceLimit, addressSpaceLimit};
       if (setrlimit(RLIMIT_AS, &limit) != 0) _exit(127);
     }
+    if (environment != nullptr && putenv(const_cast<char*>(environment)) != 0) _exit(127);
     execvp(argv[0], argv.data());
     _exit(127);
   }
   int status = 0;
   if (pid < 0 || waitpid(pid, &status, 0) != pid) {
-    ADD_FAILURE() << "cannot run " << command[0];
+    ADD_FAILURE() << "cannot run " << argvStrings[0];
     return result;
   }
   result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
   result.out = ReadFileBytes(outPath);
   result.err = ReadFileBytes(errPath);
   return result;
+}
+
+}  // namespace
+
+RunResult RunVqpeek(const std::vector<std::string>& args, const std::string& workdir,
+                    std::uint64_t addressSpaceLimit) {
+  std::vector<std::string> argv = ProgramUnderTest();
+  argv.insert(argv.end(), args.begin(), args.end());
+  return RunCaptured(argv, workdir, addressSpaceLimit);
+}
+
+RunResult RunVqtrain(const std::vector<std::string>& args, const std::string& workdir) {
+  std::vector<std::string> argv = {VQTRAIN_BINARY};
+  argv.insert(argv.end(), args.begin(), args.end());
+  return RunCaptured(argv, workdir, 0);
+}
+
+RunResult RunCommand(const std::vector<std::string>& command, const std::string& workdir,
+                     std::uint64_t addressSpaceLimit) {
+  return RunCaptured(command, workdir, addressSpaceLimit);
+}
+
+RunResult RunVqpeekScript(const std::string& script, const std::string& workdir) {
+  std::string program;
+  for (const std::string& word : ProgramUnderTest()) program += (program.empty() ? "" : " ") + word;
+  // The child's environment; it lives until the child has its own copy.
+  std::string variable = "VQPEEK=" + program;
+  return RunCaptured({"bash", "-c", script}, workdir, 0, variable.c_str());
+}
+
+std::string CompressWith(const std::string& tool, const std::string& bytes) {
+  TempDir dir;
+  WriteFileBytes(dir.Path("in"), bytes);
+  // gzip -n leaves out the name and the time, so the bytes are the same on
+  // every run.
+  const std::string command = tool + (tool == "gzip" ? " -n" : " -q") + " -c < '" + dir.Path("in") +
+                              "' > '" + dir.Path("out") + "'";
+  if (std::system(command.c_str()) != 0) ADD_FAILURE() << "cannot run " << command;
+  return ReadFileBytes(dir.Path("out"));
 }
 
 void ExpectGolden(const std::string& actual, const std::string& relativePath) {

@@ -60,7 +60,7 @@ struct RunResult {
 // Runs the built vqpeek (or the command in the environment variable
 // VQPEEK_UNDER_TEST) with `args` in the directory `workdir` (the current
 // one when empty), under an address-space limit of `addressSpaceLimit` bytes
-// when that is not 0.
+// when that is not 0. Standard input is empty (/dev/null).
 RunResult RunVqpeek(const std::vector<std::string>& args, const std::string& workdir = "",
                     std::uint64_t addressSpaceLimit = 0);
 
@@ -70,6 +70,14 @@ RunResult RunVqtrain(const std::vector<std::string>& args, const std::string& wo
 // Runs `command` (the program and its arguments) as RunVqpeek runs vqpeek.
 RunResult RunCommand(const std::vector<std::string>& command, const std::string& workdir = "",
                      std::uint64_t addressSpaceLimit = 0);
+
+// Runs `script` with bash in `workdir`, where $VQPEEK (unquoted) runs the
+// program as RunVqpeek does: for pipes, process substitution and
+// redirections. Standard input is empty.
+RunResult RunVqpeekScript(const std::string& script, const std::string& workdir = "");
+
+// `bytes` compressed by the command-line tool `tool` ("gzip" or "zstd").
+std::string CompressWith(const std::string& tool, const std::string& bytes);
 
 // Compares `actual` with the file tests/<relativePath> of the source tree.
 // With VQPEEK_UPDATE_GOLDEN=1 in the environment the file is rewritten

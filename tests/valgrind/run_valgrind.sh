@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Runs vqpeek under valgrind on every example and on malformed files from the
-# fuzz corpus; fails on any memory error or any lost block. A run may end
+# Runs vqpeek under valgrind on every example, on compressed copies (one of
+# them cut short) and on malformed files from the fuzz corpus; fails on any memory error or any lost block. A run may end
 # with status 255 (the malformed files must); what counts is valgrind's
 # verdict, given through exit status 99.
 #
@@ -14,7 +14,7 @@ check() {
   log=$(mktemp)
   set +e
   valgrind --error-exitcode=99 --leak-check=full --errors-for-leak-kinds=definite,indirect,possible \
-    --log-file="$log" "$vqpeek" "$@" >/dev/null 2>&1
+    --log-file="$log" "$vqpeek" "$@" </dev/null >/dev/null 2>&1
   status=$?
   set -e
   if [ "$status" = 99 ]; then
@@ -36,6 +36,13 @@ for args in "$examples/blocks.ts" "-F2 -E $examples/blocks.ts" "-F1 -B $examples
   # shellcheck disable=SC2086
   check $args || failed=1
 done
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+gzip -c "$examples/blocks.ts" >"$work/blocks.ts.gz"
+zstd -q -c "$examples/blocks.cb" >"$work/blocks.cb.zst"
+head -c 300 "$work/blocks.ts.gz" >"$work/cut.ts.gz"
+check "$work/blocks.ts.gz" "$work/blocks.cb.zst" || failed=1
+check -S "$work/cut.ts.gz" || failed=1
 for bad in "$corpus"/read_codebook/bad_*; do
   check "$bad" || failed=1
 done

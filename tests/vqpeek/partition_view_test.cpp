@@ -400,6 +400,28 @@ TEST_F(PartitionViewRun, PartitionCountBeyondMemoryEndsAtOnce) {
   EXPECT_EQ(refused.status, 255);
 }
 
+TEST_F(PartitionViewRun, AVectorOfAMillionElementsTakesNoScratchOfThousandsOfRows) {
+  // One vector of 1024 x 1024 elements (1 MB in its file): every batch of
+  // rows holds that one row, not a fixed count of rows of its length (4 to
+  // 16 GB), also under a limit of 1 GB of address space.
+  WriteSet(dir_.Path("wide.ts"), kTrainingSetFile, 1024, 1024, {{std::vector<int>(1 << 20, 3), 2}});
+  WriteFileBytes(dir_.Path("wide.pa"), "VQ PARTITIONING 2.0\n1\n1\n" + kSeparator + "\n1\n");
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+  const std::uint64_t limit = 0;
+#else
+  const std::uint64_t limit =
+      std::getenv("VQPEEK_UNDER_TEST") != nullptr ? 0 : std::uint64_t{1} << 30;
+#endif
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{"-Q1", "-S", "wide.ts", "wide.pa"},
+        {"-B", "wide.ts", "wide.pa"},
+        {"-F2", "wide.ts"}}) {
+    const vqtest::RunResult result = RunVqpeek(args, dir_.path(), limit);
+    EXPECT_EQ(result.err, "") << args.front();
+    EXPECT_EQ(result.status, 0) << args.front();
+  }
+}
+
 TEST_F(PartitionViewRun, EmptyTrainingSet) {
   WriteFileBytes(dir_.Path("empty.pa"), "VQ PARTITIONING 2.0\n1\n0\n" + kSeparator + "\n");
   const vqtest::RunResult withCodebook = Run({"-Q2", "empty.ts", "example.cb"});
@@ -439,6 +461,16 @@ TEST_F(PartitionViewRun, CodebooksThatCannotPartitionTheSet) {
   WriteSet(dir_.Path("wide.cb"), kCodebookFile, 2, 2, {{{1, 2, 3, 4}, 0}});
   ExpectFailure({"example.ts", "wide.cb"},
                 "ERROR: Codebook and training set differ in vector dimension (4 != 2).\n");
+  // A code vector far shorter than the training vectors is never read as
+  // long as they are, also where its figures are asked for.
+  WriteSet(dir_.Path("long.ts"), kTrainingSetFile, 512, 512, {{std::vector<int>(512 * 512, 7), 1}});
+  for (const std::vector<std::string>& options :
+       {std::vector<std::string>{"-Q1", "-S"}, {"-Q0", "-S", "-E"}, {"-S"}, {"-Q1"}}) {
+    std::vector<std::string> args = options;
+    args.insert(args.end(), {"long.ts", "wide.cb"});
+    ExpectFailure(args,
+                  "ERROR: Codebook and training set differ in vector dimension (4 != 262144).\n");
+  }
   std::string cut = vqtest::ReadFileBytes(dir_.Path("example.cb"));
   cut.resize(cut.size() - 3);
   WriteFileBytes(dir_.Path("cut.cb"), cut);

@@ -127,6 +127,28 @@ TEST(Vqtrain, TheSameFilesOnAnyThreadsHeldOrStreamed) {
   }
 }
 
+// The set and the initial codebook are found and read as vqpeek finds
+// them: compressed files under the plain name, standard input.
+TEST(Vqtrain, ReadsCompressedFilesAndStandardInput) {
+  TempDir dir;
+  ASSERT_EQ(RunVqtrain({"-q", "-k8", "-s7", kBlocks, dir.Path("plain.cb")}).status, 0);
+  const std::string plain = ReadFileBytes(dir.Path("plain.cb"));
+  vqtest::WriteFileBytes(dir.Path("set.ts.zst"),
+                         vqtest::CompressWith("zstd", ReadFileBytes(kBlocks)));
+  vqtest::WriteFileBytes(dir.Path("init.cb.gz"), vqtest::CompressWith("gzip", plain));
+  const vqtest::RunResult compressed =
+      RunVqtrain({"-q", "-k8", "-s7", dir.Path("set"), dir.Path("a.cb")});
+  ASSERT_EQ(compressed.status, 0) << compressed.err;
+  EXPECT_EQ(ReadFileBytes(dir.Path("a.cb")), plain);
+  ASSERT_EQ(RunVqtrain({"-q", "-I2", "-i", dir.Path("plain.cb"), kBlocks, dir.Path("b.cb")}).status,
+            0);
+  const vqtest::RunResult piped = vqtest::RunCommand(
+      {"/bin/sh", "-c", "\"$0\" -q -I2 -i init - c.cb < \"$1\"", VQTRAIN_BINARY, kBlocks},
+      dir.path());
+  ASSERT_EQ(piped.status, 0) << piped.err;
+  EXPECT_EQ(ReadFileBytes(dir.Path("c.cb")), ReadFileBytes(dir.Path("b.cb")));
+}
+
 TEST(Vqtrain, RefusesWithNothingWritten) {
   TempDir dir;
   const std::string out = dir.Path("out.cb");

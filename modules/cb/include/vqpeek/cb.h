@@ -9,6 +9,8 @@
 //    operations that resize, join and refill partitionings.
 //  - Distances and error measures, nearest-vector partitioning and centroid
 //    generation.
+//  - Rows in batches bounded by bytes (BatchRows, RowBatches), and set
+//    files read in such batches (SetReader).
 //  - Figures of a set and of its partitions (distinct vectors, variance,
 //    mean squared error, PSNR, rates), gathered batch by batch.
 //  - Graph: vectors with the indices of their K nearest neighbours, and the
@@ -36,6 +38,7 @@
 #include "vqpeek/cb/generation.h"
 #include "vqpeek/cb/graph.h"
 #include "vqpeek/cb/partitioning.h"
+#include "vqpeek/cb/row_batches.h"
 #include "vqpeek/cb/set_reader.h"
 #include "vqpeek/cb/training.h"
 #include "vqpeek/file.h"

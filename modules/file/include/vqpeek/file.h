@@ -1,6 +1,7 @@
 // file: what every file format of the system shares. Opening a file under
-// the rules for existing files, writing a file whole, integer fields of 1 to
-// 4 bytes, file-name completion and comparison, and a bit stream.
+// the rules for existing files, reading any input (standard input, pipes,
+// compressed files), writing a file whole, integer fields of 1 to 4 bytes,
+// file-name completion and comparison, and a bit stream.
 //
 // Streams are standard I/O streams opened in binary mode. No operation
 // closes a stream it was given. File names are NUL-terminated texts; both
@@ -16,7 +17,9 @@
 #include "vqpeek/export.h"
 
 #include <cstddef>
+#include <cstdint>
 #include <cstdio>
+#include <memory>
 #include <string>
 
 // The size of the file-name buffers of this system, terminator included.
@@ -43,6 +46,99 @@ VQPEEK_EXPORT FILE* FileOpen(const char* name, int mode, int overwrite);
 // As FileOpen. Fatal: where FileOpen gives no stream, exits with -1 after
 // its message.
 VQPEEK_EXPORT FILE* OpenFile(const char* name, int mode, int overwrite);
+
+// --- Reading any input -----------------------------------------------------
+//
+// An InputFile reads the content of a named input from its start, whatever
+// stands behind the name: a regular file, standard input ("-"), a named
+// pipe, a terminal or a device. A file compressed with gzip or zstd,
+// recognised by its first bytes whatever its name, is read as its
+// decompressed content, from a regular file or a pipe alike; several gzip
+// members or zstd frames one after the other read as one content. A
+// damaged compressed stream (cut short, altered, a wrong checksum) is
+// fatal where the reading meets the damage; a checksum is checked at the
+// end of its member or frame.
+//
+// A regular file, plain or compressed, can be read again from any position
+// (a compressed one is decompressed again from its start); standard input
+// and pipes are read once.
+//
+// A name that cannot be opened twice (standard input, a pipe) keeps what
+// PeekInput read of it: the stream stays open, and the next InputFile::Open
+// of the same name takes it over and reads those bytes first, so that a
+// look at a file's first line loses nothing.
+
+enum class Compression { kNone, kGzip, kZstd };
+
+// The first bytes of the named input's content (at most `count`, fewer only
+// when it is shorter) into `bytes`. False, with nothing said, when the name
+// cannot be opened or read (a missing file, a directory). An input that
+// cannot be opened twice stays open for the next InputFile::Open of `name`
+// (see above); a later PeekInput of the same name looks at the same bytes.
+// Fatal: as InputFile::Open and InputFile::Read.
+VQPEEK_EXPORT bool PeekInput(const char* name, std::size_t count, std::string* bytes);
+
+class VQPEEK_EXPORT InputFile {
+ public:
+  // Opens `name` ("-": standard input) for reading. Returns null after
+  // "ERROR: Cannot find the file: %s" (no newline; with the system's error
+  // number). Fatal: "ERROR: The file %s is compressed with %s, which this
+  // build cannot read (it was built without %s).\n"; the messages of Read
+  // for the first bytes.
+  static std::unique_ptr<InputFile> Open(const char* name);
+  // Reads `stream` from where it stands, as it is (never decompressed). The
+  // stream stays the caller's and must outlive the InputFile.
+  static std::unique_ptr<InputFile> Borrow(FILE* stream);
+  ~InputFile();
+  InputFile(const InputFile&) = delete;
+  InputFile& operator=(const InputFile&) = delete;
+
+  // Reads up to `size` bytes of the content into `data`; fewer only at its
+  // end, 0 after it. Fatal: "ERROR: unable to read from file: %s\n" with the
+  // system's reason (and error number); "ERROR: The compressed file %s is
+  // damaged: %s.\n" with what is wrong; "ERROR: Not enough memory to
+  // decompress %s.\n".
+  std::size_t Read(void* data, std::size_t size);
+
+  // The bytes of the content that Read has handed out.
+  std::uint64_t Position() const;
+  // The bytes of the content after Position(), where the file's size tells
+  // them (a plain regular file, a stream that can seek); -1 otherwise.
+  std::int64_t KnownRemaining() const;
+  // As KnownRemaining, and for a compressed regular file the count that
+  // decompressing it to its end gives (once; Read then goes on where it
+  // was). -1 for an input that can be read only once. Fatal: as Read.
+  std::int64_t Remaining();
+
+  // Whether Seek can go back: a regular file, plain or compressed.
+  bool Rewindable() const;
+  // Goes to byte `position` of the content, which Read then continues
+  // from. False when the input cannot be read again, or when the file's
+  // size or modification time is no longer what it was when it was opened
+  // (or its content ends before `position`). Fatal: as Read.
+  bool Seek(std::uint64_t position);
+
+  Compression compression() const;
+  // The name the input was opened by ("" for a borrowed stream).
+  const std::string& name() const;
+
+  struct State;  // opaque
+
+ private:
+  friend bool PeekInput(const char* name, std::size_t count, std::string* bytes);
+  explicit InputFile(std::unique_ptr<State> state);
+  std::unique_ptr<State> state_;
+};
+
+// Whether `name` reads standard input: "-", or a name of the pipe, terminal
+// or device that standard input is (/dev/stdin, say). A regular file that
+// standard input is redirected from does not count: its name opens it
+// anew.
+VQPEEK_EXPORT bool IsStandardInput(const char* name);
+
+// Whether this build reads files compressed with `compression` (kNone:
+// always).
+VQPEEK_EXPORT bool ReadsCompression(Compression compression);
 
 // --- Writing a file whole --------------------------------------------------
 //
@@ -86,7 +182,7 @@ class VQPEEK_EXPORT FileReplacement {
   // symbolic links, whatever `overwrite` says), when symbolic links do not
   // end in a file, and when it has other hard links (reason "The file has
   // other hard links, which replacing it would leave with the old
-  // contents").
+  // contents", error number EMLINK).
   FileReplacement(const char* name, int overwrite);
   // Removes an unfinished new file: the target stays as it was.
   ~FileReplacement();

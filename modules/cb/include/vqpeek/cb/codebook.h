@@ -209,10 +209,15 @@ VQPEEK_EXPORT void PrintCodebook(const Codebook* CB);
 // Finds the file meant by `filename` and returns its kind (0 when none is
 // found). The name itself is tried first, then the name completed with
 // "ts", "cb" or "pa" for each decimal digit 1, 2, 3 of `order`, left to
-// right; `filename` (a buffer of `capacity` bytes) is rewritten with a
-// completed name under which a file was found. An empty name names no
-// file. Fatal: "ERROR: invalid priority order in
-// DetermineCBFileTypeConsideringOrder: %d\n" for another digit.
+// right, and then each of these names with ".gz" and ".zst" (a compressed
+// file is recognised by its content, whatever its name); `filename` (a
+// buffer of `capacity` bytes) is rewritten with a completed name under
+// which a file was found. An empty name names no file; "-" is standard
+// input, and a pipe or standard input keeps what was read of it for its
+// reader (PeekInput, vqpeek/file.h). Fatal: "ERROR: invalid priority order
+// in DetermineCBFileTypeConsideringOrder: %d\n" for another digit; the
+// messages of InputFile for a compressed file that this build cannot read
+// or that is damaged in its first line.
 VQPEEK_EXPORT int DetermineCBFileTypeConsideringOrder(char* filename, int order,
                                                       int capacity = kTextFieldSize);
 

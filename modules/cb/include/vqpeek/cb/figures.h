@@ -30,10 +30,9 @@ struct SetFigures {
   double Variance = 0;
 };
 
-// Gathers SetFigures. Distinct rows are found by hashing. The table holds a
-// 16-byte slot per distinct row (at most half of its slots are in use); a
-// row added with `rowsStay` is referred to where it lies, any other row
-// that is new is copied once (dim elements).
+// Gathers SetFigures. Distinct rows are counted exactly, each kept once at
+// the narrowest width that holds its elements (1, 2 or 4 bytes each), with
+// at most about 22 bytes besides: no more than the set takes in its file.
 class VQPEEK_EXPORT SetFigureAccumulator {
  public:
   explicit SetFigureAccumulator(int dim);  // dim >= 1
@@ -41,9 +40,9 @@ class VQPEEK_EXPORT SetFigureAccumulator {
   SetFigureAccumulator(const SetFigureAccumulator&) = delete;
   SetFigureAccumulator& operator=(const SetFigureAccumulator&) = delete;
 
-  // Adds `count` rows and their frequencies. `rowsStay`: the rows stay
-  // where they are, unchanged, as long as this accumulator lives.
-  void Add(const int* rows, const int* freqs, std::int64_t count, bool rowsStay);
+  // Adds `count` rows and their frequencies. Fatal: "ERROR: Not enough
+  // memory for the figures.\n".
+  void Add(const int* rows, const int* freqs, std::int64_t count);
 
   SetFigures Figures() const;
 

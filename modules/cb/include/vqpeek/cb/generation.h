@@ -127,10 +127,22 @@ class VQPEEK_EXPORT CentroidAccumulator {
   // its row is left as it is.
   void Centroids(int* centroids, int* freqs) const;
 
+  // Writes the centroid of `partition` into `node` (its dim elements, Freq
+  // and VectorMean, as GenerateOptimalCodebookGeneral does) and returns
+  // true; returns false, and leaves the node as it is, for a partition whose
+  // total frequency is 0 or below.
+  bool Centroid(int partition, CodebookNode* node) const;
+
+  // The totals of `partition`: dim wrapping sums of Freq * element, and the
+  // wrapping sum of the frequencies (a partitioning's VectorSum and CCFreq).
+  const std::int64_t* Sums(int partition) const;
+  int Freq(int partition) const;
+
  private:
   int partitions_;
   int dim_;
-  std::unique_ptr<PartitionSum[]> sums_;
+  std::unique_ptr<std::int64_t[]> sums_;  // partitions_ rows of dim_ sums
+  std::unique_ptr<int[]> freqs_;
 };
 
 #endif  // VQPEEK_CB_GENERATION_H_

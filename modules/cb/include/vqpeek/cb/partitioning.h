@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <vector>
 
 #include "vqpeek/cb/codebook.h"
 #include "vqpeek/export.h"
@@ -93,6 +94,20 @@ VQPEEK_EXPORT void ReadPartitioning(const char* filename, Partitioning* P, const
 // (TS.Booksize entries), receives vector i's partition, counted from 0.
 // Returns the partition count.
 VQPEEK_EXPORT int ReadPartitionLabels(const char* filename, const Codebook& TS, int* labels);
+
+// Reads a partitioning file for a training set of `size` vectors, of which
+// nothing else need be known, with the checks and messages of
+// ReadPartitioning in the same order, but holds nothing per partition (so
+// no partition count is refused for memory) and says where the file falls
+// short: "ERROR reading partitioning: the file ends after %d of the %d
+// vectors its head states.\n". `labels` receives vector i's partition,
+// counted from 0, at i; it grows as the index lines are read, so a head
+// that claims more vectors than its file holds costs no more memory than
+// the lines there are. `method` (kTextFieldSize bytes) receives the
+// description line, and is left as it is when the file has none. Returns
+// the partition count.
+VQPEEK_EXPORT int ReadPartitionLabels(const char* filename, int size, std::vector<int>* labels,
+                                      char* method);
 
 // Writes `P` as a partitioning file: header, count, size, the description
 // when not empty, the separator, then per vector Map + 1 and, for a named

@@ -23,6 +23,7 @@
 
 #include "vqpeek/cb/codebook.h"
 #include "vqpeek/cb/partitioning.h"
+#include "vqpeek/cb/row_batches.h"
 #include "vqpeek/export.h"
 
 // Records First .. First+Count-1 of a set. The arrays stay valid until the
@@ -39,12 +40,17 @@ struct SetBatch {
 
 class VQPEEK_EXPORT SetReader {
  public:
+  // The file is read in blocks of this size: large enough that a read
+  // costs little beside the decoding of its records.
   static constexpr std::size_t kBufferBytes = std::size_t{1} << 20;
+  // Records of a batch by default: a caller that keeps per-record results
+  // of a batch (a search's choices) keeps them for this many.
   static constexpr int kBatchRows = 4096;
 
   // Opens a version-1 or version-2 training-set or codebook file and reads
   // its head. `bufferBytes` is the size of the file buffer, `batchRows` the
-  // most records a batch holds (fewer when the rows would pass 4 MB).
+  // most records a batch holds (fewer when the rows would pass kBatchBytes:
+  // BatchRows of the set).
   // Fatal: the messages of ReadCodebook up to "ERROR: premature end of
   // file\n" for a body shorter than the head promises (before any record is
   // read).
@@ -75,8 +81,10 @@ class VQPEEK_EXPORT SetReader {
   // changed while it was read.\n".
   bool Next(SetBatch* batch, int* rows = nullptr);
 
-  // Whether the file can be read again from its first record (a regular
-  // file; a pipe cannot).
+  // Whether the file can be read again from its first record: a regular
+  // file (a compressed one is decompressed again), or a pipe or standard
+  // input, which the reader holds in memory (at the file's width) once it
+  // has read it to its end to check its size.
   bool Rewindable() const;
 
   // Goes back to the first record for another pass. The first pass must
@@ -109,12 +117,15 @@ struct PartitionTotals {
 // pass must be complete) and gives every vector to the code vector of `CB`
 // nearest under the squared distance, by the search rule from start
 // candidate 0, as GenerateOptimalPartitioningGeneral does for a fresh
-// partitioning. `visit`, when given, sees every batch with the chosen code
+// partitioning. `totals`, when given, receives the totals of the
+// partitions. `visit`, when given, sees every batch with the chosen code
 // vectors, in order, on the calling thread; without it, the batches are
 // searched on several threads (through RunInParallel) while the next ones
-// are read. Fatal: "ERROR: The codebook is empty.\n", "ERROR: Codebook and
-// training set differ in vector dimension (%d != %d).\n" (before the set is
-// read again); the messages of Rewind and Next.
+// are read, and after a failed read no thread reads again. Fatal: "ERROR:
+// The codebook is empty.\n", "ERROR: Codebook and training set differ in
+// vector dimension (%d != %d).\n" (before the set is read again, and so
+// before any code vector is read with the set's dimension); the messages
+// of Rewind and Next.
 VQPEEK_EXPORT void AssignToNearest(
     SetReader& reader, const Codebook& CB, PartitionTotals* totals,
     const std::function<void(const SetBatch&, const int* chosen)>& visit = nullptr);
@@ -123,9 +134,12 @@ VQPEEK_EXPORT void AssignToNearest(
 // that holds every value a file of its BytesPerElement can store (unsigned
 // 8 bits for 1, unsigned 16 bits for 2, int for 3 and 4), the frequencies
 // in 4 bytes, and the names in one block, kept only when some vector has
-// one. About the size of the file's records, with no record per vector.
+// one, with 4 bytes a vector to find them. About the size of the file's
+// records, with no record per vector.
 struct NarrowSet {
-  static constexpr std::uint64_t kNoName = ~std::uint64_t{0};
+  static constexpr std::uint32_t kNoName = ~std::uint32_t{0};
+  // The names of kNameGroup vectors in a row start from one base.
+  static constexpr int kNameGroup = 256;
 
   Codebook Header;  // the header fields, TotalFreq the sum; Book stays empty
   int Dim = 0;
@@ -134,17 +148,22 @@ struct NarrowSet {
   std::unique_ptr<std::uint16_t[]> Words;  // ... when 2
   std::unique_ptr<int[]> Ints;             // ... when 4
   std::unique_ptr<int[]> Freqs;            // Header.Booksize frequencies
-  // Null when no vector has a name; else the offset of vector i's name in
-  // NameBytes, or kNoName.
-  std::unique_ptr<std::uint64_t[]> NameOffsets;
+  // Null when no vector has a name. Else vector i's name lies at NameBytes
+  // offset NameBase[i / kNameGroup] + NameOffsets[i], or it has none
+  // (kNoName).
+  std::unique_ptr<std::uint64_t[]> NameBase;
+  std::unique_ptr<std::uint32_t[]> NameOffsets;
   std::vector<char> NameBytes;  // the names, each ending in its NUL
 
   int Size() const { return Header.Booksize; }
   // Vector i's name, or null for none.
   const char* Name(int i) const {
     if (NameOffsets == nullptr || NameOffsets[i] == kNoName) return nullptr;
-    return NameBytes.data() + NameOffsets[i];
+    return NameBytes.data() + NameBase[i / kNameGroup] + NameOffsets[i];
   }
+  // Gives vector i (0 .. Size()-1) the name `name`; names are given in
+  // ascending order of i. Throws std::bad_alloc.
+  VQPEEK_EXPORT void AddName(int i, const char* name);
 };
 
 // Reads every record of `reader` (at the start of its first pass) into
