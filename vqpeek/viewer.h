@@ -99,12 +99,15 @@ void PrintView(FILE* out, const char* inputName, const Codebook& set, const View
 // them batch by batch: quiet levels 0 and 1 in every mode, and the vector
 // listing of a single set (a first pass checks the set and takes its
 // statistics, a second formats it). At most the frequencies are kept (4
-// bytes a vector, for the entropy line). The files are read and checked,
-// and in mode 2 every training vector assigned to its nearest code vector,
-// with every message in the order of a run that holds the set; the output
-// is PrintView's. Returns false, having read nothing, when the run needs
-// the set in memory: the partition view, or a first file that cannot be
-// read twice where a second pass is needed (SetReader::Rewindable).
+// bytes a vector, for the entropy line). The set is checked on every
+// usable processor (SetReader::ReadInParallel); in mode 2 the codebook is
+// read first and every training vector given its nearest code vector in
+// the same pass. Every message comes in the order of a run that holds the
+// set and reads the second file after it; the output is PrintView's.
+// Returns false, having read nothing, when the run needs the set in
+// memory: the partition view, the figures of a partitioning, or a first
+// file that cannot be read twice where the listing needs a second pass
+// (SetReader::Rewindable).
 bool PrintStreamedView(FILE* out, const char* inputName, ViewMode mode, const char* secondName,
                        SetReader& reader, const ViewOptions& options);
 

@@ -177,6 +177,24 @@ VQPEEK_EXPORT void AssignToNearest(
     SetReader& reader, const Codebook& CB, PartitionTotals* totals,
     const std::function<void(const SetBatch&, const int* chosen)>& visit = nullptr);
 
+// Whether the code vectors of `CB` can be searched for the vectors of a set
+// whose header is `set`: CB has some, of the set's dimension.
+VQPEEK_EXPORT bool Searchable(const Codebook& set, const Codebook& CB);
+
+// Fatal where CB cannot be searched for the set: "ERROR: The codebook is
+// empty.\n", else "ERROR: Codebook and training set differ in vector
+// dimension (%d != %d).\n" (the codebook's, the set's).
+VQPEEK_EXPORT void RequireSearchable(const Codebook& set, const Codebook& CB);
+
+// Gives each of `count` rows (CB's dimension each) the code vector of `CB`
+// nearest under the squared distance, by the search rule from start
+// candidate 0 (the partitions of AssignToNearest), in chosen[], and the
+// squared distance to it in distances[] (kFullDistance where it passes the
+// int64 range), on the calling thread alone: a worker of a parallel pass
+// searches its own batches. CB must be Searchable for the rows' set.
+VQPEEK_EXPORT void AssignRows(const Codebook& CB, const int* rows, int count, int* chosen,
+                              std::int64_t* distances);
+
 // A set held at the width of its file: the elements in the narrowest type
 // that holds every value a file of its BytesPerElement can store (unsigned
 // 8 bits for 1, unsigned 16 bits for 2, int for 3 and 4), the frequencies
