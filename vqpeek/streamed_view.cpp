@@ -12,6 +12,61 @@
 #include "viewer.h"
 #include "vqpeek/interfc.h"
 
+namespace {
+
+// The frequencies of a pass in file order, for the entropy line, kept a
+// batch at a time by the worker that reads it: in a byte each where all of
+// the batch's lie in 0 .. 255 (most sets), else as they are.
+class KeptFrequencies {
+ public:
+  KeptFrequencies(int count, int batchRows, int workers)
+      : batchRows_(batchRows),
+        batches_(static_cast<std::size_t>((count + batchRows - 1) / batchRows)),
+        totals_(static_cast<std::size_t>(workers), 0) {}
+
+  // Keeps the frequencies of `batch`, which starts a batch of the pass.
+  // Throws std::bad_alloc.
+  void Keep(const SetBatch& batch, int worker) {
+    Batch& kept = batches_[static_cast<std::size_t>(batch.First / batchRows_)];
+    const int* freqs = batch.Freqs;
+    bool small = true;
+    std::int64_t total = 0;
+    for (int k = 0; k < batch.Count; ++k) {
+      small &= static_cast<unsigned>(freqs[k]) < 256u;
+      total += freqs[k];
+    }
+    totals_[static_cast<std::size_t>(worker)] += total;
+    if (small) {
+      kept.bytes.assign(freqs, freqs + batch.Count);
+    } else {
+      kept.ints.assign(freqs, freqs + batch.Count);
+    }
+  }
+
+  // SetEntropy of the frequencies kept.
+  double Entropy() const {
+    std::int64_t total = 0;
+    for (const std::int64_t share : totals_) total += share;
+    EntropySum sum(total);
+    for (const Batch& batch : batches_) {
+      sum.Add(batch.bytes.data(), static_cast<int>(batch.bytes.size()));
+      sum.Add(batch.ints.data(), static_cast<int>(batch.ints.size()));
+    }
+    return sum.Value();
+  }
+
+ private:
+  struct Batch {
+    std::vector<std::uint8_t> bytes;
+    std::vector<int> ints;
+  };
+  int batchRows_;
+  std::vector<Batch> batches_;
+  std::vector<std::int64_t> totals_;  // per worker
+};
+
+}  // namespace
+
 bool PrintStreamedView(FILE* out, const char* inputName, ViewMode mode, const char* secondName,
                        SetReader& reader, const ViewOptions& options) {
   const bool listing = options.QuietLevel > 1;
@@ -43,7 +98,7 @@ bool PrintStreamedView(FILE* out, const char* inputName, ViewMode mode, const ch
   const int workers = reader.ParallelWorkers();
   const int dim = reader.Dimension();
   const std::size_t capacity = static_cast<std::size_t>(reader.BatchCapacity());
-  std::unique_ptr<int[]> freqs;
+  std::optional<KeptFrequencies> freqs;
   std::vector<SetStatistics> stats;
   std::vector<int> copy;
   std::optional<SetFigureAccumulator> setFigures;
@@ -55,8 +110,7 @@ bool PrintStreamedView(FILE* out, const char* inputName, ViewMode mode, const ch
   std::vector<Search> searches;
   try {
     if (options.Entropy == 1) {
-      freqs =
-          std::make_unique_for_overwrite<int[]>(static_cast<std::size_t>(reader.Header().Booksize));
+      freqs.emplace(reader.Header().Booksize, reader.BatchCapacity(), workers);
     }
     stats.resize(static_cast<std::size_t>(workers));
     if (search) {
@@ -80,7 +134,13 @@ bool PrintStreamedView(FILE* out, const char* inputName, ViewMode mode, const ch
   if (listing) fields |= SetReader::kNames;
   reader.ReadInParallel(
       [&](const SetBatch& batch, int worker) {
-        if (freqs != nullptr) std::copy_n(batch.Freqs, batch.Count, freqs.get() + batch.First);
+        if (freqs) {
+          try {
+            freqs->Keep(batch, worker);
+          } catch (const std::bad_alloc&) {
+            FatalError("ERROR: Not enough memory for new vector element.\n");
+          }
+        }
         if (listing) AddToStatistics(batch, dim, &stats[static_cast<std::size_t>(worker)]);
         if (setFigures) setFigures->Add(batch.Elements, batch.Freqs, batch.Count, worker);
         if (search) {
@@ -117,7 +177,7 @@ bool PrintStreamedView(FILE* out, const char* inputName, ViewMode mode, const ch
 
   const Codebook& set = reader.Header();
   if (options.QuietLevel > 0) PrintHeaderBlock(out, inputName, set);
-  if (options.Entropy == 1) PrintEntropyLine(out, FrequencyEntropy(freqs.get(), set.Booksize));
+  if (freqs) PrintEntropyLine(out, freqs->Entropy());
   if (figures) {
     if (options.Entropy == 1) std::fputc('\n', out);
     if (setFigures) PrintSetFigures(out, setFigures->Figures());
