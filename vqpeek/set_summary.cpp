@@ -1,5 +1,6 @@
 // The main flow's steps around the listing: the dispatch on the kinds of the
 // named files, the header block, the set statistics and the entropy line.
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <charconv>
@@ -48,6 +49,16 @@ SetStatistics ComputeSetStatistics(const Codebook& set) {
     for (std::int64_t e = 0; e < dim; ++e) {
       if (elements[e] > stats.MaxElement) stats.MaxElement = elements[e];
     }
+  }
+  return stats;
+}
+
+SetStatistics CombinedStatistics(const std::vector<SetStatistics>& shares) {
+  SetStatistics stats;
+  for (const SetStatistics& share : shares) {
+    stats.MaxElement = std::max(stats.MaxElement, share.MaxElement);
+    stats.MaxFreq = std::max(stats.MaxFreq, share.MaxFreq);
+    stats.MaxNameLength = std::max(stats.MaxNameLength, share.MaxNameLength);
   }
   return stats;
 }

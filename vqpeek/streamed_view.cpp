@@ -168,12 +168,7 @@ bool PrintStreamedView(FILE* out, const char* inputName, ViewMode mode, const ch
   } else if (mode == ViewTrainingSetAndPartitioning) {
     ReadPartitionLabels(secondName, reader.Header(), nullptr);
   }
-  SetStatistics stat;
-  for (const SetStatistics& share : stats) {
-    stat.MaxElement = std::max(stat.MaxElement, share.MaxElement);
-    stat.MaxFreq = std::max(stat.MaxFreq, share.MaxFreq);
-    stat.MaxNameLength = std::max(stat.MaxNameLength, share.MaxNameLength);
-  }
+  const SetStatistics stat = CombinedStatistics(stats);
 
   const Codebook& set = reader.Header();
   if (options.QuietLevel > 0) PrintHeaderBlock(out, inputName, set);

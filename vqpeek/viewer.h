@@ -150,6 +150,9 @@ void FinishOutput(FILE* out);
 // ComputeSetStatistics takes them.
 void AddToStatistics(const SetBatch& batch, int dim, SetStatistics* stats);
 
+// The statistics of a set whose parts gave these shares.
+SetStatistics CombinedStatistics(const std::vector<SetStatistics>& shares);
+
 // --- figures_block.cpp ---
 
 // Rows first .. first + count - 1 of `set` as flat rows: where the nodes lie

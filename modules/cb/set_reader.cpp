@@ -368,7 +368,6 @@ struct SetReader::State {
     c.count = std::min(capacity, head.Booksize - next);
     c.batch = batch;
     c.firstPass = batch == readBatches;
-    if (c.firstPass) ++readBatches;
     const std::size_t least = static_cast<std::size_t>(c.count) * shortest;
     if (held) {
       c.data = heldBody + heldPosition;
@@ -416,6 +415,7 @@ struct SetReader::State {
         hashes[batch] != HashBatch(static_cast<std::uint64_t>(c.first), c.data, c.used)) {
       Changed();
     }
+    if (c.firstPass) ++readBatches;
     ++batch;
     next += c.count;
     return true;

@@ -232,11 +232,15 @@ struct NarrowSet {
 };
 
 // Reads every record of `reader` (at the start of its first pass) into
-// `set`, with ReadCodebook's messages in its order. `visit`, when given,
-// sees every batch as the reader hands it out.
+// `set`, with ReadCodebook's messages in its order, on the workers of
+// reader.ReadInParallel (reader.ParallelWorkers() of them). `visit`, when
+// given, sees every batch as ReadInParallel hands it out, on the worker
+// that decoded it (0 .. workers-1), once its elements and frequencies
+// are in `set`.
 // Fatal: as Next(); "ERROR: Not enough memory for new vector element.\n".
-VQPEEK_EXPORT void ReadNarrowSet(SetReader& reader, NarrowSet* set,
-                                 const std::function<void(const SetBatch&)>& visit = nullptr);
+VQPEEK_EXPORT void ReadNarrowSet(
+    SetReader& reader, NarrowSet* set,
+    const std::function<void(const SetBatch&, int worker)>& visit = nullptr);
 
 // Rows first .. first+count-1 of `set` as int elements, into `rows`
 // (count * Dim entries).
