@@ -52,7 +52,7 @@ tsan:  ## build with ThreadSanitizer and run every C++ test, each one that start
 bench: build  ## generate benchmark data and time the viewer and its kernels
 	bench/run_bench.sh $(BUILD)
 
-bench-scale: build  ## time -Q1 TS, -Q1 TS CB, -F2 TS and vqtrain --stream on 100,000,000 vectors (2.1 GB under .bench/; not in CI)
+bench-scale: build  ## time -Q1 TS, -Q1 [-S] TS CB, -Q0 -S TS and -F2 TS against wc -l, and vqtrain --stream, on 100,000,000 vectors (2.1 GB under .bench/; not in CI)
 	bench/run_bench_scale.sh $(BUILD)
 
 fuzz:  ## run every fuzz target for FUZZ_SECONDS seconds each (default 60)

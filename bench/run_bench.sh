@@ -66,6 +66,10 @@ median_seconds() {
     awk -v n="$runs" 'NR == int(n / 2) + 1 { printf "%.3f", $1 / 1e9 }'
 }
 
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (a > 0 && b > 0) printf "%.1fx", b / a; else print "-" }'; }
+# percent BASE TIME: how much TIME adds to BASE.
+percent() { awk -v a="$1" -v b="$2" 'BEGIN { if (a > 0) printf "%+.1f %%", (b - a) / a * 100 }'; }
+
 peak_mb() {
   if [ -x /usr/bin/time ]; then
     /usr/bin/time -f '%M' "$@" 2>&1 >/dev/null | tail -n 1 | awk '{ printf "%.0f", $1 / 1024 }'
@@ -147,16 +151,47 @@ if [ "$large" != 0 ]; then
   set_10m=.bench/clustered_10m_256
   saved=$runs
   runs=3
+  # Each row with its ratio to wc -l, which reads every byte once; the -S
+  # rows also with their ratio to the same run without -S.
+  whole "cat TS > /dev/null" cat $set_10m.ts
+  t_cat_10m=$t
   whole "wc -l TS (reads every byte once)" wc -l $set_10m.ts
   t_wc_10m=$t
-  whole "vqpeek TS -Q1" "$vqpeek" -Q1 $set_10m.ts
+  # whole10 LABEL [BASE_TIME BASE_NAME] -- COMMAND...: a row of whole with
+  # its ratio to wc -l (and to BASE_NAME's time, when given).
+  whole10() {
+    local label=$1 base="" base_name=""
+    shift
+    if [ "$1" != -- ]; then
+      base=$1 base_name=$2
+      shift 2
+    fi
+    shift
+    t=$(median_seconds "$@")
+    m=$(peak_mb "$@")
+    printf '%-46s %8s s %7s MB  %s wc -l%s\n' "$label" "$t" "$m" "$(ratio "$t_wc_10m" "$t")" \
+      "${base:+, $(ratio "$base" "$t") $base_name}"
+  }
+  whole10 "vqpeek -Q1 TS" -- "$vqpeek" -Q1 $set_10m.ts
   t_q1_10m=$t m_q1_10m=$m
-  whole "vqpeek -Q1 -E TS CB" "$vqpeek" -Q1 -E $set_10m.ts $set_10m.cb
+  whole10 "vqpeek -Q1 -S TS" "$t_q1_10m" "-Q1 TS" -- "$vqpeek" -Q1 -S $set_10m.ts
+  t_q1_s_10m=$t
+  whole10 "vqpeek -Q1 TS CB" -- "$vqpeek" -Q1 $set_10m.ts $set_10m.cb
+  t_cb_10m=$t m_cb_10m=$m
+  whole10 "vqpeek -Q1 -S TS CB" "$t_cb_10m" "-Q1 TS CB" -- "$vqpeek" -Q1 -S $set_10m.ts $set_10m.cb
+  t_cb_s_10m=$t
+  whole10 "vqpeek -Q1 -E TS CB" -- "$vqpeek" -Q1 -E $set_10m.ts $set_10m.cb
   t_10m=$t m_10m=$m
-  whole "vqpeek -F2 TS > /dev/null" "$vqpeek" -F2 $set_10m.ts
+  whole10 "vqpeek -Q0 -S TS" -- "$vqpeek" -Q0 -S $set_10m.ts
+  t_q0_s_10m=$t m_q0_s_10m=$m
+  whole10 "vqpeek -F2 TS > /dev/null" -- "$vqpeek" -F2 $set_10m.ts
   t_f2_10m=$t m_f2_10m=$m
-  whole "vqpeek TS CB > /dev/null (the partition view)" "$vqpeek" $set_10m.ts $set_10m.cb
+  whole10 "vqpeek TS CB > /dev/null (the partition view)" "$t_f2_10m" "-F2" -- \
+    "$vqpeek" $set_10m.ts $set_10m.cb
   t_view_10m=$t m_view_10m=$m
+  whole10 "vqpeek TS PA > /dev/null (the partition view)" "$t_f2_10m" "-F2" -- \
+    "$vqpeek" $set_10m.ts $set_10m.pa
+  t_view_pa_10m=$t m_view_pa_10m=$m
   t_py_10m=""
   for peer in faiss sklearn; do
     if [ -x "$python" ] && "$python" -c "import $peer" 2>/dev/null; then
@@ -177,7 +212,6 @@ tests/shapes/run_shapes.sh "$vqpeek" "$build/bench/make_shape_data" .bench/shape
 # vectors of 16 elements takes about 96 MB.
 fresh=$("$build/bench/nearest_bench" --fresh-memory 96)
 
-ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (a > 0 && b > 0) printf "%.1fx", b / a; else print "-" }'; }
 # The faster of the Python whole jobs.
 t_py=$(printf '%s\n' $t_py_faiss $t_py_sklearn | sort -n | head -n 1)
 py_name=python
@@ -200,7 +234,7 @@ row "vqpeek TS CB -Q1" "1M x 16, 256" "${t_cb} s" "$m_cb MB" \
   "<= 0.10 s, <= $(quiet_limit 1000000) MB, and >= 5x faster than Python ($(ratio "$t_cb" "$t_py") faster than $py_name)"
 row "vqpeek TS PA -Q1" "1M x 16, 256" "${t_pa} s" "$m_pa MB" "<= $(quiet_limit 1000000) MB"
 row "time -S adds to TS CB -Q1" "1M x 16, 256" "${t_cb_s} s" "-" \
-  "$(awk -v a="$t_cb" -v b="$t_cb_s" 'BEGIN { if (a > 0) printf "%+.1f %%", (b - a) / a * 100 }') (<= 10 %)"
+  "$(percent "$t_cb" "$t_cb_s") (<= 10 %)"
 row "vqpeek TS CB > /dev/null" "1M x 16, 256" "${t_view_cb} s" "$m_view_cb MB" \
   "<= 0.25 s, <= 1.5x -F2 (now $(ratio "$t_f2" "$t_view_cb")), <= $mem_limit MB"
 row "vqpeek TS PA > /dev/null" "1M x 16, 256" "${t_view_pa} s" "$m_view_pa MB" \
@@ -212,12 +246,22 @@ row "vqpeek TS PA > /dev/null" "1M x 16, 256" "${t_view_pa} s" "$m_view_pa MB" \
 row "vqpeek TS CB -Q1" "200k x 16, 1024" "${t_200k} s" "$m_200k MB" ""
 if [ "$large" != 0 ]; then
   row "vqpeek TS -Q1" "10M x 16" "${t_q1_10m} s" "$m_q1_10m MB" \
-    "<= 3x wc -l (now $(ratio "$t_wc_10m" "$t_q1_10m" | tr -d x) of $t_wc_10m s), <= $(quiet_limit $n_10m) MB"
+    "<= 2x wc -l (now $(ratio "$t_wc_10m" "$t_q1_10m") of $t_wc_10m s; cat $t_cat_10m s), <= $(quiet_limit $n_10m) MB"
+  row "time -S adds to TS -Q1" "10M x 16" "${t_q1_s_10m} s" "-" \
+    "$(percent "$t_q1_10m" "$t_q1_s_10m") (<= 20 %)"
+  row "vqpeek TS CB -Q1" "10M x 16, 256" "${t_cb_10m} s" "$m_cb_10m MB" \
+    "$(ratio "$t_wc_10m" "$t_cb_10m") wc -l, <= $(quiet_limit $n_10m) MB"
+  row "time -S adds to TS CB -Q1" "10M x 16, 256" "${t_cb_s_10m} s" "-" \
+    "$(percent "$t_cb_10m" "$t_cb_s_10m") (<= 20 %)"
   row "vqpeek TS CB -Q1 -E" "10M x 16, 256" "${t_10m} s" "$m_10m MB" \
     "< 5 s, >= 10x faster than Python (now $(ratio "$t_10m" "$t_py_10m")), <= $(quiet_limit $n_10m) MB"
+  row "vqpeek TS -Q0 -S" "10M x 16" "${t_q0_s_10m} s" "$m_q0_s_10m MB" \
+    "$(ratio "$t_wc_10m" "$t_q0_s_10m") wc -l, <= the file's $((s_10m / 1048576)) MB"
   row "vqpeek TS -F2 > /dev/null" "10M x 16" "${t_f2_10m} s" "$m_f2_10m MB" "<= 64 MB"
   row "vqpeek TS CB > /dev/null" "10M x 16, 256" "${t_view_10m} s" "$m_view_10m MB" \
     "<= 1.5x -F2 (now $(ratio "$t_f2_10m" "$t_view_10m")), <= $(view_limit $n_10m $s_10m) MB"
+  row "vqpeek TS PA > /dev/null" "10M x 16, 256" "${t_view_pa_10m} s" "$m_view_pa_10m MB" \
+    "<= 1.5x -F2 (now $(ratio "$t_f2_10m" "$t_view_pa_10m")), <= $(view_limit $n_10m $s_10m) MB"
 fi
 row "exact search alone" "1M x 16, 256" "${search[clustered_1m]} s" "-" ""
 row "plain scan, one thread" "1M x 16, 256" "${scan[clustered_1m]} s" "-" \

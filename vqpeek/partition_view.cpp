@@ -477,9 +477,12 @@ void PrintPartitionView(FILE* out, const Codebook& trainingSet, const Codebook& 
 void PrintTwoFileView(FILE* out, const char* inputName, ViewMode mode, const char* secondName,
                       SetReader& reader, const ViewOptions& options) {
   NarrowSet set;
-  SetStatistics stats;
-  ReadNarrowSet(reader, &set,
-                [&](const SetBatch& batch) { AddToStatistics(batch, set.Dim, &stats); });
+  // Each worker of the read takes the statistics of its own batches.
+  std::vector<SetStatistics> shares(static_cast<std::size_t>(reader.ParallelWorkers()));
+  ReadNarrowSet(reader, &set, [&](const SetBatch& batch, int worker) {
+    AddToStatistics(batch, set.Dim, &shares[static_cast<std::size_t>(worker)]);
+  });
+  const SetStatistics stats = CombinedStatistics(shares);
 
   // The loading step: the codebook and every vector's nearest code vector,
   // or the partitioning and the centroids of its partitions.

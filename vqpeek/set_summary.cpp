@@ -1,5 +1,7 @@
 // The main flow's steps around the listing: the dispatch on the kinds of the
 // named files, the header block, the set statistics and the entropy line.
+#include <algorithm>
+#include <array>
 #include <cerrno>
 #include <charconv>
 #include <cmath>
@@ -47,6 +49,16 @@ SetStatistics ComputeSetStatistics(const Codebook& set) {
     for (std::int64_t e = 0; e < dim; ++e) {
       if (elements[e] > stats.MaxElement) stats.MaxElement = elements[e];
     }
+  }
+  return stats;
+}
+
+SetStatistics CombinedStatistics(const std::vector<SetStatistics>& shares) {
+  SetStatistics stats;
+  for (const SetStatistics& share : shares) {
+    stats.MaxElement = std::max(stats.MaxElement, share.MaxElement);
+    stats.MaxFreq = std::max(stats.MaxFreq, share.MaxFreq);
+    stats.MaxNameLength = std::max(stats.MaxNameLength, share.MaxNameLength);
   }
   return stats;
 }
@@ -116,6 +128,47 @@ void PrintHeaderBlock(FILE* out, const char* inputName, const Codebook& set) {
   std::fputc('\n', out);
 }
 
+EntropySum::EntropySum(std::int64_t total) : total_(total), log2_(std::log(2.0)) {}
+
+bool EntropySum::Term(int freq, double* term) const {
+  const double p = static_cast<double>(freq) / static_cast<double>(total_);
+  // Zero frequencies, and every p of a total of 0 (not a number), add
+  // nothing.
+  if (!(p > 0)) return false;
+  *term = (-p) * std::log(p) / log2_;
+  return true;
+}
+
+double EntropySum::KeptTerm(int freq) {
+  signed char& known = known_[static_cast<std::size_t>(freq)];
+  if (known == 0) {
+    double term = 0;
+    // A frequency that adds nothing is kept as +0.0, which leaves every
+    // sum as it is: the sum starts at +0.0 and never becomes -0.0.
+    known = Term(freq, &term) ? 1 : -1;
+    kept_[static_cast<std::size_t>(freq)] = known > 0 ? term : 0.0;
+  }
+  return kept_[static_cast<std::size_t>(freq)];
+}
+
+void EntropySum::Add(const int* freqs, int count) {
+  for (int i = 0; i < count; ++i) {
+    const int f = freqs[i];
+    double term = 0;
+    if (f >= 0 && f < kKept) {
+      value_ += KeptTerm(f);
+    } else if (Term(f, &term)) {
+      value_ += term;
+    }
+  }
+}
+
+void EntropySum::Add(const std::uint8_t* freqs, int count) {
+  if (count == 0) return;
+  for (int f = 0; f < 256; ++f) KeptTerm(f);
+  for (int i = 0; i < count; ++i) value_ += kept_[freqs[i]];
+}
+
 namespace {
 
 // -sum p log2 p over `count` frequencies freq(i), in index order.
@@ -125,15 +178,12 @@ double EntropyOf(int count, Freq&& freq) {
   // wrapped total would make every p meaningless.
   std::int64_t total = 0;
   for (int i = 0; i < count; ++i) total += freq(i);
-  const double log2 = std::log(2.0);
-  double entropy = 0.0;
+  EntropySum sum(total);
   for (int i = 0; i < count; ++i) {
-    const double p = static_cast<double>(freq(i)) / static_cast<double>(total);
-    // Zero frequencies, and every p of a total of 0 (not a number), add
-    // nothing.
-    if (p > 0) entropy += (-p) * std::log(p) / log2;
+    const int f = freq(i);
+    sum.Add(&f, 1);
   }
-  return entropy;
+  return sum.Value();
 }
 
 }  // namespace
@@ -143,7 +193,11 @@ double SetEntropy(const Codebook& set) {
 }
 
 double FrequencyEntropy(const int* freqs, int count) {
-  return EntropyOf(count, [freqs](int i) { return freqs[i]; });
+  std::int64_t total = 0;
+  for (int i = 0; i < count; ++i) total += freqs[i];
+  EntropySum sum(total);
+  sum.Add(freqs, count);
+  return sum.Value();
 }
 
 void PrintEntropyLine(FILE* out, double entropy) {

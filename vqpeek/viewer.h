@@ -9,6 +9,7 @@
 #ifndef VQPEEK_VQPEEK_VIEWER_H_
 #define VQPEEK_VQPEEK_VIEWER_H_
 
+#include <array>
 #include <cstdint>
 #include <cstdio>
 #include <memory>
@@ -79,6 +80,30 @@ double SetEntropy(const Codebook& set);
 // SetEntropy of a set with these frequencies.
 double FrequencyEntropy(const int* freqs, int count);
 
+// The sum of SetEntropy over frequencies given in index order, a batch at a
+// time, whose exact sum `total` is known: the same terms added in the
+// same order. A frequency's term is the same wherever it stands, so the
+// terms of the small frequencies, which most sets repeat, are computed once.
+class EntropySum {
+ public:
+  explicit EntropySum(std::int64_t total);
+  void Add(const int* freqs, int count);
+  void Add(const std::uint8_t* freqs, int count);
+  double Value() const { return value_; }
+
+ private:
+  static constexpr int kKept = 1024;
+  bool Term(int freq, double* term) const;
+  // The term of 0 <= freq < kKept, computed at its first use.
+  double KeptTerm(int freq);
+
+  std::int64_t total_;
+  double log2_;
+  double value_ = 0.0;
+  std::array<double, kKept> kept_{};
+  std::array<signed char, kKept> known_{};  // 0 unknown, 1 adds kept_[f], -1 adds nothing
+};
+
 // "Entropy of the set = %6.3f (bits/vector) \n".
 void PrintEntropyLine(FILE* out, double entropy);
 // The line of SetEntropy.
@@ -98,13 +123,16 @@ void PrintView(FILE* out, const char* inputName, const Codebook& set, const View
 // A run that reads the first file through `reader` in batches and drops
 // them batch by batch: quiet levels 0 and 1 in every mode, and the vector
 // listing of a single set (a first pass checks the set and takes its
-// statistics, a second formats it). At most the frequencies are kept (4
-// bytes a vector, for the entropy line). The files are read and checked,
-// and in mode 2 every training vector assigned to its nearest code vector,
-// with every message in the order of a run that holds the set; the output
-// is PrintView's. Returns false, having read nothing, when the run needs
-// the set in memory: the partition view, or a first file that cannot be
-// read twice where a second pass is needed (SetReader::Rewindable).
+// statistics, a second formats it). At most the frequencies are kept (a
+// byte a vector where they are small, else 4, for the entropy line). The set is checked on every
+// usable processor (SetReader::ReadInParallel); in mode 2 the codebook is
+// read first and every training vector given its nearest code vector in
+// the same pass. Every message comes in the order of a run that holds the
+// set and reads the second file after it; the output is PrintView's.
+// Returns false, having read nothing, when the run needs the set in
+// memory: the partition view, the figures of a partitioning, or a first
+// file that cannot be read twice where the listing needs a second pass
+// (SetReader::Rewindable).
 bool PrintStreamedView(FILE* out, const char* inputName, ViewMode mode, const char* secondName,
                        SetReader& reader, const ViewOptions& options);
 
@@ -121,6 +149,9 @@ void FinishOutput(FILE* out);
 // Folds the records of `batch` (of `dim` elements each) into `stats`, as
 // ComputeSetStatistics takes them.
 void AddToStatistics(const SetBatch& batch, int dim, SetStatistics* stats);
+
+// The statistics of a set whose parts gave these shares.
+SetStatistics CombinedStatistics(const std::vector<SetStatistics>& shares);
 
 // --- figures_block.cpp ---
 

@@ -26,11 +26,9 @@ constexpr int kMaxAssignWorkers = 4;
 // the pass, and its searches take threads of their own instead.
 constexpr std::uint64_t kMaxWorkersScratchBytes = std::uint64_t{32} << 20;
 
-// What one worker of the pass holds: a batch of its own (with several
-// workers), the search's results, and its share of the totals.
+// What one worker of the pass holds: the search's results, and its share
+// of the totals.
 struct Worker {
-  std::unique_ptr<int[]> rows;
-  std::unique_ptr<int[]> freqs;
   std::unique_ptr<int[]> chosen;
   std::unique_ptr<std::int64_t[]> best;
   // The totals of the workers but the first, added to the first's at the
@@ -76,8 +74,7 @@ void AssignToNearestOn(SetReader& reader, const Codebook& CB, PartitionTotals* t
   const std::size_t width = static_cast<std::size_t>(dim);
   const std::size_t capacity = static_cast<std::size_t>(reader.BatchCapacity());
   // Without a visitor that must see the batches in order, several workers
-  // take batches in turn: reading is serial, but one worker's search runs
-  // while another reads.
+  // take batches in turn, each decoding and searching its own.
   if (visit) {
     workers = 1;
   } else if (workers <= 0) {
@@ -105,8 +102,6 @@ void AssignToNearestOn(SetReader& reader, const Codebook& CB, PartitionTotals* t
     }
     for (int w = 0; w < workers; ++w) {
       Worker& worker = state[static_cast<std::size_t>(w)];
-      worker.rows = std::make_unique_for_overwrite<int[]>(workers > 1 ? capacity * width : 0);
-      worker.freqs = std::make_unique_for_overwrite<int[]>(workers > 1 ? capacity : 0);
       worker.chosen = std::make_unique_for_overwrite<int[]>(capacity);
       worker.best = std::make_unique_for_overwrite<std::int64_t[]>(capacity);
       if (totals != nullptr && w > 0) {
@@ -133,52 +128,16 @@ void AssignToNearestOn(SetReader& reader, const Codebook& CB, PartitionTotals* t
     if (totals != nullptr) totals->Error = static_cast<std::int64_t>(worker.error);
     return;
   }
-  std::mutex reading;
-  bool finished = false;
-  RunInParallel(workers, workers, [&](int part, int) {
-    // Whatever ends a worker early ends the pass for all: no worker reads
-    // again after the first failure, which is so the only one reported, and
-    // a reader left inside a batch is not read on. A failed read says so
-    // before it lets go of the reader; a failure elsewhere, on its way out.
-    struct StopAllOnFailure {
-      ~StopAllOnFailure() {
-        if (std::uncaught_exceptions() == pending) return;
-        const std::lock_guard<std::mutex> lock(reading);
-        finished = true;
-      }
-      std::mutex& reading;
-      bool& finished;
-      int pending = std::uncaught_exceptions();
-    };
-    const StopAllOnFailure guard{reading, finished};
-    Worker& worker = state[static_cast<std::size_t>(part)];
-    for (;;) {
-      int count = 0;
-      {
-        const std::lock_guard<std::mutex> lock(reading);
-        if (finished) return;
-        SetBatch batch;
-        bool more = false;
-        try {
-          more = reader.Next(&batch, worker.rows.get());
-        } catch (...) {
-          finished = true;
-          throw;
+  // Each worker searches the batches it decodes.
+  reader.ReadInParallel(
+      [&](const SetBatch& batch, int part) {
+        Worker& worker = state[static_cast<std::size_t>(part)];
+        AssignRows(CB, batch.Elements, batch.Count, worker.chosen.get(), worker.best.get());
+        if (totals != nullptr) {
+          AddToTotals(worker, part == 0, batch.Elements, batch.Freqs, batch.Count, dim, totals);
         }
-        if (!more) {
-          finished = true;
-          return;
-        }
-        count = batch.Count;
-        std::copy_n(batch.Freqs, count, worker.freqs.get());
-      }
-      SearchNearestSquared(VectorRows(worker.rows.get(), dim), 0, count, CB, start.data(),
-                           worker.chosen.get(), worker.best.get(), NearestPath::kAuto, 1);
-      if (totals != nullptr) {
-        AddToTotals(worker, part == 0, worker.rows.get(), worker.freqs.get(), count, dim, totals);
-      }
-    }
-  });
+      },
+      SetReader::kElements, nullptr, workers);
   if (totals == nullptr) return;
   std::uint64_t error = 0;
   for (int w = 0; w < workers; ++w) {
@@ -197,6 +156,30 @@ void AssignToNearestOn(SetReader& reader, const Codebook& CB, PartitionTotals* t
 }
 
 }  // namespace cb_internal
+
+bool Searchable(const Codebook& set, const Codebook& CB) {
+  return CB.Booksize >= 1 && VectorDimension(CB) == VectorDimension(set);
+}
+
+void RequireSearchable(const Codebook& set, const Codebook& CB) {
+  cb_internal::RequireSearchableCodebook(set, CB);
+}
+
+void AssignRows(const Codebook& CB, const int* rows, int count, int* chosen,
+                std::int64_t* distances) {
+  // Start candidate 0 for every row: on a tie the lowest index wins.
+  thread_local std::vector<int> start;
+  if (start.size() < static_cast<std::size_t>(count)) {
+    try {
+      start.assign(static_cast<std::size_t>(count), 0);
+    } catch (const std::bad_alloc&) {
+      FatalError("ERROR: Not enough memory for the partitioning.\n");
+    }
+  }
+  cb_internal::SearchNearestSquared(cb_internal::VectorRows(rows, VectorDimension(CB)), 0, count,
+                                    CB, start.data(), chosen, distances,
+                                    cb_internal::NearestPath::kAuto, 1);
+}
 
 void AssignToNearest(SetReader& reader, const Codebook& CB, PartitionTotals* totals,
                      const std::function<void(const SetBatch&, const int* chosen)>& visit) {

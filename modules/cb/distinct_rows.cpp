@@ -2,7 +2,12 @@
 #include "distinct_rows.h"
 
 #include <algorithm>
+#include <bit>
+#include <cstdlib>
 #include <cstring>
+#include <new>
+
+#include "vqpeek/threads.h"
 
 namespace cb_internal {
 
@@ -12,6 +17,10 @@ constexpr int kShardBits = 8;
 constexpr std::size_t kShards = std::size_t{1} << kShardBits;
 // The copies of long encodings are kept in blocks of about this many bytes.
 constexpr std::size_t kBlockBytes = std::size_t{1} << 20;
+// An array of encodings starts with room for this many bytes.
+constexpr std::size_t kFirstArrayBytes = std::size_t{1} << 20;
+// Ranges of fewer records are sorted by insertion.
+constexpr std::size_t kInsertionSortRecords = 32;
 
 // A 64-bit mix of a value; equal values mix alike.
 std::uint64_t Mix(std::uint64_t x) {
@@ -34,6 +43,27 @@ std::uint64_t HashBytes(const std::uint8_t* bytes, std::size_t count) {
   std::uint64_t tail = 0;
   std::memcpy(&tail, bytes, count);
   return Mix(hash ^ tail);
+}
+
+// Eight bytes as a number that orders as memcmp orders them.
+std::uint64_t OrderedWord(const std::uint8_t* bytes) {
+  std::uint64_t word;
+  std::memcpy(&word, bytes, 8);
+  if constexpr (std::endian::native == std::endian::little) word = __builtin_bswap64(word);
+  return word;
+}
+
+// memcmp of two records of `size` bytes from byte `from` on, eight bytes at
+// a time.
+int CompareRecords(const std::uint8_t* a, const std::uint8_t* b, std::size_t size,
+                   std::size_t from = 0) {
+  std::size_t i = from;
+  for (; i + 8 <= size; i += 8) {
+    const std::uint64_t x = OrderedWord(a + i);
+    const std::uint64_t y = OrderedWord(b + i);
+    if (x != y) return x < y ? -1 : 1;
+  }
+  return i < size ? std::memcmp(a + i, b + i, size - i) : 0;
 }
 
 // A set of nonzero values in shards chosen by the top bits of a 64-bit
@@ -61,6 +91,19 @@ class ShardedSet {
     }
   }
 
+  // The bytes of the slots.
+  std::size_t Bytes() const { return slotCount_ * sizeof(Value); }
+
+  // Calls take(value) for every stored value.
+  template <typename Take>
+  void ForEach(const Take& take) const {
+    for (const Shard& shard : shards_) {
+      for (const Value value : shard.slots) {
+        if (value != 0) take(value);
+      }
+    }
+  }
+
  private:
   struct Shard {
     std::vector<Value> slots;
@@ -68,9 +111,10 @@ class ShardedSet {
   };
 
   template <typename HashOf>
-  static void Grow(Shard& shard, const HashOf& hashOf) {
+  void Grow(Shard& shard, const HashOf& hashOf) {
     std::vector<Value> old(std::max<std::size_t>(16, shard.slots.size() * 2), Value{0});
     old.swap(shard.slots);
+    slotCount_ += shard.slots.size() - old.size();
     const std::size_t mask = shard.slots.size() - 1;
     for (const Value value : old) {
       if (value == 0) continue;
@@ -81,18 +125,26 @@ class ShardedSet {
   }
 
   std::array<Shard, kShards> shards_;
+  std::size_t slotCount_ = 0;
+};
+
+struct FreeBytes {
+  void operator()(std::uint8_t* bytes) const noexcept { std::free(bytes); }
 };
 
 }  // namespace
 
-// The rows of one width of their elements.
-struct DistinctRows::Width {
-  Width(int dim, std::size_t elementBytes)
+// The rows of one width of their elements that one worker was given.
+struct DistinctRows::Share {
+  Share(int dim, std::size_t elementBytes, std::size_t tableBytes)
       : elementBytes(elementBytes),
         encodingBytes(static_cast<std::size_t>(dim) * elementBytes),
-        perBlock(std::max<std::size_t>(1, kBlockBytes / encodingBytes)) {}
+        perBlock(std::max<std::size_t>(1, kBlockBytes / encodingBytes)),
+        tableBytes(tableBytes),
+        scratch(encodingBytes) {}
 
-  // The encoding of a row of at most 8 bytes as a number.
+  // The encoding of a row of at most 8 bytes as a number: byte e of the
+  // encoding is its byte e.
   std::uint64_t Key(const int* row) const {
     std::uint64_t key = 0;
     const std::size_t dim = encodingBytes / elementBytes;
@@ -103,20 +155,20 @@ struct DistinctRows::Width {
     return key;
   }
 
-  // The encoding of a longer row, into `scratch`.
+  // The encoding of a row, into `scratch`: each element in `elementBytes`
+  // bytes, least significant first.
   void Encode(const int* row) {
     const std::size_t dim = encodingBytes / elementBytes;
-    scratch.resize(encodingBytes);
     std::uint8_t* out = scratch.data();
     if (elementBytes == 1) {
       for (std::size_t e = 0; e < dim; ++e) out[e] = static_cast<std::uint8_t>(row[e]);
-    } else if (elementBytes == 2) {
-      for (std::size_t e = 0; e < dim; ++e) {
-        const std::uint16_t value = static_cast<std::uint16_t>(row[e]);
-        std::memcpy(out + 2 * e, &value, 2);
+      return;
+    }
+    for (std::size_t e = 0; e < dim; ++e) {
+      const std::uint32_t value = static_cast<std::uint32_t>(row[e]);
+      for (std::size_t b = 0; b < elementBytes; ++b) {
+        out[e * elementBytes + b] = static_cast<std::uint8_t>(value >> (8 * b));
       }
-    } else {
-      std::memcpy(out, row, encodingBytes);
     }
   }
 
@@ -124,17 +176,28 @@ struct DistinctRows::Width {
     return blocks[number / perBlock].get() + (number % perBlock) * encodingBytes;
   }
 
-  // Whether `row` is new among the rows of this width.
-  bool Add(const int* row) {
+  std::size_t TableBytes() const {
+    return keys32.Bytes() + keys64.Bytes() + rows.Bytes() +
+           blocks.size() * perBlock * encodingBytes;
+  }
+
+  void Add(const int* row) {
     if (encodingBytes <= 3) {
       const std::uint64_t key = Key(row);
       if (bits.empty()) bits.assign(((std::size_t{1} << (8 * encodingBytes)) + 63) / 64, 0);
-      std::uint64_t& word = bits[key / 64];
-      const std::uint64_t bit = std::uint64_t{1} << (key % 64);
-      const bool added = (word & bit) == 0;
-      word |= bit;
-      return added;
+      bits[key / 64] |= std::uint64_t{1} << (key % 64);
+      return;
     }
+    if (inArray) {
+      Encode(row);
+      Append(scratch.data());
+      return;
+    }
+    if (InsertIntoTable(row) && TableBytes() > tableBytes) MoveTableToArray();
+  }
+
+  // Whether `row` is new to the hash set.
+  bool InsertIntoTable(const int* row) {
     if (encodingBytes <= 8) {
       // The slots hold the key plus one, so that 0 marks an empty slot; the
       // one key that this would wrap to 0 is kept aside.
@@ -179,9 +242,56 @@ struct DistinctRows::Width {
     return added;
   }
 
+  // Appends an encoding to the array, which grows by doubling (its pages
+  // are moved, not copied, and only the written ones are taken).
+  void Append(const std::uint8_t* encoding) {
+    if (arrayBytes + encodingBytes > arrayCapacity) {
+      const std::size_t wanted =
+          std::max({kFirstArrayBytes, arrayCapacity * 2, arrayBytes + encodingBytes});
+      void* larger = std::realloc(array.get(), wanted);
+      if (larger == nullptr) throw std::bad_alloc();
+      static_cast<void>(array.release());
+      array.reset(static_cast<std::uint8_t*>(larger));
+      arrayCapacity = wanted;
+    }
+    std::memcpy(array.get() + arrayBytes, encoding, encodingBytes);
+    arrayBytes += encodingBytes;
+  }
+
+  // Moves every row of the hash set to the array, and lets the set go.
+  void MoveTableToArray() {
+    if (inArray) return;
+    inArray = true;
+    auto appendKey = [&](std::uint64_t key) {
+      for (std::size_t b = 0; b < encodingBytes; ++b) {
+        scratch[b] = static_cast<std::uint8_t>(key >> (8 * b));
+      }
+      Append(scratch.data());
+    };
+    if (allOnes) appendKey(encodingBytes <= 4 ? std::uint64_t{UINT32_MAX} : UINT64_MAX);
+    keys32.ForEach([&](std::uint32_t value) { appendKey(value - 1u); });
+    keys64.ForEach([&](std::uint64_t value) { appendKey(value - 1); });
+    for (std::uint64_t n = 0; n < stored; ++n) Append(Stored(n));
+    keys32 = ShardedSet<std::uint32_t>();
+    keys64 = ShardedSet<std::uint64_t>();
+    rows = ShardedSet<std::uint64_t>();
+    std::vector<std::unique_ptr<std::uint8_t[]>>().swap(blocks);
+    stored = 0;
+    allOnes = false;
+  }
+
+  // The rows of the hash set alone, for a share that never moved them.
+  std::int64_t TableCount() const {
+    std::int64_t count = allOnes ? 1 : 0;
+    keys32.ForEach([&](std::uint32_t) { ++count; });
+    keys64.ForEach([&](std::uint64_t) { ++count; });
+    return count + static_cast<std::int64_t>(stored);
+  }
+
   std::size_t elementBytes;
   std::size_t encodingBytes;
   std::size_t perBlock;
+  std::size_t tableBytes;
   std::vector<std::uint64_t> bits;
   ShardedSet<std::uint32_t> keys32;
   ShardedSet<std::uint64_t> keys64;
@@ -190,19 +300,151 @@ struct DistinctRows::Width {
   std::vector<std::unique_ptr<std::uint8_t[]>> blocks;
   std::uint64_t stored = 0;
   std::vector<std::uint8_t> scratch;
+  bool inArray = false;
+  std::unique_ptr<std::uint8_t, FreeBytes> array;
+  std::size_t arrayBytes = 0;
+  std::size_t arrayCapacity = 0;
 };
 
-DistinctRows::DistinctRows(int dim) : dim_(dim) {}
+DistinctRows::DistinctRows(int dim, int workers, std::size_t tableBytes)
+    : dim_(dim), workers_(std::max(workers, 1)), tableBytes_(tableBytes) {
+  for (auto& shares : shares_) shares.resize(static_cast<std::size_t>(workers_));
+}
 
 DistinctRows::~DistinctRows() = default;
 
-void DistinctRows::Add(const int* row) {
+void DistinctRows::Add(const int* row, int worker) {
   std::uint32_t bits = 0;
   for (int e = 0; e < dim_; ++e) bits |= static_cast<std::uint32_t>(row[e]);
   const int width = bits < 256 ? 0 : bits < 65536 ? 1 : 2;
-  std::unique_ptr<Width>& rows = widths_[static_cast<std::size_t>(width)];
-  if (rows == nullptr) rows = std::make_unique<Width>(dim_, std::size_t{1} << width);
-  if (rows->Add(row)) ++count_;
+  std::unique_ptr<Share>& share =
+      shares_[static_cast<std::size_t>(width)][static_cast<std::size_t>(worker)];
+  if (share == nullptr) share = std::make_unique<Share>(dim_, std::size_t{1} << width, tableBytes_);
+  share->Add(row);
+}
+
+std::int64_t DistinctRows::Count() {
+  std::int64_t count = 0;
+  for (auto& shares : shares_) {
+    std::vector<Share*> present;
+    for (const std::unique_ptr<Share>& share : shares) {
+      if (share != nullptr) present.push_back(share.get());
+    }
+    if (present.empty()) continue;
+    const std::size_t size = present[0]->encodingBytes;
+    if (size <= 3) {
+      // The bitmaps of every worker together.
+      std::vector<std::uint64_t>& bits = present[0]->bits;
+      for (std::size_t w = 1; w < present.size(); ++w) {
+        for (std::size_t i = 0; i < bits.size(); ++i) bits[i] |= present[w]->bits[i];
+      }
+      for (const std::uint64_t word : bits) count += std::popcount(word);
+      continue;
+    }
+    if (present.size() == 1 && !present[0]->inArray) {
+      count += present[0]->TableCount();
+      continue;
+    }
+    // Every share's rows in its array, sorted on a thread of its own; then
+    // the arrays walked together, each distinct encoding counted once.
+    RunInParallel(static_cast<int>(present.size()), static_cast<int>(present.size()),
+                  [&](int part, int) {
+                    Share& share = *present[static_cast<std::size_t>(part)];
+                    share.MoveTableToArray();
+                    SortRecords(share.array.get(), share.arrayBytes / size, size);
+                  });
+    std::vector<const std::uint8_t*> at(present.size());
+    std::vector<const std::uint8_t*> end(present.size());
+    for (std::size_t w = 0; w < present.size(); ++w) {
+      at[w] = present[w]->array.get();
+      end[w] = at[w] + present[w]->arrayBytes;
+    }
+    for (;;) {
+      const std::uint8_t* least = nullptr;
+      for (std::size_t w = 0; w < at.size(); ++w) {
+        if (at[w] != end[w] && (least == nullptr || CompareRecords(at[w], least, size) < 0)) {
+          least = at[w];
+        }
+      }
+      if (least == nullptr) break;
+      ++count;
+      // `least` stays where it is: the arrays do not move while they are
+      // walked, so every array steps past its copies of it.
+      for (std::size_t w = 0; w < at.size(); ++w) {
+        while (at[w] != end[w] && CompareRecords(at[w], least, size) == 0) at[w] += size;
+      }
+    }
+  }
+  return count;
+}
+
+void DistinctRows::SortRecords(std::uint8_t* records, std::size_t count, std::size_t size) {
+  if (count < 2) return;
+  struct Range {
+    std::size_t first;
+    std::size_t count;
+    std::size_t byte;  // the bytes before it are equal across the range
+  };
+  std::vector<Range> pending = {{0, count, 0}};
+  std::vector<std::uint8_t> held(size);
+  auto swap = [&](std::uint8_t* a, std::uint8_t* b) {
+    std::memcpy(held.data(), a, size);
+    std::memcpy(a, b, size);
+    std::memcpy(b, held.data(), size);
+  };
+  while (!pending.empty()) {
+    Range range = pending.back();
+    pending.pop_back();
+    std::uint8_t* base = records + range.first * size;
+    for (;;) {
+      if (range.byte >= size) break;  // every record of the range is equal
+      if (range.count < kInsertionSortRecords) {
+        for (std::size_t i = 1; i < range.count; ++i) {
+          std::memcpy(held.data(), base + i * size, size);
+          std::size_t j = i;
+          for (; j > 0 && CompareRecords(base + (j - 1) * size, held.data(), size, range.byte) > 0;
+               --j) {
+            std::memcpy(base + j * size, base + (j - 1) * size, size);
+          }
+          std::memcpy(base + j * size, held.data(), size);
+        }
+        break;
+      }
+      // An in-place pass by byte `range.byte`: the counts of each value,
+      // then every record swapped into its value's run.
+      std::size_t counts[256] = {};
+      for (std::size_t i = 0; i < range.count; ++i) ++counts[base[i * size + range.byte]];
+      if (counts[base[range.byte]] == range.count) {
+        ++range.byte;  // one value: the next byte decides
+        continue;
+      }
+      std::size_t next[256];
+      std::size_t ends[256];
+      std::size_t sum = 0;
+      for (int v = 0; v < 256; ++v) {
+        next[v] = sum;
+        sum += counts[v];
+        ends[v] = sum;
+      }
+      for (int v = 0; v < 256; ++v) {
+        while (next[v] < ends[v]) {
+          std::uint8_t* record = base + next[v] * size;
+          const int value = record[range.byte];
+          if (value == v) {
+            ++next[v];
+          } else {
+            swap(record, base + next[value]++ * size);
+          }
+        }
+      }
+      std::size_t first = 0;
+      for (int v = 0; v < 256; ++v) {
+        if (counts[v] > 1) pending.push_back({range.first + first, counts[v], range.byte + 1});
+        first += counts[v];
+      }
+      break;
+    }
+  }
 }
 
 }  // namespace cb_internal

@@ -3,7 +3,10 @@
 #include <algorithm>
 #include <climits>
 #include <cstring>
+#include <map>
+#include <mutex>
 #include <new>
+#include <utility>
 #include <vector>
 
 #include "cb_internal.h"
@@ -34,7 +37,7 @@ void WidenElements(const T* from, std::size_t count, int* to) {
 }  // namespace
 
 void ReadNarrowSet(SetReader& reader, NarrowSet* set,
-                   const std::function<void(const SetBatch&)>& visit) {
+                   const std::function<void(const SetBatch&, int worker)>& visit) {
   cb_internal::CopyHeader(reader.Header(), &set->Header);
   const std::size_t count = static_cast<std::size_t>(reader.Header().Booksize);
   const std::size_t dim = static_cast<std::size_t>(reader.Dimension());
@@ -67,33 +70,60 @@ void ReadNarrowSet(SetReader& reader, NarrowSet* set,
   set->NameBase.reset();
   set->NameOffsets.reset();
   set->NameBytes.clear();
-  SetBatch batch;
-  for (;;) {
-    // Rows of ints are read straight into their place; narrower ones
-    // through the reader's own batch.
-    int* rows = set->Ints != nullptr
-                    ? set->Ints.get() + static_cast<std::size_t>(reader.NextRecord()) * dim
-                    : nullptr;
-    if (!reader.Next(&batch, rows)) break;
-    const std::size_t first = static_cast<std::size_t>(batch.First);
-    const std::size_t elements = static_cast<std::size_t>(batch.Count) * dim;
-    if (set->Bytes != nullptr) {
-      NarrowElements(batch.Elements, elements, set->Bytes.get() + first * dim);
-    } else if (set->Words != nullptr) {
-      NarrowElements(batch.Elements, elements, set->Words.get() + first * dim);
-    }
-    std::copy_n(batch.Freqs, batch.Count, set->Freqs.get() + first);
-    if (batch.Names != nullptr) {
-      try {
-        for (int k = 0; k < batch.Count; ++k) {
-          if (batch.Names[k] != nullptr) set->AddName(batch.First + k, batch.Names[k]);
+  // Names are given in the order of the vectors: a batch's names wait until
+  // those of every batch before it are in, and whoever finishes a batch
+  // puts in those that are ready. So no more than a few batches' names
+  // wait at a time.
+  const int capacity = reader.BatchCapacity();
+  struct Named {
+    std::vector<std::pair<int, std::size_t>> names;  // the vector, where its name starts
+    std::vector<char> bytes;                         // the names, each ending in its NUL
+  };
+  std::mutex naming;
+  int nextBatch = reader.NextRecord() / capacity;
+  std::map<int, Named> waiting;
+  reader.ReadInParallel(
+      [&](const SetBatch& batch, int worker) {
+        const std::size_t first = static_cast<std::size_t>(batch.First);
+        const std::size_t elements = static_cast<std::size_t>(batch.Count) * dim;
+        if (set->Bytes != nullptr) {
+          NarrowElements(batch.Elements, elements, set->Bytes.get() + first * dim);
+        } else if (set->Words != nullptr) {
+          NarrowElements(batch.Elements, elements, set->Words.get() + first * dim);
         }
-      } catch (const std::bad_alloc&) {
-        FatalError("ERROR: Not enough memory for new vector element.\n");
-      }
-    }
-    if (visit) visit(batch);
-  }
+        std::copy_n(batch.Freqs, batch.Count, set->Freqs.get() + first);
+        try {
+          Named named;
+          if (batch.Names != nullptr) {
+            for (int k = 0; k < batch.Count; ++k) {
+              const char* name = batch.Names[k];
+              if (name == nullptr) continue;
+              named.names.emplace_back(batch.First + k, named.bytes.size());
+              named.bytes.insert(named.bytes.end(), name, name + std::strlen(name) + 1);
+            }
+          }
+          const std::lock_guard<std::mutex> lock(naming);
+          waiting.emplace(batch.First / capacity, std::move(named));
+          for (auto ready = waiting.find(nextBatch); ready != waiting.end();
+               ready = waiting.find(++nextBatch)) {
+            const Named& turn = ready->second;
+            for (const auto& [vector, at] : turn.names) {
+              set->AddName(vector, turn.bytes.data() + at);
+            }
+            waiting.erase(ready);
+          }
+        } catch (const std::bad_alloc&) {
+          FatalError("ERROR: Not enough memory for new vector element.\n");
+        }
+        if (visit) visit(batch, worker);
+      },
+      SetReader::kElements | SetReader::kNames,
+      [&](int first) -> int* {
+        // Rows of ints are decoded straight into their place; narrower ones
+        // through the worker's own batch.
+        return set->Ints != nullptr ? set->Ints.get() + static_cast<std::size_t>(first) * dim
+                                    : nullptr;
+      });
   set->Header.TotalFreq = reader.Header().TotalFreq;
 }
 

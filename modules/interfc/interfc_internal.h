@@ -1,11 +1,12 @@
 // What the sources of interfc share: formatting a text of any length, and
-// how a worker thread defers its messages and its fatal exit.
+// how a thread defers its messages and its fatal exit.
 #ifndef VQPEEK_MODULES_INTERFC_INTERFC_INTERNAL_H_
 #define VQPEEK_MODULES_INTERFC_INTERFC_INTERNAL_H_
 
 #include <cstdarg>
 #include <cstddef>
 #include <cstdio>
+#include <string>
 #include <vector>
 
 namespace interfc_internal {
@@ -44,14 +45,37 @@ class FormattedText {
   int length_ = 0;
 };
 
-// On a worker of RunInParallel: keeps `text`, and the system's error number
-// `error` that came with it (0 for none), to be written on the calling
-// thread once the work is over, and returns true. Elsewhere returns false.
-bool KeepWorkerMessage(const char* text, int error);
+// A message kept instead of written: its kind (MessageKind), its text and
+// the system's error number that came with it (0 for none).
+struct KeptMessage {
+  int kind;
+  std::string text;
+  int error;
+};
 
-// On a worker of RunInParallel: ends the worker's part with `status` (the
-// calling thread then ends the process). Elsewhere returns.
-void EndWorker(int status);
+// Where a thread's messages go instead of the console: the worker threads
+// of RunInParallel keep their error messages there, and a step run by
+// HoldMessages keeps its informational messages as well.
+struct MessageSink {
+  std::vector<KeptMessage> messages;
+  bool keepsModuleMessages = false;
+};
+
+// The sink of the calling thread; null while its messages are written.
+MessageSink*& ThreadMessageSink();
+
+// Thrown by ExitProcessing on a thread with a sink: it unwinds the work
+// there, and whoever set the sink ends the process (or hands the exit on)
+// once it may. Derived from nothing, so that no handler for library
+// exceptions takes it.
+struct FatalExit {
+  int status;
+};
+
+// Writes a kept message as it would have been written: an error through
+// ErrorMessage (SystemErrorMessage with its error number), an
+// informational one through PrintMessage.
+void WriteKeptMessage(const KeptMessage& message);
 
 }  // namespace interfc_internal
 

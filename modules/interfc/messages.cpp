@@ -2,6 +2,8 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
+#include <new>
+#include <utility>
 
 #include "interfc_internal.h"
 #include "vqpeek/interfc.h"
@@ -18,6 +20,9 @@ MessageHandler messageHandler = nullptr;
 // SystemErrorMessage, per thread, since hosts may run library operations
 // on several threads at once.
 thread_local int messageSystemError = 0;
+// Where this thread's messages are kept instead of written; null while
+// they are written.
+thread_local interfc_internal::MessageSink* messageSink = nullptr;
 
 void SetUnsetFlows() {
   if (__ProgramInfoFlow == nullptr) __ProgramInfoFlow = stdout;
@@ -34,17 +39,25 @@ int WriteFormatted(FILE* stream, const char* format, std::va_list args) {
   return std::fprintf(stream, "%s", text.text());
 }
 
+// Whether this thread keeps messages of this kind instead of writing them.
+bool Keeps(int kind) {
+  return messageSink != nullptr && (kind == kErrorMessage || messageSink->keepsModuleMessages);
+}
+
 // As WriteFormatted, or to the host's message handler when one is set.
-// An error message of a worker thread is kept for the calling thread.
+// A message of a thread with a sink is kept there.
 template <std::size_t size>
 int DeliverFormatted(int kind, FILE* stream, const char* format, std::va_list args) {
-  if (messageHandler == nullptr && kind != kErrorMessage) {
-    return WriteFormatted<size>(stream, format, args);
-  }
+  if (messageHandler == nullptr && !Keeps(kind)) return WriteFormatted<size>(stream, format, args);
   const interfc_internal::FormattedText<size> text(format, args);
   if (text.length() < 0) return text.length();
-  if (kind == kErrorMessage &&
-      interfc_internal::KeepWorkerMessage(text.text(), messageSystemError)) {
+  if (Keeps(kind)) {
+    try {
+      messageSink->messages.push_back({kind, text.text(), messageSystemError});
+    } catch (const std::bad_alloc&) {
+      // No room for the message: the failure itself still reaches the
+      // caller.
+    }
     return text.length();
   }
   if (messageHandler == nullptr) return std::fprintf(stream, "%s", text.text());
@@ -130,7 +143,67 @@ void SetExitHandler(ExitHandler handler) { exitHandler = handler; }
 void SetMessageHandler(MessageHandler handler) { messageHandler = handler; }
 
 void ExitProcessing(int status) {
-  interfc_internal::EndWorker(status);
+  if (messageSink != nullptr) throw interfc_internal::FatalExit{status};
   if (exitHandler != nullptr) exitHandler(status);
   std::exit(status);
+}
+
+namespace interfc_internal {
+
+MessageSink*& ThreadMessageSink() { return messageSink; }
+
+void WriteKeptMessage(const KeptMessage& message) {
+  if (message.kind != kErrorMessage) {
+    PrintMessage("%s", message.text.c_str());
+  } else if (message.error != 0) {
+    SystemErrorMessage(message.error, "%s", message.text.c_str());
+  } else {
+    ErrorMessage("%s", message.text.c_str());
+  }
+}
+
+}  // namespace interfc_internal
+
+// --- Held messages -----------------------------------------------------------
+
+struct HeldMessages::State {
+  interfc_internal::MessageSink sink;
+  bool failed = false;
+  int status = 0;
+};
+
+HeldMessages::HeldMessages() : state_(std::make_unique<State>()) {}
+HeldMessages::~HeldMessages() = default;
+HeldMessages::HeldMessages(HeldMessages&&) noexcept = default;
+HeldMessages& HeldMessages::operator=(HeldMessages&&) noexcept = default;
+
+bool HeldMessages::Failed() const { return state_->failed; }
+
+void HeldMessages::Release() {
+  State& s = *state_;
+  std::vector<interfc_internal::KeptMessage> messages = std::move(s.sink.messages);
+  s.sink.messages.clear();
+  for (const interfc_internal::KeptMessage& message : messages) {
+    interfc_internal::WriteKeptMessage(message);
+  }
+  if (s.failed) ExitProcessing(s.status);
+}
+
+HeldMessages HoldMessages(const std::function<void()>& step) {
+  HeldMessages held;
+  HeldMessages::State& s = *held.state_;
+  s.sink.keepsModuleMessages = true;
+  interfc_internal::MessageSink* const outer = messageSink;
+  messageSink = &s.sink;
+  try {
+    step();
+  } catch (const interfc_internal::FatalExit& exit) {
+    s.failed = true;
+    s.status = exit.status;
+  } catch (...) {
+    messageSink = outer;
+    throw;
+  }
+  messageSink = outer;
+  return held;
 }

@@ -22,24 +22,6 @@
 
 namespace {
 
-// Thrown by ExitProcessing on a worker: it unwinds the part, and the
-// calling thread ends the process once every thread is joined. Derived from
-// nothing, so that no handler for library exceptions takes it.
-struct WorkerExit {
-  int status;
-};
-
-// An error message of a worker, with the system's error number that came
-// with it (0 for none).
-struct WorkerMessage {
-  std::string text;
-  int error;
-};
-
-// The error messages of the worker running on this thread; null on a
-// thread that runs no part of RunInParallel.
-thread_local std::vector<WorkerMessage>* workerMessages = nullptr;
-
 // Joins every started thread when it goes, on every path.
 class ThreadGroup {
  public:
@@ -65,24 +47,6 @@ class ThreadGroup {
 
 }  // namespace
 
-namespace interfc_internal {
-
-bool KeepWorkerMessage(const char* text, int error) {
-  if (workerMessages == nullptr) return false;
-  try {
-    workerMessages->push_back(WorkerMessage{text, error});
-  } catch (const std::bad_alloc&) {
-    // No room for the message: the failure itself still reaches the caller.
-  }
-  return true;
-}
-
-void EndWorker(int status) {
-  if (workerMessages != nullptr) throw WorkerExit{status};
-}
-
-}  // namespace interfc_internal
-
 void RunInParallel(int parts, int threads, const std::function<void(int, int)>& work) {
   if (parts <= 0) return;
   threads = std::clamp(threads, 1, parts);
@@ -98,16 +62,17 @@ void RunInParallel(int parts, int threads, const std::function<void(int, int)>& 
   std::exception_ptr exception;  // the first failure, an exception ...
   bool exited = false;           // ... or a fatal exit with `status`
   int status = 0;
-  std::vector<std::vector<WorkerMessage>> messages(static_cast<std::size_t>(threads));
+  std::vector<interfc_internal::MessageSink> sinks(static_cast<std::size_t>(threads));
 
   auto run = [&](int worker) {
-    std::vector<WorkerMessage>* const outer = workerMessages;
-    workerMessages = &messages[static_cast<std::size_t>(worker)];
+    interfc_internal::MessageSink*& sink = interfc_internal::ThreadMessageSink();
+    interfc_internal::MessageSink* const outer = sink;
+    sink = &sinks[static_cast<std::size_t>(worker)];
     try {
       for (int part; !failed.load(std::memory_order_relaxed) && (part = next++) < parts;) {
         work(part, worker);
       }
-    } catch (const WorkerExit& exit) {
+    } catch (const interfc_internal::FatalExit& exit) {
       const std::lock_guard lock(mutex);
       if (!failed.exchange(true)) {
         exited = true;
@@ -117,7 +82,7 @@ void RunInParallel(int parts, int threads, const std::function<void(int, int)>& 
       const std::lock_guard lock(mutex);
       if (!failed.exchange(true)) exception = std::current_exception();
     }
-    workerMessages = outer;
+    sink = outer;
   };
   {
     ThreadGroup group;
@@ -129,13 +94,9 @@ void RunInParallel(int parts, int threads, const std::function<void(int, int)>& 
 
   // Every thread is joined: this thread now speaks for the workers, each
   // message with the error number it came with.
-  for (const std::vector<WorkerMessage>& kept : messages) {
-    for (const WorkerMessage& message : kept) {
-      if (message.error != 0) {
-        SystemErrorMessage(message.error, "%s", message.text.c_str());
-      } else {
-        ErrorMessage("%s", message.text.c_str());
-      }
+  for (const interfc_internal::MessageSink& sink : sinks) {
+    for (const interfc_internal::KeptMessage& message : sink.messages) {
+      interfc_internal::WriteKeptMessage(message);
     }
   }
   if (exception) std::rethrow_exception(exception);

@@ -3,6 +3,8 @@
 #include <unistd.h>
 
 #include <cstring>
+#include <map>
+#include <mutex>
 #include <random>
 #include <string>
 #include <vector>
@@ -117,6 +119,132 @@ TEST(SetReader, ReadsAPipeOnceAndPassesOverItAgainFromMemory) {
       reader.Rewind();
       EXPECT_EQ(ReadAll(reader), expected) << buffer;
     }
+    close(fds[0]);
+  }
+}
+
+struct HostExit {
+  int status;
+};
+
+// What a pass over a set file gives: the records handed out, in file
+// order, and every message (with the exit status of a failed pass).
+struct PassResult {
+  std::vector<std::string> records;
+  std::vector<std::string> messages;
+  int status = 0;
+  int totalFreq = 0;
+};
+
+// A pass with Next() on the calling thread (workers 0), or through
+// ReadInParallel on `workers` workers, in batches of 3 records.
+PassResult ReadPass(const std::string& path, int workers) {
+  static std::vector<std::string> messages;
+  messages.clear();
+  SetExitHandler([](int status) { throw HostExit{status}; });
+  SetMessageHandler([](int, const char* text) { messages.emplace_back(text); });
+  PassResult result;
+  std::mutex visiting;
+  std::map<int, std::vector<std::string>> batches;
+  try {
+    SetReader reader(path.c_str(), 7, 3);
+    auto lines = [&](const SetBatch& batch) {
+      std::vector<std::string> lines;
+      for (int k = 0; k < batch.Count; ++k) {
+        std::string line =
+            batch.Names != nullptr && batch.Names[k] != nullptr ? batch.Names[k] : "-";
+        for (int e = 0; e < reader.Dimension(); ++e) {
+          line += ' ' + std::to_string(batch.Elements[k * reader.Dimension() + e]);
+        }
+        lines.push_back(line + " (" + std::to_string(batch.Freqs[k]) + ")");
+      }
+      return lines;
+    };
+    if (workers == 0) {
+      SetBatch batch;
+      while (reader.Next(&batch)) batches.emplace(batch.First, lines(batch));
+    } else {
+      reader.ReadInParallel(
+          [&](const SetBatch& batch, int worker) {
+            EXPECT_LT(worker, workers);
+            std::vector<std::string> batchLines = lines(batch);
+            const std::lock_guard<std::mutex> lock(visiting);
+            EXPECT_TRUE(batches.emplace(batch.First, std::move(batchLines)).second);
+          },
+          SetReader::kAllFields, nullptr, workers);
+    }
+    result.totalFreq = reader.Header().TotalFreq;
+  } catch (const HostExit& exit) {
+    result.status = exit.status;
+  }
+  SetExitHandler(nullptr);
+  SetMessageHandler(nullptr);
+  for (const auto& [first, lines] : batches) {
+    EXPECT_EQ(first, static_cast<int>(result.records.size()));
+    result.records.insert(result.records.end(), lines.begin(), lines.end());
+  }
+  result.messages = messages;
+  return result;
+}
+
+// Sets with and without names, sound or damaged at the start, the middle
+// or the end of the body (cut inside a record, or a name without its end),
+// read on 1, 2 and 3 workers: the records and the first message of the
+// run on the calling thread, and nothing from the damaged batch on.
+TEST(SetReader, ReadsInParallelAsOnOneThread) {
+  const unsigned seed = std::random_device()();
+  SCOPED_TRACE("seed " + std::to_string(seed));
+  std::mt19937 random(seed);
+  TempDir dir;
+  const std::string path = dir.Path("set.ts");
+  for (const bool named : {false, true}) {
+    const int width = named ? 2 : 1;
+    std::vector<NodeSpec> nodes = RandomNodes(random, 40, width, named);
+    vqtest::WriteSet(path, kTrainingSetFile, 2, 3, nodes, width, "v");
+    const std::string sound = ReadFileBytes(path);
+    const std::size_t body = sound.find(std::string(37, '-') + "\n") + 38;
+    std::vector<std::size_t> starts;  // each record's first byte
+    std::size_t at = body;
+    for (const NodeSpec& node : nodes) {
+      starts.push_back(at);
+      at += node.name.size() + 1 + 6 * static_cast<std::size_t>(width) + 4;
+    }
+    ASSERT_EQ(at, sound.size());
+    std::vector<std::pair<std::string, std::string>> files = {{"sound", sound}};
+    for (const std::size_t record : {std::size_t{0}, std::size_t{20}, std::size_t{39}}) {
+      files.emplace_back("cut in record " + std::to_string(record),
+                         sound.substr(0, starts[record] + 3));
+      std::string unended = sound;
+      for (std::size_t k = starts[record]; k < std::min(unended.size(), starts[record] + 90); ++k) {
+        unended[k] = 'x';
+      }
+      files.emplace_back("no name's end in record " + std::to_string(record), unended);
+    }
+    for (const auto& [damage, bytes] : files) {
+      SCOPED_TRACE(std::string(named ? "named, " : "") + damage);
+      WriteFileBytes(path, bytes);
+      const PassResult expected = ReadPass(path, 0);
+      EXPECT_EQ(expected.status, damage == "sound" ? 0 : -1);
+      if (damage == "sound") {
+        EXPECT_EQ(expected.records, Records(nodes));
+        EXPECT_EQ(expected.totalFreq, TotalFreq(nodes));
+      }
+      for (const int workers : {1, 2, 3}) {
+        const PassResult got = ReadPass(path, workers);
+        EXPECT_EQ(got.status, expected.status) << workers;
+        EXPECT_EQ(got.messages, expected.messages) << workers;
+        EXPECT_EQ(got.records, expected.records) << workers;
+        EXPECT_EQ(got.totalFreq, expected.totalFreq) << workers;
+      }
+    }
+    // A compressed copy and a pipe, held in memory, read alike.
+    WriteFileBytes(path + ".gz", vqtest::CompressWith("gzip", sound));
+    EXPECT_EQ(ReadPass(path + ".gz", 2).records, Records(nodes));
+    int fds[2];
+    ASSERT_EQ(pipe(fds), 0);
+    ASSERT_EQ(write(fds[1], sound.data(), sound.size()), static_cast<ssize_t>(sound.size()));
+    close(fds[1]);
+    EXPECT_EQ(ReadPass("/dev/fd/" + std::to_string(fds[0]), 3).records, Records(nodes));
     close(fds[0]);
   }
 }
@@ -270,10 +398,6 @@ TEST(AssignToNearest, LeavesTheTotalsOfTheRecordSearch) {
     }
   }
 }
-
-struct HostExit {
-  int status;
-};
 
 TEST(AssignToNearest, AFailedReadStopsEveryWorker) {
   TempDir dir;

@@ -2,6 +2,8 @@
 
 #include <string>
 
+#include "vqpeek/threads.h"
+
 #include "test_support.h"
 
 namespace {
@@ -143,6 +145,48 @@ TEST(SystemErrorMessage, HandsItsErrorNumberToTheHandlerAlone) {
   CaptureStderr();  // without a handler it is an ErrorMessage
   SystemErrorMessage(13, "ERROR: %d\n", 13);
   EXPECT_EQ(GetCapturedStderr(), "ERROR: 13\n");
+}
+
+TEST(HoldMessages, KeepsTheStepsMessagesAndExitUntilReleased) {
+  SetMessageHandler(NumberingHandler);
+  numbered.clear();
+  bool after = false;
+  HeldMessages held = HoldMessages([&] {
+    PrintMessage("WARNING: %d\n", 1);
+    // A failure on another thread reaches the step as it would the caller.
+    RunInParallel(2, 2, [](int part, int) {
+      if (part == 1) {
+        SystemErrorMessage(2, "ERROR: Cannot find the file: %s", "b");
+        FatalError("\n");
+      }
+    });
+    after = true;
+  });
+  EXPECT_FALSE(after);
+  EXPECT_TRUE(held.Failed());
+  EXPECT_EQ(numbered, "");
+  ErrorMessage("first\n");
+  EXPECT_FALSE(HoldMessages([] {}).Failed());
+  SetMessageHandler(nullptr);
+  EXPECT_EQ(numbered, "0:first\n|");
+  // Released: every message in its order, with its kind and error number,
+  // then the exit.
+  struct HostExit {
+    int status;
+  };
+  SetMessageHandler(NumberingHandler);
+  SetExitHandler([](int status) { throw HostExit{status}; });
+  numbered.clear();
+  int status = 0;
+  try {
+    held.Release();
+  } catch (const HostExit& exit) {
+    status = exit.status;
+  }
+  SetExitHandler(nullptr);
+  SetMessageHandler(nullptr);
+  EXPECT_EQ(status, -1);
+  EXPECT_EQ(numbered, "0:WARNING: 1\n|2:ERROR: Cannot find the file: b|0:\n|");
 }
 
 }  // namespace

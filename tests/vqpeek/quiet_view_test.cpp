@@ -173,4 +173,37 @@ TEST(QuietView, AgreesOnFilesCutAtEveryPoint) {
   }
 }
 
+// A set file whose head's TotalFreq line says `total`.
+std::string WithTotalFreq(std::string bytes, int total) {
+  std::size_t at = 0;
+  for (int line = 0; line < 4; ++line) at = bytes.find('\n', at) + 1;
+  return bytes.replace(at, bytes.find('\n', at) - at, std::to_string(total));
+}
+
+// The quiet runs read the codebook before the set; what both files say,
+// warnings and errors, comes in the order of the run that reads the set
+// first.
+TEST(QuietView, ADamagedSetAndADamagedCodebookSpeakInTheirOrder) {
+  vqtest::TempDir dir;
+  vqtest::WriteSet(dir.Path("t.ts"), kTrainingSetFile, 2, 1,
+                   {{{1, 2}, 3, "ab"}, {{4, 5}, 6}, {{7, 8}, 9}, {{9, 9}, 1}});
+  const std::string set = vqtest::ReadFileBytes(dir.Path("t.ts"));
+  std::string unended = set;
+  unended.replace(set.find("ab"), 2, std::string(90, 'x'));
+  vqtest::WriteSet(dir.Path("c.cb"), kCodebookFile, 2, 1, {{{1, 1}, 2}, {{5, 5}, 2}});
+  const std::string book = vqtest::ReadFileBytes(dir.Path("c.cb"));
+  vqtest::WriteSet(dir.Path("c.cb"), kCodebookFile, 3, 1, {{{1, 1, 1}}});
+  const std::string otherDimension = vqtest::ReadFileBytes(dir.Path("c.cb"));
+  vqtest::WriteSet(dir.Path("c.cb"), kCodebookFile, 2, 1, {});
+  const std::string empty = vqtest::ReadFileBytes(dir.Path("c.cb"));
+  for (const std::string& first : {WithTotalFreq(set, 7), set.substr(0, set.size() - 3), unended}) {
+    for (const std::string& second :
+         {WithTotalFreq(book, 5), book.substr(0, book.size() - 2), empty, otherDimension}) {
+      vqtest::WriteFileBytes(dir.Path("t.ts"), first);
+      vqtest::WriteFileBytes(dir.Path("c.cb"), second);
+      ExpectQuietRunsAgree(dir, {"t.ts", "c.cb"});
+    }
+  }
+}
+
 }  // namespace

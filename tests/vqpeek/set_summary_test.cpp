@@ -1,5 +1,8 @@
 // The width rule, the set statistics, the entropy and the header block.
+#include <algorithm>
 #include <climits>
+#include <cmath>
+#include <random>
 #include <string>
 
 #include "set_builder.h"
@@ -91,6 +94,41 @@ TEST(PrintEntropy, ZeroFrequenciesAddNothing) {
   EXPECT_EQ(EntropyLine(SetWithFrequencies({0, 0, 0})),
             "Entropy of the set =  0.000 (bits/vector) \n");
   EXPECT_EQ(EntropyLine(SetWithFrequencies({})), "Entropy of the set =  0.000 (bits/vector) \n");
+}
+
+// The sum of the terms a batch at a time, in bytes or in ints, with the
+// terms of small frequencies kept, adds the plain loop's terms in its
+// order: bit for bit the same value, and +0 (never -0) for one vector.
+TEST(EntropySum, BatchesInBytesOrIntsAddThePlainTermsInOrder) {
+  std::mt19937 random(5);
+  std::vector<int> freqs(5000);
+  for (int& f : freqs)
+    f = random() % 7 == 0 ? static_cast<int>(random() % 5000) - 10 : random() % 9;
+  std::int64_t total = 0;
+  double plain = 0;
+  for (const int f : freqs) total += f;
+  for (const int f : freqs) {
+    const double p = static_cast<double>(f) / static_cast<double>(total);
+    if (p > 0) plain += (-p) * std::log(p) / std::log(2.0);
+  }
+  EntropySum sum(total);
+  for (std::size_t first = 0; first < freqs.size(); first += 700) {
+    const int count = static_cast<int>(std::min<std::size_t>(700, freqs.size() - first));
+    const bool small = std::all_of(freqs.begin() + first, freqs.begin() + first + count,
+                                   [](int f) { return f >= 0 && f < 256; });
+    const std::vector<std::uint8_t> bytes(freqs.begin() + first, freqs.begin() + first + count);
+    if (small) {
+      sum.Add(bytes.data(), count);
+    } else {
+      sum.Add(freqs.data() + first, count);
+    }
+  }
+  EXPECT_EQ(sum.Value(), plain);
+  EXPECT_EQ(FrequencyEntropy(freqs.data(), static_cast<int>(freqs.size())), plain);
+  const std::uint8_t one = 3;
+  EntropySum single(3);
+  single.Add(&one, 1);
+  EXPECT_FALSE(std::signbit(single.Value()));
 }
 
 TEST(PrintEntropy, TotalBeyondThirtyTwoBitsStaysRight) {

@@ -15,9 +15,14 @@
 //
 // Single-threaded: the module keeps plain globals without locking. On the
 // worker threads of RunInParallel (vqpeek/threads.h) error messages and the
-// fatal exit are handed to the calling thread instead.
+// fatal exit are handed to the calling thread instead, and a step run by
+// HoldMessages keeps its messages and its fatal exit until they are
+// released.
 #ifndef VQPEEK_INTERFC_H_
 #define VQPEEK_INTERFC_H_
+
+#include <functional>
+#include <memory>
 
 #include "vqpeek/export.h"
 
@@ -90,6 +95,43 @@ VQPEEK_EXPORT void SetMessageHandler(MessageHandler handler);
 // Inside a message handler: the system's error number that came with the
 // message being handled (SystemErrorMessage), 0 for any other message.
 VQPEEK_EXPORT int MessageSystemError();
+
+// --- Held messages -----------------------------------------------------------
+//
+// A step whose messages must come after those of a later step (a second
+// file read before the first one has been checked) runs with its messages
+// held, and they are given when their turn comes.
+
+// What a held step said, and whether it ended in a fatal exit.
+class VQPEEK_EXPORT HeldMessages {
+ public:
+  HeldMessages();
+  ~HeldMessages();
+  HeldMessages(HeldMessages&&) noexcept;
+  HeldMessages& operator=(HeldMessages&&) noexcept;
+
+  // Whether the step ended in a fatal exit (ExitProcessing).
+  bool Failed() const;
+
+  // Gives the held messages in their order as the step would have given
+  // them: error messages through ErrorMessage (SystemErrorMessage, with the
+  // error number they came with), informational ones through PrintMessage.
+  // Then, when the step failed, ends the process as the step would have:
+  // ExitProcessing with its status. Releasing again gives nothing more.
+  void Release();
+
+ private:
+  friend HeldMessages HoldMessages(const std::function<void()>& step);
+  struct State;
+  std::unique_ptr<State> state_;
+};
+
+// Runs `step` on the calling thread with its messages held: the texts of
+// ErrorMessage, SystemErrorMessage and PrintMessage are kept instead of
+// written, and a fatal exit ends the step instead of the process (threads
+// the step starts through RunInParallel hand their failure on to it as
+// usual). Any other exception passes through.
+VQPEEK_EXPORT HeldMessages HoldMessages(const std::function<void()>& step);
 
 // --- Progress display (standard error) --------------------------------------
 //

@@ -6,7 +6,10 @@
 // The figures are gathered by accumulators that take the set in batches of
 // flat rows (row i of a batch at rows[i * dim .. i * dim + dim - 1]), so a
 // caller may hand over a whole set at once or stream it through a small
-// buffer. Every sum is kept exactly in integers wide enough for 2^31 rows of
+// buffer. An accumulator has shares for several workers, which add their
+// batches at the same time, each to its own share (each on one thread);
+// the shares are summed when the figures are taken, to the same figures
+// in any order. Every sum is kept exactly in integers wide enough for 2^31 rows of
 // 32-bit elements with 32-bit frequencies, and turned into floating point
 // once, when the figures are taken. A frequency counts as the unsigned
 // 32-bit number the set file stores: an int below 0 stands for 2^32 plus it.
@@ -30,20 +33,25 @@ struct SetFigures {
   double Variance = 0;
 };
 
-// Gathers SetFigures. Distinct rows are counted exactly, each kept once at
-// the narrowest width that holds its elements (1, 2 or 4 bytes each), with
-// at most about 22 bytes besides: no more than the set takes in its file.
+// Gathers SetFigures. Distinct rows are counted exactly, each kept at the
+// narrowest width that holds its elements (1, 2 or 4 bytes each): once,
+// with at most about 22 bytes besides, while few rows differ; as every row
+// that follows, at that width alone, once many do. No more than the set
+// takes in its file.
 class VQPEEK_EXPORT SetFigureAccumulator {
  public:
-  explicit SetFigureAccumulator(int dim);  // dim >= 1
+  // dim >= 1; `workers` shares (at least 1).
+  explicit SetFigureAccumulator(int dim, int workers = 1);
   ~SetFigureAccumulator();
   SetFigureAccumulator(const SetFigureAccumulator&) = delete;
   SetFigureAccumulator& operator=(const SetFigureAccumulator&) = delete;
 
-  // Adds `count` rows and their frequencies. Fatal: "ERROR: Not enough
-  // memory for the figures.\n".
-  void Add(const int* rows, const int* freqs, std::int64_t count);
+  // Adds `count` rows and their frequencies to the share of `worker`.
+  // Fatal: "ERROR: Not enough memory for the figures.\n".
+  void Add(const int* rows, const int* freqs, std::int64_t count, int worker = 0);
 
+  // The figures of every row added so far. No worker may add meanwhile.
+  // Fatal: as Add.
   SetFigures Figures() const;
 
  private:
@@ -73,20 +81,28 @@ struct PartitionFigures {
 // MinValue when that is above 0, else 2^(8 * bytesPerElement) - 1.
 VQPEEK_EXPORT double PeakValue(int bytesPerElement, int minValue, int maxValue);
 
-// Gathers PartitionFigures. Keeps one 64-bit size per partition and reads
-// the representatives where they lie.
+// Gathers PartitionFigures. Keeps one 64-bit size per partition and share,
+// and reads the representatives where they lie.
 class VQPEEK_EXPORT PartitionFigureAccumulator {
  public:
   // `representatives`: `partitions` rows of `dim` elements, the one of
-  // partition p at row p; they must outlive the accumulator.
-  PartitionFigureAccumulator(const int* representatives, int partitions, int dim);
+  // partition p at row p; they must outlive the accumulator. `workers`
+  // shares (at least 1).
+  PartitionFigureAccumulator(const int* representatives, int partitions, int dim, int workers = 1);
   ~PartitionFigureAccumulator();
   PartitionFigureAccumulator(const PartitionFigureAccumulator&) = delete;
   PartitionFigureAccumulator& operator=(const PartitionFigureAccumulator&) = delete;
 
   // Adds `count` rows, their frequencies and their partitions (each 0 ..
-  // partitions - 1).
-  void Add(const int* rows, const int* freqs, const int* labels, std::int64_t count);
+  // partitions - 1) to the share of `worker`.
+  void Add(const int* rows, const int* freqs, const int* labels, std::int64_t count,
+           int worker = 0);
+
+  // As Add, for rows whose squared distances to their representatives are
+  // known (a search's): distances[i] is taken where it is below
+  // kFullDistance, and measured again from the row where it is not.
+  void AddMeasured(const int* rows, const int* freqs, const int* labels,
+                   const std::int64_t* distances, std::int64_t count, int worker = 0);
 
   // The figures, the PSNR with the given peak value.
   PartitionFigures Figures(double peak) const;

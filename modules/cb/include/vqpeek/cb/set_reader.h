@@ -1,13 +1,21 @@
-// Set files read in batches through a buffer of fixed size, for sets of any
-// size. Part of <vqpeek/cb.h>.
+// Set files read in batches, for sets of any size. Part of <vqpeek/cb.h>.
 //
-// A SetReader owns the open file, a buffer of a fixed size (it grows only to
-// hold one record longer than itself) and the position in the file. The
-// caller loops over Next(), which hands out the next records as flat rows;
-// nothing the reader holds grows with the number of records, so a file of
-// any size is read in the memory of one batch. Every damage is reported
-// with the messages of ReadCodebook, in the order ReadCodebook meets them,
-// and ReadCodebook and ReadFlatSet read through this reader.
+// A SetReader owns the open file and the position in it, and reads the
+// records a batch at a time: the batch's bytes are read (or, for a pipe
+// held in memory, found where they lie), their record boundaries found and
+// checked, and then the records decoded into flat rows. Nothing the reader
+// holds grows with the number of records, so a file of any size is read in
+// the memory of a few batches. Every damage is reported with the messages
+// of ReadCodebook, in the order ReadCodebook meets them, and ReadCodebook
+// and ReadFlatSet read through this reader.
+//
+// The caller loops over Next(), which hands out the batches in order on the
+// calling thread, or hands a whole pass to ReadInParallel, which decodes
+// and visits the batches on several threads while the next ones are read.
+// Most sets name no vector: then every record has the same length, and a
+// batch's boundaries are known as soon as its first bytes are checked;
+// otherwise the names' ends are found in the bytes before the batch is
+// decoded.
 //
 // A reader may go over the records again (Rewind). A file that differs on
 // a later pass from what the first pass read is reported before any
@@ -27,7 +35,8 @@
 #include "vqpeek/export.h"
 
 // Records First .. First+Count-1 of a set. The arrays stay valid until the
-// next call of Next() or Rewind() on the reader that filled them.
+// next call of Next(), ReadInParallel() or Rewind() on the reader that
+// filled them.
 struct SetBatch {
   int First = 0;
   int Count = 0;
@@ -40,17 +49,30 @@ struct SetBatch {
 
 class VQPEEK_EXPORT SetReader {
  public:
-  // The file is read in blocks of this size: large enough that a read
-  // costs little beside the decoding of its records.
+  // The size of the blocks in which the file's head is read.
   static constexpr std::size_t kBufferBytes = std::size_t{1} << 20;
   // Records of a batch by default: a caller that keeps per-record results
   // of a batch (a search's choices) keeps them for this many.
   static constexpr int kBatchRows = 4096;
+  // The most workers ReadInParallel starts by itself: each holds a batch
+  // of its own.
+  static constexpr int kMaxReadWorkers = 8;
+
+  // What a batch of ReadInParallel carries besides the frequencies, which
+  // it always has: the elements, the sums of each row's elements (with the
+  // elements), and the names. Next hands out all of them.
+  enum Fields : int {
+    kFrequencies = 0,
+    kElements = 1,
+    kSums = 2 | kElements,
+    kNames = 4,
+    kAllFields = kSums | kNames,
+  };
 
   // Opens a version-1 or version-2 training-set or codebook file and reads
-  // its head. `bufferBytes` is the size of the file buffer, `batchRows` the
-  // most records a batch holds (fewer when the rows would pass kBatchBytes:
-  // BatchRows of the set).
+  // its head. `bufferBytes` is the size of the blocks the head is read in,
+  // `batchRows` the most records a batch holds (fewer when the rows would
+  // pass kBatchBytes: BatchRows of the set).
   // Fatal: the messages of ReadCodebook up to "ERROR: premature end of
   // file\n" for a body shorter than the head promises (before any record is
   // read).
@@ -81,6 +103,30 @@ class VQPEEK_EXPORT SetReader {
   // changed while it was read.\n".
   bool Next(SetBatch* batch, int* rows = nullptr);
 
+  // The workers ReadInParallel takes when it is given none: as many as the
+  // process may use (UsableProcessors), at most kMaxReadWorkers, and no more
+  // than the batches left in the pass.
+  int ParallelWorkers() const;
+
+  // Reads the rest of the pass (the whole pass at its start) on `workers`
+  // workers (0: ParallelWorkers()) started through RunInParallel. The
+  // batches are read and checked in file order, one at a time; each is then
+  // decoded and given to visit(batch, worker) on the worker that took it
+  // (0 .. workers-1), while the others read and visit the next ones. A
+  // worker visits its batches in file order, and different workers visit
+  // theirs at the same time. A batch carries its frequencies and the
+  // `fields` asked for (the others null); its elements lie in
+  // rowsAt(batch.First) when `rowsAt` is given (room for batch.Count rows;
+  // it is called on the workers), else in a buffer of the worker's. The
+  // arrays stay valid until the visit returns. At the end the sum of the
+  // frequencies is taken as Next takes it, with its warning, on the calling
+  // thread. Damage is reported as Next reports it: the first in file order,
+  // once every worker has stopped, and no batch from the damaged one on is
+  // visited.
+  void ReadInParallel(const std::function<void(const SetBatch& batch, int worker)>& visit,
+                      int fields = kAllFields,
+                      const std::function<int*(int first)>& rowsAt = nullptr, int workers = 0);
+
   // Whether the file can be read again from its first record: a regular
   // file (a compressed one is decompressed again), or a pipe or standard
   // input, which the reader holds in memory (at the file's width) once it
@@ -95,6 +141,7 @@ class VQPEEK_EXPORT SetReader {
 
  private:
   struct State;
+  struct Chunk;
   std::unique_ptr<State> state_;
 };
 
@@ -129,6 +176,24 @@ struct PartitionTotals {
 VQPEEK_EXPORT void AssignToNearest(
     SetReader& reader, const Codebook& CB, PartitionTotals* totals,
     const std::function<void(const SetBatch&, const int* chosen)>& visit = nullptr);
+
+// Whether the code vectors of `CB` can be searched for the vectors of a set
+// whose header is `set`: CB has some, of the set's dimension.
+VQPEEK_EXPORT bool Searchable(const Codebook& set, const Codebook& CB);
+
+// Fatal where CB cannot be searched for the set: "ERROR: The codebook is
+// empty.\n", else "ERROR: Codebook and training set differ in vector
+// dimension (%d != %d).\n" (the codebook's, the set's).
+VQPEEK_EXPORT void RequireSearchable(const Codebook& set, const Codebook& CB);
+
+// Gives each of `count` rows (CB's dimension each) the code vector of `CB`
+// nearest under the squared distance, by the search rule from start
+// candidate 0 (the partitions of AssignToNearest), in chosen[], and the
+// squared distance to it in distances[] (kFullDistance where it passes the
+// int64 range), on the calling thread alone: a worker of a parallel pass
+// searches its own batches. CB must be Searchable for the rows' set.
+VQPEEK_EXPORT void AssignRows(const Codebook& CB, const int* rows, int count, int* chosen,
+                              std::int64_t* distances);
 
 // A set held at the width of its file: the elements in the narrowest type
 // that holds every value a file of its BytesPerElement can store (unsigned
@@ -167,11 +232,15 @@ struct NarrowSet {
 };
 
 // Reads every record of `reader` (at the start of its first pass) into
-// `set`, with ReadCodebook's messages in its order. `visit`, when given,
-// sees every batch as the reader hands it out.
+// `set`, with ReadCodebook's messages in its order, on the workers of
+// reader.ReadInParallel (reader.ParallelWorkers() of them). `visit`, when
+// given, sees every batch as ReadInParallel hands it out, on the worker
+// that decoded it (0 .. workers-1), once its elements and frequencies
+// are in `set`.
 // Fatal: as Next(); "ERROR: Not enough memory for new vector element.\n".
-VQPEEK_EXPORT void ReadNarrowSet(SetReader& reader, NarrowSet* set,
-                                 const std::function<void(const SetBatch&)>& visit = nullptr);
+VQPEEK_EXPORT void ReadNarrowSet(
+    SetReader& reader, NarrowSet* set,
+    const std::function<void(const SetBatch&, int worker)>& visit = nullptr);
 
 // Rows first .. first+count-1 of `set` as int elements, into `rows`
 // (count * Dim entries).
