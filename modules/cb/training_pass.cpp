@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstring>
 #include <new>
+#include <thread>
 
 #include "cb_internal.h"
 #include "nearest_search.h"
@@ -173,8 +174,6 @@ struct Worker {
   std::vector<std::uint8_t> keep;         // per row of the part: it keeps its label unsearched
   std::vector<std::uint8_t> gatherBytes;  // the rows to search, at the part's width
   std::vector<Move> moves;
-  std::vector<int> streamedRows;
-  std::vector<int> streamedFreqs;
   ValueRange range;  // of the rows this worker had in the first pass
   bool ranged = false;
   // The changes of this worker's moves to the totals (K x dim, and K
@@ -447,48 +446,31 @@ void RunHeld(TrainingState& s, const T* rows, PassRunner& runner, std::vector<Wo
   });
 }
 
-// Workers of a streamed pass: each holds a batch, and reading is serial,
-// so more would only take memory.
-constexpr int kMaxStreamWorkers = 8;
-
+// A streamed pass reads and checks the batches in file order and decodes
+// and assigns each on the worker that takes it (SetReader::ReadInParallel),
+// each worker with a batch of its own.
 void RunStreamed(TrainingState& s, PassRunner& runner, std::vector<Worker>& workers,
                  const std::function<void(std::int64_t, std::int64_t)>& progress) {
   SetReader& reader = *s.set.Reader();
   if (reader.NextRecord() != 0) reader.Rewind();
-  const std::size_t capacity = static_cast<std::size_t>(reader.BatchCapacity());
   const std::int64_t n = reader.Header().Booksize;
-  workers.resize(static_cast<std::size_t>(std::clamp(s.threads, 1, kMaxStreamWorkers)));
+  workers.resize(static_cast<std::size_t>(std::clamp(s.threads, 1, SetReader::kMaxReadWorkers)));
   GiveOwnSums(workers, s.codeCount, s.dim);
-  for (Worker& w : workers) {
-    w.streamedRows.resize(capacity * static_cast<std::size_t>(s.dim));
-    w.streamedFreqs.resize(capacity);
-  }
-  // Reading is serial; a worker searches its batch while another reads.
-  std::mutex reading;
-  bool finished = false;
+  const std::thread::id caller = std::this_thread::get_id();
   std::atomic<std::int64_t> done{0};
-  const int count = static_cast<int>(workers.size());
-  RunInParallel(count, count, [&](int part, int) {
-    Worker& w = workers[static_cast<std::size_t>(part)];
-    try {
-      for (;;) {
-        SetBatch batch;
-        {
-          std::lock_guard<std::mutex> lock(reading);
-          if (finished) return;
-          if (!reader.Next(&batch, w.streamedRows.data())) {
-            finished = true;
-            return;
-          }
-          std::copy_n(batch.Freqs, batch.Count, w.streamedFreqs.data());
-          w.names = w.names || batch.Names != nullptr;
-        }
+  // Whether the set names any vector is all the training needs of the
+  // names, and the first pass tells it.
+  const int fields = SetReader::kElements | (s.first ? SetReader::kNames : 0);
+  reader.ReadInParallel(
+      [&](const SetBatch& batch, int worker) {
+        Worker& w = workers[static_cast<std::size_t>(worker)];
+        w.names = w.names || batch.Names != nullptr;
         // The set's range is known after the first pass (a file that
         // changes is refused when it is read again); until then, each
         // batch's own.
         ValueRange range = s.setRange;
         if (s.first) {
-          range = ElementRange(VectorRows(w.streamedRows.data(), s.dim), 0, batch.Count, s.dim);
+          range = ElementRange(VectorRows(batch.Elements, s.dim), 0, batch.Count, s.dim);
           if (batch.Count > 0) {
             w.range = w.ranged ? ValueRange{std::min(w.range.low, range.low),
                                             std::max(w.range.high, range.high)}
@@ -496,18 +478,11 @@ void RunStreamed(TrainingState& s, PassRunner& runner, std::vector<Worker>& work
             w.ranged = true;
           }
         }
-        runner.AssignPart(w, w.streamedRows.data(), w.streamedFreqs.data(), batch.First,
-                          batch.Count, range);
+        runner.AssignPart(w, batch.Elements, batch.Freqs, batch.First, batch.Count, range);
         done += batch.Count;
-        if (part == 0 && progress) progress(done.load(), n);
-      }
-    } catch (...) {
-      // The others stop at their next batch instead of reading on.
-      std::lock_guard<std::mutex> lock(reading);
-      finished = true;
-      throw;
-    }
-  });
+        if (progress && std::this_thread::get_id() == caller) progress(done.load(), n);
+      },
+      fields, nullptr, static_cast<int>(workers.size()));
 }
 
 }  // namespace

@@ -293,6 +293,16 @@ TEST(TrainCodebook, AStopRequestedBetweenPartsLeavesTheCodebookAsItWas) {
       std::runtime_error);
   EXPECT_EQ(CB.Book[0].Vector[0], 0);
   EXPECT_EQ(CB.Book[1].Vector[0], 7);
+  // Streamed: the stop leaves the parallel reader's workers joined.
+  TempDir dir;
+  std::vector<NodeSpec> vectors;
+  for (const std::uint8_t row : rows) vectors.push_back({{row}, 1});
+  vqtest::WriteSet(dir.Path("set.ts"), kTrainingSetFile, 1, 1, vectors);
+  SetReader reader(dir.Path("set.ts").c_str(), SetReader::kBufferBytes, 2);
+  options.Threads = 1;
+  EXPECT_THROW(TrainCodebook(reader, &CB, options, &result), std::runtime_error);
+  EXPECT_EQ(CB.Book[0].Vector[0], 0);
+  EXPECT_EQ(CB.Book[1].Vector[0], 7);
 }
 
 class TrainCodebookDeathTest : public ::testing::Test {};
