@@ -62,7 +62,7 @@ int main(int argc, char** argv) {
   const double cpu = static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
                      static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
   std::printf(
-      "vqpeek %-6s %8.3f s %7.0f MB  MSE %.3f  updates %d  searched %.1f %%  (%.2f s of "
+      "vqtrain %-6s %8.3f s %7.0f MB  MSE %.3f  updates %d  searched %.1f %%  (%.2f s of "
       "processor time in all)\n",
       mode.c_str(), seconds, usage.ru_maxrss / 1024.0, result.Mse, result.Updates,
       100 * searchedShare, cpu);
