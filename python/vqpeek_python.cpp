@@ -155,6 +155,16 @@ void RunLibrary(Operation&& operation, const std::string& file = {}) {
   }
 }
 
+// Opens the set file `name` into `reader`, its head read without the GIL.
+void OpenSetReader(const std::string& name, std::optional<SetReader>& reader) {
+  RunLibrary(
+      [&] {
+        const py::gil_scoped_release unlocked;
+        reader.emplace(name.c_str());
+      },
+      name);
+}
+
 // --- Arguments ---------------------------------------------------------------
 
 // A file name as the library takes it. Python's own functions refuse a
@@ -417,12 +427,7 @@ py::dict ReadSet(const py::bytes& path, const py::object& dtype) {
   const std::string name = FileName(path);
   RefuseOtherKind(name, ReadFileHead(name).kind, true);
   std::optional<SetReader> reader;
-  RunLibrary(
-      [&] {
-        const py::gil_scoped_release unlocked;
-        reader.emplace(name.c_str());
-      },
-      name);
+  OpenSetReader(name, reader);
   const auto count = static_cast<py::ssize_t>(reader->Header().Booksize);
   const auto dim = static_cast<py::ssize_t>(reader->Dimension());
   const py::dtype type = dtype.is_none() ? FileWidthType(reader->Header().BytesPerElement)
@@ -782,12 +787,7 @@ py::tuple TrainFile(const py::bytes& path, const py::object& codes, int k, int u
   const int kind = ReadFileHead(name).kind;
   RefuseOtherKind(name, kind, true);
   std::optional<SetReader> reader;
-  RunLibrary(
-      [&] {
-        const py::gil_scoped_release unlocked;
-        reader.emplace(name.c_str());
-      },
-      name);
+  OpenSetReader(name, reader);
   RefuseUnknownKind(name, kind, true);
   const py::tuple trained =
       Train(*reader, codes, k, updates, threshold, seed, threads, progress, name);

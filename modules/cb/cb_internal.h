@@ -8,9 +8,11 @@
 #include <functional>
 #include <limits>
 #include <memory>
+#include <string>
 
 #include "memory_limit.h"
 #include "vqpeek/cb.h"
+#include "vqpeek/file.h"
 #include "vqpeek/interfc.h"
 
 // Compiles a function once for each of these x86 vector extensions and
@@ -40,6 +42,23 @@ inline constexpr char kSeparatorLine[] = "-------------------------------------"
 // The longest vector name a set file may hold, its NUL included: names
 // live in the 80-byte text fields of the file's records.
 inline constexpr int kMaxNameBytes = 80;
+
+// The text of a partitioning file: the head, then one index line per
+// vector, built in blocks of about 1 MB and written to `file` in few calls.
+class PartitioningText {
+ public:
+  PartitioningText(FileReplacement& file, const char* version, int partitions, int vectors,
+                   const char* method);
+  // The line of a vector in `partition` (counted from 0) with its name, if any.
+  void Add(int partition, const char* name);
+  // Writes what is left; the caller commits the file.
+  void Finish();
+
+ private:
+  static constexpr std::size_t kBlock = 1 << 20;
+  FileReplacement& file_;
+  std::string lines_;
+};
 
 // Copies the header fields (everything but the nodes) of one set to another.
 void CopyHeader(const Codebook& from, Codebook* to);

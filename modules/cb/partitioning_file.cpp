@@ -202,29 +202,43 @@ void WritePartitioning(const char* filename, const Partitioning* P, const Codebo
     FatalError("ERROR: Partitioning is not for this training set (%d != %d).\n", P->TSsize,
                TS->Booksize);
   }
-  std::string lines = std::string(P->Versionstr) + '\n' + std::to_string(P->PartitionCount) + '\n' +
-                      std::to_string(P->TSsize) + '\n';
-  if (P->GenerationMethod[0] != '\0') lines += std::string(P->GenerationMethod) + '\n';
-  lines += std::string(cb_internal::kSeparatorLine) + '\n';
-
-  // The index lines are built in blocks and written in few calls.
-  constexpr std::size_t kBlock = 1 << 20;
-  lines.reserve(kBlock + 128);
-  char number[16];
-  for (int i = 0; i < P->TSsize; ++i) {
-    char* end = std::to_chars(number, number + sizeof number, P->Map[i] + 1).ptr;
-    lines.append(number, static_cast<std::size_t>(end - number));
-    const char* name = TS->Book[i].Name.get();
-    if (name != nullptr && name[0] != '\0') {
-      lines += ' ';
-      lines += name;
-    }
-    lines += '\n';
-    if (lines.size() >= kBlock) {
-      file.Write(lines.data(), lines.size());
-      lines.clear();
-    }
-  }
-  file.Write(lines.data(), lines.size());
+  cb_internal::PartitioningText text(file, P->Versionstr, P->PartitionCount, P->TSsize,
+                                     P->GenerationMethod);
+  for (int i = 0; i < P->TSsize; ++i) text.Add(P->Map[i], TS->Book[i].Name.get());
+  text.Finish();
   file.Commit();
 }
+
+namespace cb_internal {
+
+PartitioningText::PartitioningText(FileReplacement& file, const char* version, int partitions,
+                                   int vectors, const char* method)
+    : file_(file) {
+  lines_.reserve(kBlock + 128);
+  lines_ += std::string(version) + '\n' + std::to_string(partitions) + '\n' +
+            std::to_string(vectors) + '\n';
+  if (method != nullptr && method[0] != '\0') lines_ += std::string(method) + '\n';
+  lines_ += std::string(kSeparatorLine) + '\n';
+}
+
+void PartitioningText::Add(int partition, const char* name) {
+  char number[16];
+  char* end = std::to_chars(number, number + sizeof number, partition + 1).ptr;
+  lines_.append(number, static_cast<std::size_t>(end - number));
+  if (name != nullptr && name[0] != '\0') {
+    lines_ += ' ';
+    lines_ += name;
+  }
+  lines_ += '\n';
+  if (lines_.size() >= kBlock) {
+    file_.Write(lines_.data(), lines_.size());
+    lines_.clear();
+  }
+}
+
+void PartitioningText::Finish() {
+  file_.Write(lines_.data(), lines_.size());
+  lines_.clear();
+}
+
+}  // namespace cb_internal

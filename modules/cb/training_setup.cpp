@@ -1,7 +1,6 @@
 // What surrounds a codebook training: the choice of the initial code
 // vectors among the training vectors, the memory check that decides
 // whether a set is held, and the partitioning file of the labels.
-#include <charconv>
 #include <cstring>
 #include <map>
 #include <string>
@@ -130,36 +129,19 @@ void WriteTrainingPartitioning(const char* filename, TrainingSource set,
   if (file.stream() == nullptr) return;
   char version[kTextFieldSize];
   SetVerString(version, kPartitioningFile);
-  std::string lines =
-      std::string(version) + '\n' + std::to_string(partitions) + '\n' + std::to_string(n) + '\n';
-  if (method != nullptr && method[0] != '\0') lines += std::string(method) + '\n';
-  lines += std::string(cb_internal::kSeparatorLine) + '\n';
-
-  // The index lines are built in blocks and written in few calls.
-  constexpr std::size_t kBlock = 1 << 20;
-  lines.reserve(kBlock + 128);
-  auto line = [&](int i, const char* name) {
-    char number[16];
-    char* end = std::to_chars(number, number + sizeof number, result.Labels[i] + 1).ptr;
-    lines.append(number, static_cast<std::size_t>(end - number));
-    if (name != nullptr && name[0] != '\0') {
-      lines += ' ';
-      lines += name;
-    }
-    lines += '\n';
-    if (lines.size() >= kBlock) {
-      file.Write(lines.data(), lines.size());
-      lines.clear();
-    }
-  };
+  cb_internal::PartitioningText text(file, version, partitions, n, method);
   const NarrowSet* narrow = set.Narrow();
   if (set.Streamed() && result.SetHasNames) {
     ForEachBatch(set, [&](int first, int rows, const int*, const char* const* names) {
-      for (int k = 0; k < rows; ++k) line(first + k, names != nullptr ? names[k] : nullptr);
+      for (int k = 0; k < rows; ++k) {
+        text.Add(result.Labels[first + k], names != nullptr ? names[k] : nullptr);
+      }
     });
   } else {
-    for (int i = 0; i < n; ++i) line(i, narrow != nullptr ? narrow->Name(i) : nullptr);
+    for (int i = 0; i < n; ++i) {
+      text.Add(result.Labels[i], narrow != nullptr ? narrow->Name(i) : nullptr);
+    }
   }
-  file.Write(lines.data(), lines.size());
+  text.Finish();
   file.Commit();
 }
